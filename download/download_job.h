@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "download/job_services.h"
+#include "download/program_state.h"
+
+namespace velnoria {
+
+struct JobResult {
+    bool started = false;     // false when a job was already running
+    int finishedCount = 0;    // files that ended "OK"
+    int failuresLogged = 0;   // addresses this job wrote to "failed.txt"
+    bool stopped = false;     // ended by Stop/Abort
+};
+
+// "Start Download": the whole job, run synchronously; returns once the job has ended.
+JobResult runDownloadJob(ProgramState& program, JobServices& services,
+                         const std::string& addressBoxText);
+
+}  // namespace velnoria

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "download/settings.h"
+
+namespace velnoria {
+
+// The run state shared by the job and the status window's buttons.
+enum RunState : std::uint8_t { kRunning = 0, kPaused = 1, kStopRequested = 2 };
+
+// What lives for the whole program run, across jobs.
+struct ProgramState {
+    Settings settings;
+    std::uint8_t runState = kRunning;
+    std::string doneList;  // every ImageVenue address handed to the download, each after "*"
+    bool jobRunning = false;
+    // Where "failed.txt" and the scratch files live: the process's current folder.
+    std::filesystem::path workFolder = std::filesystem::current_path();
+};
+
+}  // namespace velnoria

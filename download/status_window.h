@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/event_loop.h"
+#include "platform/status_view.h"
+
+namespace velnoria {
+
+// The status window's model: its texts, the progress bar and the Pause/Continue and Stop/Abort
+// logic over the program-wide run state. A view renders it; the view's buttons call
+// pauseClick() and stopClick().
+class StatusWindow {
+public:
+    StatusWindow(std::uint8_t& runState, StatusView& view, EventLoop& eventLoop);
+
+    // The job's operations.
+    void open();  // log "Starting download process..." + CR LF, empty counter, shown
+    void appendLog(const std::string& text);
+    void showFinishedCount(int count);
+    void setProgressMinimum(double value);
+    void setProgressMaximum(double value);
+    void setProgressValue(double value);
+    void close();
+
+    // The buttons' handlers. pauseClick() returns only once the run state is back to running.
+    void pauseClick();
+    void stopClick();
+
+    const std::string& log() const { return log_; }
+    const std::string& counter() const { return counter_; }
+    const std::string& pauseCaption() const { return pauseCaption_; }
+    bool stopEnabled() const { return stopEnabled_; }
+    double progressMinimum() const { return progressMinimum_; }
+    double progressMaximum() const { return progressMaximum_; }
+    double progressValue() const { return progressValue_; }
+    bool isOpen() const { return open_; }
+
+private:
+    void showProgress();
+
+    std::uint8_t& runState_;
+    StatusView& view_;
+    EventLoop& eventLoop_;
+    std::string log_;
+    std::string counter_;
+    std::string pauseCaption_ = "Pause";
+    bool stopEnabled_ = true;
+    double progressMinimum_ = 0;
+    double progressMaximum_ = 100;
+    double progressValue_ = 0;
+    bool open_ = false;
+};
+
+}  // namespace velnoria

@@ -1,0 +1,63 @@
+#include "download/text_fields.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace velnoria {
+
+namespace {
+constexpr int kLastPosition = 32767;  // largest 16-bit signed position
+}
+
+std::string retparm(std::string_view text, int n, std::string_view delimiter) {
+    if (text.empty()) return {};
+    const auto length = static_cast<std::int64_t>(text.size());
+    const bool oneChar = delimiter.size() == 1;
+    std::int64_t count = 0;
+    std::int64_t start = 0;  // position of the delimiter before field n; 0 for field 1
+    std::int64_t p = 1;
+    for (;;) {
+        if (p <= length && oneChar && text[p - 1] == delimiter[0]) {
+            ++count;
+            if (count == n - 1) start = p;
+        }
+        if (p == length + 1) {
+            ++count;  // the end closes the last field
+            break;
+        }
+        if (count == n) break;
+        if (p == kLastPosition) throw TextPositionOverflow();
+        ++p;
+    }
+    if (count != n || n < 1) return {};
+    return std::string(text.substr(start, p - start - 1));
+}
+
+std::string retlast(std::string_view text, std::string_view delimiter) {
+    if (text.empty()) return {};
+    // Same result and the same overflow as calling retparm for fields k + 1, k + 2 and k, but
+    // with the delimiters found once: retparm's walk per field would make this quadratic.
+    std::vector<std::int64_t> delimiters;  // 1-based positions
+    if (delimiter.size() == 1) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == delimiter[0]) delimiters.push_back(static_cast<std::int64_t>(i) + 1);
+        }
+    }
+    const auto count = static_cast<std::int64_t>(delimiters.size());
+    const auto length = static_cast<std::int64_t>(text.size());
+    // Where retparm's walk for field n stops: at the n-th delimiter, or one past the end.
+    auto stop = [&](std::int64_t n) { return n <= count ? delimiters[n - 1] : length + 1; };
+    auto field = [&](std::int64_t n) -> std::string_view {
+        if (stop(n) > kLastPosition) throw TextPositionOverflow();
+        if (n > count + 1) return {};
+        const std::int64_t start = n == 1 ? 0 : delimiters[n - 2];
+        return text.substr(start, stop(n) - start - 1);
+    };
+    for (std::int64_t k = 1;; ++k) {
+        const bool nextEmpty = field(k + 1).empty();
+        const bool afterEmpty = field(k + 2).empty();
+        if (nextEmpty && afterEmpty) return std::string(field(k));
+    }
+}
+
+}  // namespace velnoria

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace velnoria {
+
+// What the status window shows; the model in download/ decides every text and state, a view only
+// renders it (a Qt window in the desktop program, the terminal in velnoria-get).
+class StatusView {
+public:
+    virtual ~StatusView() = default;
+
+    // A fresh window with the design-time state ("Pause", Stop enabled), shown owned by the
+    // main window. The model then sets its log and counter.
+    virtual void open() = 0;
+    virtual void close() = 0;
+
+    virtual void setLog(const std::string& text) = 0;     // replaces the whole log
+    virtual void appendLog(const std::string& text) = 0;  // adds at the end, scrolls, repaints
+    virtual void setCounter(const std::string& text) = 0;
+    virtual void setProgress(double minimum, double maximum, double value) = 0;
+    virtual void setPauseCaption(const std::string& caption) = 0;
+    virtual void setStopEnabled(bool enabled) = 0;
+};
+
+}  // namespace velnoria
