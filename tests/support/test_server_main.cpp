@@ -1,0 +1,125 @@
+// velnoria-test-server: the loopback test server as a program, for benchmarks and manual runs.
+//
+//   velnoria-test-server [--port N] [--files K] [--size BYTES] [--delay-headers SECONDS]
+//                        [--folder DIR]
+//
+// Every address whose path ends in "img<k>.jpg" (k < K) gets BYTES deterministic bytes (seed k);
+// with --folder, other addresses are answered with the file of that base name in DIR. Prints the
+// port on standard output, then serves until SIGINT or SIGTERM.
+
+#include <signal.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "tests/support/test_http_server.h"
+
+namespace {
+
+using velnoria::testing::Reply;
+using velnoria::testing::Request;
+
+struct Options {
+    unsigned port = 0;
+    unsigned long files = 0;
+    unsigned long long size = 0;
+    double delayHeaders = 0;
+    std::string folder;
+};
+
+[[noreturn]] void usage(const char* reason) {
+    std::cerr << "velnoria-test-server: " << reason
+              << "\nusage: velnoria-test-server [--port N] [--files K] [--size BYTES]"
+                 " [--delay-headers SECONDS] [--folder DIR]\n";
+    std::exit(2);
+}
+
+template <typename T>
+T number(std::string_view text) {
+    T value{};
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || end != text.data() + text.size()) usage("bad number");
+    return value;
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (i + 1 >= argc) usage("missing value");
+        const std::string_view value = argv[++i];
+        if (arg == "--port") {
+            o.port = number<unsigned>(value);
+            if (o.port > 65535) usage("bad port");
+        } else if (arg == "--files") {
+            o.files = number<unsigned long>(value);
+        } else if (arg == "--size") {
+            o.size = number<unsigned long long>(value);
+        } else if (arg == "--delay-headers") {
+            o.delayHeaders = number<double>(value);
+        } else if (arg == "--folder") {
+            o.folder = std::string(value);
+        } else {
+            usage("unknown option");
+        }
+    }
+    return o;
+}
+
+std::string baseName(const std::string& url) {
+    auto path = url.substr(0, url.find_first_of("?#"));
+    return path.substr(path.rfind('/') + 1);
+}
+
+Reply answer(const Options& o, const Request& request) {
+    const auto name = baseName(request.url);
+    Reply reply = Reply::withStatus(404, "Not Found");
+    if (name.starts_with("img") && name.ends_with(".jpg")) {
+        const std::string_view digits = std::string_view(name).substr(3, name.size() - 7);
+        unsigned long k = 0;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), k);
+        if (!digits.empty() && ec == std::errc{} && end == digits.data() + digits.size() &&
+            k < o.files) {
+            reply = Reply::generated(o.size, static_cast<std::uint32_t>(k));
+            reply.headers.emplace_back("Content-Type", "image/jpeg");
+        }
+    }
+    if (reply.status == 404 && !o.folder.empty() && !name.empty() && name != "." && name != "..") {
+        std::ifstream file(o.folder + "/" + name, std::ios::binary);
+        if (file) {
+            std::ostringstream bytes;
+            bytes << file.rdbuf();
+            reply = Reply::ok(bytes.str());
+        }
+    }
+    reply.headerDelay = std::chrono::milliseconds(static_cast<long long>(o.delayHeaders * 1000));
+    return reply;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+
+    // Block the stop signals before any thread starts, then wait for them here.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    velnoria::testing::TestHttpServer server(static_cast<std::uint16_t>(options.port));
+    server.setFallback([&options](const Request& request) { return answer(options, request); });
+    std::cout << server.port() << std::endl;
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    return 0;
+}
