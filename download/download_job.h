@@ -8,10 +8,10 @@
 namespace velnoria {
 
 struct JobResult {
-    bool started = false;     // false when a job was already running
-    int finishedCount = 0;    // files that ended "OK"
-    int failuresLogged = 0;   // addresses this job wrote to "failed.txt"
-    bool stopped = false;     // ended by Stop/Abort
+    bool started = false;    // false when a job was already running
+    int finishedCount = 0;   // files that ended "OK"
+    int failuresLogged = 0;  // addresses this job wrote to "failed.txt"
+    bool stopped = false;    // ended by Stop/Abort
 };
 
 // "Start Download": the whole job, run synchronously; returns once the job has ended.

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "download/status_window.h"
 #include "platform/browser_document.h"
 #include "platform/desktop.h"
 #include "platform/event_loop.h"
-#include "download/status_window.h"
 #include "platform/transfer_control.h"
 #include "platform/url_download.h"
 

@@ -11,7 +11,7 @@ struct Settings {
     static constexpr int kDefaultTimeoutSeconds = 30;
     static constexpr std::int32_t kDefaultPieceSize = 102400;
 
-    std::string savePath = kCurrentFolderToken;  // expanded at start-up
+    std::string savePath = kCurrentFolderToken;   // expanded at start-up
     int timeoutSeconds = kDefaultTimeoutSeconds;  // 0 to 255
     std::int32_t pieceSize = kDefaultPieceSize;   // always positive
 };

@@ -83,6 +83,8 @@ void StatusWindow::pauseClick() {
     } while (runState_ != kRunning);
 }
 
-void StatusWindow::stopClick() { runState_ = kStopRequested; }
+void StatusWindow::stopClick() {
+    runState_ = kStopRequested;
+}
 
 }  // namespace velnoria

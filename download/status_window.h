@@ -12,7 +12,7 @@ namespace velnoria {
 // logic over the program-wide run state. A view renders it; the view's buttons call
 // pauseClick() and stopClick().
 class StatusWindow {
-public:
+  public:
     StatusWindow(std::uint8_t& runState, StatusView& view, EventLoop& eventLoop);
 
     // The job's operations.
@@ -37,7 +37,7 @@ public:
     double progressValue() const { return progressValue_; }
     bool isOpen() const { return open_; }
 
-private:
+  private:
     void showProgress();
 
     std::uint8_t& runState_;

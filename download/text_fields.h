@@ -10,7 +10,7 @@ namespace velnoria {
 // Raised when a walk over a text would pass position 32767: text positions in the field
 // helpers are 16-bit, so a text of more than 32766 characters cannot be walked to its end.
 class TextPositionOverflow : public std::overflow_error {
-public:
+  public:
     TextPositionOverflow() : std::overflow_error("text position past 32767") {}
 };
 

@@ -16,13 +16,20 @@ struct FieldCase {
 
 TEST(Retparm, FieldsAsTheTableGivesThem) {
     const FieldCase cases[] = {
-        {"a://h/d/f.jpg", 1, "/", "a:"},   {"a://h/d/f.jpg", 2, "/", ""},
-        {"a://h/d/f.jpg", 3, "/", "h"},    {"a://h/d/f.jpg", 5, "/", "f.jpg"},
-        {"a://h/d/f.jpg", 6, "/", ""},     {"abc", 1, "/", "abc"},
-        {"abc/", 2, "/", ""},              {"abc", 0, "/", ""},
-        {"abc", -1, "/", ""},              {"", 1, "/", ""},
-        {"photo.th.jpg", 1, ".", "photo"}, {"x\"name.jpg\"y", 2, "\"", "name.jpg"},
-        {"a/b", 1, "//", "a/b"},           {"a/b", 2, "//", ""},
+        {"a://h/d/f.jpg", 1, "/", "a:"},
+        {"a://h/d/f.jpg", 2, "/", ""},
+        {"a://h/d/f.jpg", 3, "/", "h"},
+        {"a://h/d/f.jpg", 5, "/", "f.jpg"},
+        {"a://h/d/f.jpg", 6, "/", ""},
+        {"abc", 1, "/", "abc"},
+        {"abc/", 2, "/", ""},
+        {"abc", 0, "/", ""},
+        {"abc", -1, "/", ""},
+        {"", 1, "/", ""},
+        {"photo.th.jpg", 1, ".", "photo"},
+        {"x\"name.jpg\"y", 2, "\"", "name.jpg"},
+        {"a/b", 1, "//", "a/b"},
+        {"a/b", 2, "//", ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(retparm(c.text, c.n, c.delimiter), c.expected)
@@ -32,8 +39,14 @@ TEST(Retparm, FieldsAsTheTableGivesThem) {
 
 TEST(Retlast, LastFieldPassingOverEmptyEnds) {
     const std::pair<const char*, const char*> cases[] = {
-        {"a://h/d/f.jpg", "f.jpg"}, {"abc", "abc"}, {"a/b/", "b"}, {"a/b//", "b"},
-        {"a///b", "a"},             {"/abc", "abc"}, {"", ""},     {"//", ""},
+        {"a://h/d/f.jpg", "f.jpg"},
+        {"abc", "abc"},
+        {"a/b/", "b"},
+        {"a/b//", "b"},
+        {"a///b", "a"},
+        {"/abc", "abc"},
+        {"", ""},
+        {"//", ""},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(retlast(text, "/"), expected) << "text=" << text;

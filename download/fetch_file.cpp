@@ -1,0 +1,166 @@
+#include "download/fetch_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "download/content_length.h"
+#include "download/failure_log.h"
+#include "download/response_checks.h"
+#include "download/safe_file_name.h"
+#include "download/text_ops.h"
+#include "download/unique_fd.h"
+
+namespace velnoria {
+
+namespace {
+
+constexpr int kAttempts = 3;
+constexpr int kLargestCount = 32767;  // the finished count is a 16-bit number
+
+struct Attempt {
+    JobContext& job;
+    const std::string& fileName;  // already made safe; "" means nothing may be written
+    std::filesystem::path target;
+    std::string& piece;
+};
+
+// The whole body by the blocking download, for answers that announce no length. Judged by its
+// outcome: a broken transfer, an HTTP error status or a file that cannot be written fail.
+bool downloadWhole(const Attempt& attempt) {
+    if (attempt.fileName.empty()) return false;
+    UniqueFd file;
+    bool openFailed = false;
+    auto openTarget = [&] {
+        file = openForWriting(attempt.target);
+        openFailed = !file.valid();
+        return file.valid();
+    };
+    // The file is opened at the first byte, so a request that never answers leaves an existing
+    // file of that name as it was.
+    const DownloadOutcome outcome = attempt.job.services.urlDownload.download(
+        attempt.job.targetUrl,
+        [&](const char* data, std::size_t size) {
+            if (!file.valid() && !openTarget()) return false;
+            return writeAll(file.get(), std::string_view(data, size));
+        },
+        std::numeric_limits<std::uint64_t>::max());
+    if (!outcome.transferred || !outcome.written || outcome.httpStatus >= 400) return false;
+    if (!file.valid() && (openFailed || !openTarget())) return false;  // an empty body
+    return true;
+}
+
+// The body in pieces of PieceSize bytes into the target, driving the progress bar. Returns
+// false when the attempt failed. Throws JobStopped on a stop request.
+bool readInPieces(const Attempt& attempt, std::int32_t expectedSize) {
+    JobContext& job = attempt.job;
+    TransferControl& inet = job.services.inet;
+    StatusWindow& status = job.services.status;
+    const std::int64_t pieceSize = std::max<std::int32_t>(1, job.program.settings.pieceSize);
+    bool ok = true;
+
+    status.setProgressMaximum(expectedSize);
+    std::int64_t remaining = expectedSize;
+    // Emptied on open: an older, longer file of the same name must not keep its tail.
+    UniqueFd file;
+    if (!attempt.fileName.empty()) file = openForWriting(attempt.target);
+    if (!file.valid()) ok = false;
+
+    while (inet.responseCode() <= 0 && remaining != 0) {
+        status.setProgressValue(static_cast<double>(expectedSize - remaining));
+        if (job.program.runState == kStopRequested) {
+            file.reset();
+            inet.cancel();
+            attempt.piece.clear();
+            job.program.runState = kRunning;
+            throw JobStopped{};
+        }
+        // Remaining goes down by the count asked for, whatever arrives.
+        if (remaining > pieceSize) {
+            inet.getChunk(static_cast<std::size_t>(pieceSize), attempt.piece);
+            remaining -= pieceSize;
+        } else {
+            inet.getChunk(static_cast<std::size_t>(remaining), attempt.piece);
+            remaining = 0;
+        }
+        if (inet.responseCode() > 0) {
+            ok = false;
+        } else if (file.valid() && !writeAll(file.get(), attempt.piece)) {
+            ok = false;
+        }
+    }
+    status.setProgressValue(expectedSize);
+    if (!file.valid() || fileLength(file.get()) != expectedSize) ok = false;
+    return ok;
+}
+
+// One attempt from the request to the written file; true when it succeeded.
+bool attemptDownload(const Attempt& attempt) {
+    JobContext& job = attempt.job;
+    TransferControl& inet = job.services.inet;
+    StatusWindow& status = job.services.status;
+
+    inet.execute(job.targetUrl, "GET");
+    do {
+        job.services.eventLoop.yieldOnce();
+    } while (inet.stillExecuting());
+    if (inet.responseCode() != 0) return false;
+
+    bool ok = true;
+    // The body is still read and written after an error answer; only the verdict changes.
+    const std::string headerBlock = inet.getHeader("");
+    if (holdsErrorMarker(headerBlock) || statusCodeOf(headerBlock) >= 400) ok = false;
+
+    const auto length = readContentLength(inet.getHeader("Content-Length"));
+    if (!length) {
+        status.appendLog(
+            "\r\nWarning! Unknown file size, trying alternative method for download...");
+        if (!downloadWhole(attempt)) ok = false;
+    }
+    status.setProgressMinimum(0);
+    status.setProgressValue(0);
+    if (length && !readInPieces(attempt, *length)) ok = false;
+    return ok;
+}
+
+}  // namespace
+
+void fetchFile(JobContext& job) {
+    StatusWindow& status = job.services.status;
+    TransferControl& inet = job.services.inet;
+    status.showFinishedCount(job.finishedCount);
+
+    const std::string fileName = safeFileName(job.targetName);
+    std::string displayName;
+    assignField(displayName, [&] { return retlast(fileName, "\\"); });
+    std::string piece;
+    const Attempt attempt{job, fileName, job.program.settings.savePath + "/" + fileName, piece};
+
+    for (int retryCount = 0;;) {
+        status.appendLog("Downloading file " + displayName + "...");
+        if (attemptDownload(attempt)) {
+            if (job.finishedCount < kLargestCount) ++job.finishedCount;
+            status.appendLog("OK\r\n");
+            status.showFinishedCount(job.finishedCount);
+            break;
+        }
+        status.appendLog("FAILED\r\n");
+        status.appendLog(retryCount < kAttempts - 1 ? "RESTART DOWNLOAD.\r\n"
+                                                    : "FAILURE LOGGED.\r\n");
+        inet.cancel();
+        ++retryCount;
+        piece.clear();
+        // The next attempt must be answered by the server, not by a cached copy.
+        job.services.urlCache.deleteEntry(job.targetUrl);
+        if (retryCount >= kAttempts) {
+            appendToFailureLog(job.program.workFolder, job.targetUrl);
+            ++job.failuresLogged;
+            break;
+        }
+    }
+    inet.cancel();
+}
+
+}  // namespace velnoria

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/url_download.h"
+
+namespace velnoria {
+
+struct PageScanResult {
+    std::string item;          // the item that holds the marker (of no use when position is 0)
+    std::size_t position = 0;  // where the marker begins in it, from 1; 0 = not found
+};
+
+// Called with the found item while the scratch file is still open.
+using FoundItemAction = std::function<void(const std::string& item, std::size_t position)>;
+
+struct PageScanRequest {
+    std::string pageUrl;
+    std::filesystem::path scratchFile;  // "index.htm" or "temp.txt" in the work folder
+    std::string marker;                 // searched ignoring ASCII letter case
+    std::chrono::milliseconds wait{0};  // pause between the download and the reading
+    FoundItemAction onFound;            // optional
+};
+
+// A page larger than this is treated as one that could not be fetched.
+inline constexpr std::uint64_t kMaxPageBytes = 128ull * 1024 * 1024;
+
+// Fetches the page into the scratch file, reads it item by item up to the first item holding
+// the marker, then closes and deletes the scratch file (also when onFound throws). A page that
+// cannot be fetched gives position 0; an error page is scanned like any other.
+PageScanResult scanPage(UrlDownload& download, const PageScanRequest& request);
+
+}  // namespace velnoria
