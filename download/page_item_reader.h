@@ -10,6 +10,8 @@
 
 namespace velnoria {
 
+struct StopSet;
+
 // Reads a text file as a sequence of comma-separated items:
 // - items are separated by commas and by line ends (CR, LF or CR LF);
 // - spaces and tabs at the start of an item are skipped; trailing ones are kept;
@@ -36,9 +38,9 @@ class PageItemReader {
 
   private:
     bool fill();
-    // Advances over bytes until one for which stopAt is true; appends them to item when given.
+    // Advances over bytes until one in set; appends them to item when given.
     // Returns the stopping byte, or -1 at the end of the file.
-    int scanUntil(const bool* stopAt, std::string* item);
+    int scanUntil(const StopSet& set, std::string* item);
     void skipSeparator();
 
     UniqueFd owned_;

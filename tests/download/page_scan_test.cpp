@@ -1,0 +1,142 @@
+#include "download/page_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "download/job_context.h"
+#include "tests/download/job_fakes.h"
+
+namespace velnoria {
+namespace {
+
+using testing::FakeUrlDownload;
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeFile;
+
+constexpr const char* kPage = "http://pages.test/p";
+
+struct ScanCase {
+    const char* what;
+    std::string page;
+    std::string marker;
+    std::string item;  // the found item; "" when not found
+    std::size_t position;
+};
+
+TEST(PageScan, FindsTheFirstItemHoldingTheMarker) {
+    const ScanCase cases[] = {
+        {"last item", "a,b\nc,x_o.jpg", "_o.jpg", "x_o.jpg", 2},
+        {"upper case", "<A HREF=\"http://x/1_O.JPG\">", "_o.jpg", "<A HREF=\"http://x/1_O.JPG\">",
+         20},
+        {"two items: the first wins", "1_o.jpg,2_o.jpg", "_o.jpg", "1_o.jpg", 2},
+        {"quoted item keeps its commas", "\"http://x/a,b_o.jpg\",z", "_o.jpg", "http://x/a,b_o.jpg",
+         13},
+        {"unquoted item is cut at a comma", "http://x/a,b_o.jpg", "_o.jpg", "b_o.jpg", 2},
+        {"marker after leading blanks", "   <img src='x'>", "<img src='", "<img src='x'>", 1},
+        {"not there", "<html><body>nothing</body></html>", "_o.jpg", "", 0},
+        {"empty page", "", "_o.jpg", "", 0},
+        {"NUL bytes around", std::string("a\0b,\0 alt=\"x\"\0", 14),
+         " alt=", std::string("\0 alt=\"x\"\0", 10), 2},
+    };
+    for (const auto& c : cases) {
+        TempFolder temp;
+        FakeUrlDownload download;
+        download.serve(kPage, {c.page, 200, true});
+        const PageScanResult result =
+            scanPage(download, {kPage, temp.path() / "index.htm", c.marker, {}, {}});
+        EXPECT_EQ(result.position, c.position) << c.what;
+        if (c.position > 0) {
+            EXPECT_EQ(result.item, c.item) << c.what;
+        }
+        EXPECT_EQ(download.requested, std::vector<std::string>{kPage}) << c.what;
+        EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << c.what;
+    }
+}
+
+TEST(PageScan, PagesThatCannotBeHadGiveNothing) {
+    struct Case {
+        const char* what;
+        bool serve;
+        FakeUrlDownload::Page page;
+        std::size_t position;
+    };
+    const Case cases[] = {
+        {"unreachable", false, {}, 0},
+        {"broken transfer", true, {"x_o.jpg", 200, false}, 0},
+        {"error page is scanned like any page", true, {"x_o.jpg", 404, true}, 2},
+        {"too large", true, {std::string(kMaxPageBytes + 1, 'a'), 200, true}, 0},
+    };
+    for (const auto& c : cases) {
+        TempFolder temp;
+        FakeUrlDownload download;
+        if (c.serve) download.serve(kPage, c.page);
+        const PageScanResult result =
+            scanPage(download, {kPage, temp.path() / "temp.txt", "_o.jpg", {}, {}});
+        EXPECT_EQ(result.position, c.position) << c.what;
+        EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << c.what;
+    }
+}
+
+TEST(PageScan, TheFoundItemIsHandledWhileTheScratchFileIsOpen) {
+    TempFolder temp;
+    FakeUrlDownload download;
+    download.serve(kPage, {"a_o.jpg,b_o.jpg", 200, true});
+    const auto scratch = temp.path() / "temp.txt";
+    std::vector<std::string> calls;
+    const PageScanResult result =
+        scanPage(download, {kPage, scratch, "_o.jpg", {}, [&](const std::string& item, auto at) {
+                                calls.push_back(item + "@" + std::to_string(at) + " file " +
+                                                readFile(scratch));
+                            }});
+    EXPECT_EQ(result.position, 2u);
+    EXPECT_EQ(calls, std::vector<std::string>{"a_o.jpg@2 file a_o.jpg,b_o.jpg"});
+    EXPECT_FALSE(std::filesystem::exists(scratch));
+}
+
+TEST(PageScan, AStopDuringTheFoundItemStillDeletesTheScratchFile) {
+    TempFolder temp;
+    FakeUrlDownload download;
+    download.serve(kPage, {"a_o.jpg", 200, true});
+    const auto scratch = temp.path() / "temp.txt";
+    EXPECT_THROW(
+        scanPage(download, {kPage, scratch, "_o.jpg", {}, [](auto&, auto) { throw JobStopped{}; }}),
+        JobStopped);
+    EXPECT_FALSE(std::filesystem::exists(scratch));
+}
+
+TEST(PageScan, AnythingAtTheScratchNameIsReplacedNotWrittenThrough) {
+    TempFolder temp;
+    const auto elsewhere = temp.path() / "elsewhere.txt";
+    writeFile(elsewhere, "keep");
+    const auto scratch = temp.path() / "index.htm";
+    std::filesystem::create_symlink(elsewhere, scratch);
+    FakeUrlDownload download;
+    download.serve(kPage, {"x alt=\"y\"", 200, true});
+    const PageScanResult result = scanPage(download, {kPage, scratch, " alt=", {}, {}});
+    EXPECT_EQ(result.position, 2u);
+    EXPECT_EQ(readFile(elsewhere), "keep");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(scratch)));
+
+    writeFile(scratch, "an old page with x alt=\"stale\"");
+    const PageScanResult stale =
+        scanPage(download, {"http://gone.test/", scratch, " alt=", {}, {}});
+    EXPECT_EQ(stale.position, 0u);  // a page that cannot be fetched never reads an older file
+    EXPECT_FALSE(std::filesystem::exists(scratch));
+}
+
+TEST(PageScan, WaitsBetweenDownloadAndReading) {
+    TempFolder temp;
+    FakeUrlDownload download;
+    download.serve(kPage, {"x alt=\"y\"", 200, true});
+    const auto start = std::chrono::steady_clock::now();
+    scanPage(download,
+             {kPage, temp.path() / "index.htm", " alt=", std::chrono::milliseconds(300), {}});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+}  // namespace
+}  // namespace velnoria
