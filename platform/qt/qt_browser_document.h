@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <chrono>
+
+#include "platform/browser_document.h"
+#include "platform/event_loop.h"
+
+class QWebEnginePage;
+
+namespace velnoria {
+
+// The document of a web engine page, read with JavaScript. The answer is awaited by yielding to
+// the event loop, for at most `bound`: a page whose renderer died gives empty lists.
+class QtBrowserDocument : public BrowserDocument {
+  public:
+    QtBrowserDocument(QWebEnginePage* page, EventLoop& eventLoop,
+                      std::chrono::milliseconds bound = std::chrono::seconds{15});
+
+    std::vector<std::string> imageSources() override;
+    std::vector<std::string> linkTargets() override;
+
+  private:
+    std::vector<std::string> readStrings(const QString& script);
+
+    QPointer<QWebEnginePage> page_;
+    EventLoop& eventLoop_;
+    std::chrono::milliseconds bound_;
+};
+
+}  // namespace velnoria

@@ -1,0 +1,66 @@
+#include "shell/web_browser.h"
+
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWebEngineHistory>
+#include <QWebEngineView>
+
+#include "platform/qt/qt_browser_document.h"
+
+namespace velnoria {
+
+WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
+    : QWidget(parent), view_(new QWebEngineView(this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+    document_ = std::make_unique<QtBrowserDocument>(view_->page(), eventLoop);
+
+    connect(view_, &QWebEngineView::loadStarted, this, [this] { readyState_ = kLoading; });
+    connect(view_, &QWebEngineView::loadProgress, this, [this](int) {
+        if (readyState_ == kLoading) readyState_ = kInteractive;
+    });
+    connect(view_, &QWebEngineView::loadFinished, this, [this](bool) {
+        readyState_ = kComplete;
+        emit DocumentComplete();
+    });
+}
+
+WebBrowser::~WebBrowser() = default;
+
+void WebBrowser::Navigate2(const QString& address) {
+    const QUrl url = QUrl::fromUserInput(address);
+    if (!url.isValid() || url.isEmpty()) {
+        // Nothing can be loaded, so nothing will ever report the end of loading either.
+        readyState_ = kComplete;
+        return;
+    }
+    // The engine reports the start of loading later; a wait begun now must not see the
+    // previous page's "complete".
+    readyState_ = kLoading;
+    view_->load(url);
+}
+
+void WebBrowser::GoBack() {
+    view_->back();
+}
+
+void WebBrowser::GoForward() {
+    view_->forward();
+}
+
+void WebBrowser::Stop() {
+    view_->stop();
+    // A stopped load counts as complete even if the engine had nothing left to stop.
+    if (readyState_ != kUninitialized) readyState_ = kComplete;
+}
+
+QString WebBrowser::LocationURL() const {
+    return view_->url().toString();
+}
+
+BrowserDocument& WebBrowser::document() {
+    return *document_;
+}
+
+}  // namespace velnoria

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "platform/browser_document.h"
+#include "platform/event_loop.h"
+
+class QWebEngineView;
+
+namespace velnoria {
+
+// The embedded browser WebBrowser1 with the operations and ready states the windows rely on,
+// over a web engine view. Only this file and the document reader include the engine's headers.
+class WebBrowser : public QWidget {
+    Q_OBJECT
+  public:
+    enum ReadyStateValue {
+        kUninitialized = 0,
+        kLoading = 1,
+        kLoaded = 2,
+        kInteractive = 3,
+        kComplete = 4
+    };
+
+    WebBrowser(EventLoop& eventLoop, QWidget* parent = nullptr);
+    ~WebBrowser() override;
+
+    void Navigate2(const QString& address);
+    void GoBack();
+    void GoForward();
+    void Stop();
+    int ReadyState() const { return readyState_; }
+    QString LocationURL() const;
+
+    // The current page's document (images, links) for the download job.
+    BrowserDocument& document();
+
+    QWebEngineView* view() const { return view_; }
+
+  signals:
+    // A page has finished loading (or loading has ended otherwise).
+    void DocumentComplete();
+
+  private:
+    QWebEngineView* view_;
+    std::unique_ptr<BrowserDocument> document_;
+    int readyState_ = kUninitialized;
+};
+
+}  // namespace velnoria

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QApplication;
+class QWidget;
+
+namespace velnoria::testing {
+
+// The one QApplication of a test process, made on first use (never while tests are listed).
+QApplication& guiApp();
+
+// Processes events until the condition holds; false when the time ran out first.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds{20});
+
+// A fresh temporary folder that is the process's current folder while the object lives.
+class ScopedWorkFolder {
+  public:
+    ScopedWorkFolder();
+    ~ScopedWorkFolder();
+    ScopedWorkFolder(const ScopedWorkFolder&) = delete;
+    ScopedWorkFolder& operator=(const ScopedWorkFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+    std::filesystem::path previous_;
+};
+
+// What a message box looked like when it was answered.
+struct SeenBox {
+    QString title;
+    QString text;
+    int icon = 0;  // QMessageBox::Icon
+};
+
+// Watches for modal message boxes and presses their OK button, recording each. A handler can
+// answer other modal dialogs (a folder picker) instead.
+class ModalAnswerer {
+  public:
+    ModalAnswerer();
+    ~ModalAnswerer();
+
+    const std::vector<SeenBox>& boxes() const { return boxes_; }
+    // Called with any other modal window; it must close it.
+    void onOtherDialog(std::function<void(QWidget*)> handler) { otherDialog_ = std::move(handler); }
+    // Called just before a box is answered, e.g. to look at the windows behind it.
+    void onBox(std::function<void(const SeenBox&)> handler) { onBox_ = std::move(handler); }
+
+  private:
+    void poll();
+
+    QTimer timer_;
+    std::vector<SeenBox> boxes_;
+    std::function<void(QWidget*)> otherDialog_;
+    std::function<void(const SeenBox&)> onBox_;
+};
+
+// A stand-in "xdg-open" first on PATH that records every argument it is given, one per line.
+// One per process, since the desktop services remember the opener they found first.
+class RecordingOpener {
+  public:
+    static RecordingOpener& instance();
+
+    void clear() const;
+    std::vector<std::string> opened() const;
+    bool waitForOpened(std::size_t count,
+                       std::chrono::milliseconds timeout = std::chrono::seconds{10}) const;
+
+  private:
+    RecordingOpener();
+    ~RecordingOpener();
+
+    std::filesystem::path folder_;
+    std::filesystem::path log_;
+    std::string previousPath_;
+};
+
+std::string readFileBytes(const std::filesystem::path& file);
+
+}  // namespace velnoria::testing

@@ -1,0 +1,155 @@
+#include "shell/settings_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+
+#include "platform/qt/qt_message_box.h"
+#include "tests/gui/gui_test_support.h"
+
+namespace velnoria {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::guiApp;
+using testing::ModalAnswerer;
+using testing::readFileBytes;
+using testing::ScopedWorkFolder;
+
+class SettingsDialogTest : public ::testing::Test {
+  protected:
+    SettingsDialogTest() {
+        guiApp();
+        settings.savePath = (work.path() / "images").string();
+    }
+
+    SettingsDialog* openDialog() {
+        auto* dialog = new SettingsDialog(settings, messageBox, work.path() / "settings.dat");
+        dialog->show();
+        return dialog;
+    }
+
+    void typeAndPressOk(SettingsDialog* dialog, const QString& timeout, const QString& piece) {
+        dialog->timeoutBox()->clear();
+        QTest::keyClicks(dialog->timeoutBox(), timeout);
+        dialog->pieceSizeBox()->clear();
+        QTest::keyClicks(dialog->pieceSizeBox(), piece);
+        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    }
+
+    ScopedWorkFolder work;
+    Settings settings;
+    QtMessageBox messageBox;
+};
+
+TEST_F(SettingsDialogTest, ShowsTheSettingsInEffect) {
+    QPointer<SettingsDialog> dialog = openDialog();
+    EXPECT_EQ(dialog->windowTitle(), "Settings");
+    EXPECT_EQ(dialog->timeoutBox()->text(), "30");
+    EXPECT_EQ(dialog->folderBox()->text().toStdString(), settings.savePath);
+    EXPECT_EQ(dialog->pieceSizeBox()->text(), "102400");
+    delete dialog;
+}
+
+TEST_F(SettingsDialogTest, OkStoresTheNumbersAsReadAndRewritesTheFile) {
+    struct Case {
+        const char* timeoutText;
+        const char* pieceText;
+        int timeout;
+        int piece;
+    };
+    const Case cases[] = {
+        {"45", "51200", 45, 51200},   {"12abc", "4096", 12, 4096}, {"7.5", "1", 8, 1},
+        {"6.5", "102400", 6, 102400}, {"1 5", "2.5", 15, 2},       {"", "&H10", 0, 16},
+    };
+    for (const Case& c : cases) {
+        QPointer<SettingsDialog> dialog = openDialog();
+        typeAndPressOk(dialog, c.timeoutText, c.pieceText);
+        EXPECT_TRUE(dialog.isNull() || !dialog->isVisible()) << c.timeoutText;
+        EXPECT_EQ(settings.timeoutSeconds, c.timeout) << c.timeoutText;
+        EXPECT_EQ(settings.pieceSize, c.piece) << c.pieceText;
+        EXPECT_EQ(readFileBytes(work.path() / "settings.dat"),
+                  settings.savePath + "\r\n " + std::to_string(c.timeout) + " \r\n " +
+                      std::to_string(c.piece) + " \r\n")
+            << c.timeoutText;
+        delete dialog.data();
+    }
+}
+
+TEST_F(SettingsDialogTest, RefusesValuesTheDownloadCannotUseAndStaysOpen) {
+    const std::pair<const char*, const char*> refused[] = {
+        {"256", "1000"}, {"-1", "1000"},       {"30", "0"},
+        {"30", "-5"},    {"30", "3000000000"}, {"30", ""},
+    };
+    for (const auto& [timeoutText, pieceText] : refused) {
+        ModalAnswerer answerer;
+        QPointer<SettingsDialog> dialog = openDialog();
+        typeAndPressOk(dialog, timeoutText, pieceText);
+        ASSERT_EQ(answerer.boxes().size(), 1u) << timeoutText << " " << pieceText;
+        EXPECT_EQ(answerer.boxes()[0].title, "Error");
+        EXPECT_EQ(answerer.boxes()[0].icon, QMessageBox::Critical);
+        EXPECT_FALSE(answerer.boxes()[0].text.isEmpty());
+        ASSERT_FALSE(dialog.isNull());
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(settings.timeoutSeconds, 30);
+        EXPECT_EQ(settings.pieceSize, 102400);
+        EXPECT_FALSE(fs::exists(work.path() / "settings.dat"));
+        delete dialog.data();
+    }
+}
+
+TEST_F(SettingsDialogTest, BrowseTakesEffectAtOnceButOnlyOkSavesIt) {
+    const fs::path chosen = work.path() / "picked, with comma";
+    fs::create_directories(chosen);
+    ModalAnswerer answerer;
+    QString pickerTitle;
+    answerer.onOtherDialog([&](QWidget* modal) {
+        auto* picker = qobject_cast<QFileDialog*>(modal);
+        if (picker == nullptr) return;
+        pickerTitle = picker->windowTitle();
+        // Typed into the picker's name box, as a user may do.
+        auto* name = picker->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(chosen.string()));
+        QMetaObject::invokeMethod(picker, "accept");
+    });
+    QPointer<SettingsDialog> dialog = openDialog();
+    QTest::mouseClick(dialog->browseButton(), Qt::LeftButton);
+    EXPECT_EQ(pickerTitle, "Select Folder");
+    EXPECT_EQ(settings.savePath, chosen.string());
+    EXPECT_EQ(dialog->folderBox()->text().toStdString(), chosen.string());
+
+    // Closed by its close box: nothing written, the folder stays in effect.
+    dialog->close();
+    EXPECT_FALSE(fs::exists(work.path() / "settings.dat"));
+    EXPECT_EQ(settings.savePath, chosen.string());
+
+    // Typing into the folder box changes nothing; OK saves the picked folder.
+    dialog = openDialog();
+    dialog->folderBox()->setText("/somewhere/else");
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    EXPECT_EQ(readFileBytes(work.path() / "settings.dat"),
+              chosen.string() + "\r\n 30 \r\n 102400 \r\n");
+}
+
+TEST_F(SettingsDialogTest, CancelledBrowseKeepsTheFolder) {
+    const std::string before = settings.savePath;
+    ModalAnswerer answerer;
+    answerer.onOtherDialog([](QWidget* modal) {
+        if (auto* picker = qobject_cast<QFileDialog*>(modal)) picker->reject();
+    });
+    QPointer<SettingsDialog> dialog = openDialog();
+    QTest::mouseClick(dialog->browseButton(), Qt::LeftButton);
+    EXPECT_EQ(settings.savePath, before);
+    EXPECT_EQ(dialog->folderBox()->text().toStdString(), before);
+    delete dialog.data();
+}
+
+}  // namespace
+}  // namespace velnoria

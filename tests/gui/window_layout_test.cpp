@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <memory>
+#include <vector>
+
+#include "download/settings.h"
+#include "platform/qt/qt_message_box.h"
+#include "platform/qt/qt_shell.h"
+#include "shell/about_dialog.h"
+#include "shell/settings_dialog.h"
+#include "shell/status_form.h"
+#include "tests/gui/gui_test_support.h"
+
+namespace velnoria {
+namespace {
+
+using testing::guiApp;
+
+// A control as designed, in twips.
+struct Control {
+    const char* name;
+    int left, top, width, height;
+    const char* caption;  // nullptr: not checked
+    const char* toolTip;  // nullptr: none expected
+};
+
+// The names of the controls that Tab visits, in order, from the first one.
+std::vector<QString> tabOrder(QWidget* first) {
+    std::vector<QString> names;
+    QWidget* widget = first;
+    do {
+        if (widget->focusPolicy() & Qt::TabFocus) names.push_back(widget->objectName());
+        widget = widget->nextInFocusChain();
+    } while (widget != first && names.size() < 50);
+    return names;
+}
+
+void expectLayout(const QWidget& form, QSize clientTwips, std::initializer_list<Control> controls) {
+    EXPECT_EQ(form.size(),
+              QSize(qRound(clientTwips.width() / 15.0), qRound(clientTwips.height() / 15.0)));
+    for (const Control& c : controls) {
+        const auto* widget = form.findChild<QWidget*>(QString::fromLatin1(c.name));
+        ASSERT_NE(widget, nullptr) << c.name;
+        EXPECT_EQ(widget->geometry(), QRect(qRound(c.left / 15.0), qRound(c.top / 15.0),
+                                            qRound(c.width / 15.0), qRound(c.height / 15.0)))
+            << c.name;
+        EXPECT_EQ(widget->toolTip(), QString::fromUtf8(c.toolTip ? c.toolTip : "")) << c.name;
+        if (c.caption == nullptr) continue;
+        QString caption;
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+            caption = button->text();
+        } else if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+            caption = label->text();
+        }
+        EXPECT_EQ(caption, QString::fromUtf8(c.caption)) << c.name;
+    }
+}
+
+TEST(WindowLayout, SettingsDialog) {
+    guiApp();
+    Settings settings;
+    QtMessageBox messageBox;
+    SettingsDialog form(settings, messageBox, "settings.dat");
+    EXPECT_EQ(form.windowTitle(), "Settings");
+    expectLayout(form, {5076, 3060},
+                 {{"Label1", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
+                  {"Text1", 2160, 360, 372, 288, nullptr, nullptr},
+                  {"Label3", 240, 840, 1692, 252, "Piece size (bytes)",
+                   "Choose smaller value for slow connection and larger for faster"},
+                  {"Text3", 2160, 840, 852, 288, nullptr, nullptr},
+                  {"Label2", 240, 1560, 2772, 252, "Select save folder", nullptr},
+                  {"Text2", 240, 1920, 2772, 288, nullptr, nullptr},
+                  {"Command1", 3240, 1920, 1332, 372, "Browse", nullptr},
+                  {"Command2", 2040, 2640, 972, 372, "OK", nullptr}});
+    EXPECT_EQ(tabOrder(form.timeoutBox()),
+              (std::vector<QString>{"Text1", "Text2", "Command1", "Command2", "Text3"}));
+    EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+}
+
+TEST(WindowLayout, AboutDialog) {
+    guiApp();
+    QtShell shell;
+    AboutDialog form(shell);
+    EXPECT_EQ(form.windowTitle(), "About");
+    expectLayout(form, {4980, 3072},
+                 {{"Text1", 120, 120, 4692, 2052, nullptr, nullptr},
+                  {"Ok", 120, 2520, 1572, 492, "&Ok", nullptr},
+                  {"Homepage", 3000, 2520, 1812, 492, "&Visit homepage", nullptr}});
+    EXPECT_EQ(form.text()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_FALSE(form.text()->isReadOnly());
+    EXPECT_EQ(tabOrder(form.text()), (std::vector<QString>{"Text1", "Ok", "Homepage"}));
+}
+
+TEST(WindowLayout, StatusWindow) {
+    guiApp();
+    QWidget owner;
+    StatusForm form(
+        &owner, [] {}, [] {});
+    EXPECT_EQ(form.windowTitle(), "Download status");
+    expectLayout(form, {7368, 4608},
+                 {{"Text1", 840, 240, 5172, 2052, nullptr, nullptr},
+                  {"Label1", 840, 2640, 5172, 372, nullptr, nullptr},
+                  {"ProgressBar1", 840, 3240, 5172, 492, nullptr, nullptr},
+                  {"Pause", 840, 4080, 1452, 372, "Pause", nullptr},
+                  {"Stop", 4560, 4080, 1452, 372, "Stop/Abort", nullptr}});
+    EXPECT_EQ(form.palette().color(QPalette::Window), QColor(128, 128, 128));
+    EXPECT_EQ(form.log()->palette().color(QPalette::Base), QColor(255, 255, 128));
+    EXPECT_EQ(tabOrder(form.progressBar()),
+              (std::vector<QString>{"ProgressBar1", "Text1", "Pause", "Stop"}));
+}
+
+}  // namespace
+}  // namespace velnoria
