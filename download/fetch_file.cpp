@@ -111,7 +111,7 @@ bool attemptDownload(const Attempt& attempt) {
     bool ok = true;
     // The body is still read and written after an error answer; only the verdict changes.
     const std::string headerBlock = inet.getHeader("");
-    if (holdsErrorMarker(headerBlock) || statusCodeOf(headerBlock) >= 400) ok = false;
+    if (holdsErrorMarker(headerBlock) || statusLineCode(headerBlock) >= 400) ok = false;
 
     const auto length = readContentLength(inet.getHeader("Content-Length"));
     if (!length) {

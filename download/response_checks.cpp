@@ -7,7 +7,7 @@ bool holdsErrorMarker(std::string_view headerBlock) {
            headerBlock.find("Unable to complete request") != std::string_view::npos;
 }
 
-int statusCodeOf(std::string_view headerBlock) {
+int statusLineCode(std::string_view headerBlock) {
     const auto lineEnd = headerBlock.find_first_of("\r\n");
     std::string_view line = headerBlock.substr(0, lineEnd);
     if (!line.starts_with("HTTP/")) return 0;

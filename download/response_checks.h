@@ -9,6 +9,6 @@ bool holdsErrorMarker(std::string_view headerBlock);
 
 // The status code of the header block's status line ("HTTP/1.1 404 Not Found" gives 404), or 0
 // when the block does not start with a readable status line.
-int statusCodeOf(std::string_view headerBlock);
+int statusLineCode(std::string_view headerBlock);
 
 }  // namespace velnoria

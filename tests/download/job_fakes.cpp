@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace velnoria::testing {
 
@@ -135,16 +136,23 @@ void RecordingStatusView::setProgress(double, double max, double value) {
     if (values.empty() || values.back() != value) values.push_back(value);
 }
 
-JobBench::JobBench(TransferControl* inet, UrlDownload* urlDownload, EventLoop* eventLoop) {
+void FakeEventLoop::yieldOnce(std::chrono::milliseconds maxBlock) {
+    ++yields;
+    if (onYield) onYield(yields);
+    if (maxBlock.count() > 0) std::this_thread::sleep_for(maxBlock);
+}
+
+JobBench::JobBench(TransferControl* inet, UrlDownload* urlDownload, EventLoop* eventLoop,
+                   UrlCache* urlCache) {
     saveFolder = temp.path() / "images";
     std::filesystem::create_directory(saveFolder);
     program.settings.savePath = saveFolder.string();
     program.workFolder = temp.path();
     EventLoop& loop = eventLoop ? *eventLoop : fakeEventLoop;
     status = std::make_unique<StatusWindow>(program.runState, view, loop);
-    services.reset(new JobServices{inet ? *inet : fakeInet,
-                                   urlDownload ? *urlDownload : fakeDownload, cache, loop, *status,
-                                   document, messageBox, shell});
+    services.reset(
+        new JobServices{inet ? *inet : fakeInet, urlDownload ? *urlDownload : fakeDownload,
+                        urlCache ? *urlCache : cache, loop, *status, document, messageBox, shell});
 }
 
 JobResult JobBench::run(const std::string& addressBoxText) {

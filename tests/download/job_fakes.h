@@ -98,12 +98,11 @@ class FakeUrlCache : public UrlCache {
     std::vector<std::string> deleted;
 };
 
+// Nothing to handle but the test's own hook; a yield that may block sleeps that long, as an
+// idle window system would.
 class FakeEventLoop : public EventLoop {
   public:
-    void yieldOnce(std::chrono::milliseconds) override {
-        ++yields;
-        if (onYield) onYield(yields);
-    }
+    void yieldOnce(std::chrono::milliseconds maxBlock) override;
     int yields = 0;
     std::function<void(int)> onYield;
 };
@@ -156,7 +155,7 @@ class FakeShell : public Shell {
 // folder, and platform pieces that are either fakes or supplied by the test.
 struct JobBench {
     explicit JobBench(TransferControl* inet = nullptr, UrlDownload* urlDownload = nullptr,
-                      EventLoop* eventLoop = nullptr);
+                      EventLoop* eventLoop = nullptr, UrlCache* urlCache = nullptr);
 
     JobResult run(const std::string& addressBoxText = "http://forum.test/thread");
     std::filesystem::path saved(const std::string& name) const { return saveFolder / name; }

@@ -59,7 +59,7 @@ TEST(ResponseChecks, ErrorMarkersAndStatusCode) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(holdsErrorMarker(c.block), c.marker) << c.block;
-        EXPECT_EQ(statusCodeOf(c.block), c.status) << c.block;
+        EXPECT_EQ(statusLineCode(c.block), c.status) << c.block;
     }
 }
 

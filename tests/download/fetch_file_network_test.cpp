@@ -1,0 +1,320 @@
+// The per-file download over real HTTP: libcurl talking to the loopback test server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "download/fetch_file.h"
+#include "tests/download/network_bench.h"
+
+namespace velnoria {
+namespace {
+
+using testing::generatedBytes;
+using testing::JobBench;
+using testing::NetworkBench;
+using testing::readFile;
+using testing::Reply;
+using testing::ScopedEnv;
+using testing::writeFile;
+
+constexpr const char* kUrl = "http://img.test/a.jpg";
+const std::string kStart = "Starting download process...\r\n";
+const std::string kOnce = "Downloading file a.jpg...";
+const std::string kRetry = "FAILED\r\nRESTART DOWNLOAD.\r\n";
+const std::string kLogged = "FAILED\r\nFAILURE LOGGED.\r\n";
+const std::string kThreeFailures = kStart + kOnce + kRetry + kOnce + kRetry + kOnce + kLogged;
+const std::string kWarning =
+    "\r\nWarning! Unknown file size, trying alternative method for download...";
+
+// Counts the pieces asked for on its way to the real control.
+class CountingTransfer : public TransferControl {
+  public:
+    explicit CountingTransfer(TransferControl& inner) : inner_(inner) {}
+    void setTimeoutSeconds(int seconds) override { inner_.setTimeoutSeconds(seconds); }
+    void execute(const std::string& url, const std::string& operation) override {
+        inner_.execute(url, operation);
+    }
+    bool stillExecuting() override { return inner_.stillExecuting(); }
+    int responseCode() const override { return inner_.responseCode(); }
+    std::string getHeader(const std::string& name) const override { return inner_.getHeader(name); }
+    void getChunk(std::size_t count, std::string& piece) override {
+        ++chunks;
+        inner_.getChunk(count, piece);
+    }
+    void cancel() override { inner_.cancel(); }
+    int chunks = 0;
+
+  private:
+    TransferControl& inner_;
+};
+
+JobContext fetch(NetworkBench& net, const std::string& name = "a.jpg") {
+    JobContext job(net.bench.program, *net.bench.services);
+    net.bench.status->open();
+    job.targetUrl = kUrl;
+    job.targetName = name;
+    fetchFile(job);
+    return job;
+}
+
+TEST(FetchFileNetwork, FirstAttemptSuccess) {
+    NetworkBench net;
+    net.server.route(kUrl, Reply::generated(300000, 7));
+    const JobContext job = fetch(net);
+    EXPECT_EQ(net.bench.view.log, kStart + kOnce + "OK\r\n");
+    EXPECT_EQ(job.finishedCount, 1);
+    EXPECT_EQ(readFile(net.bench.saved("a.jpg")), generatedBytes(300000, 7));
+    EXPECT_EQ(net.seen(), std::vector<std::string>{std::string("GET ") + kUrl});
+    EXPECT_FALSE(std::filesystem::exists(net.bench.temp.path() / "failed.txt"));
+    // Pieces of 102400 bytes: the bar stood at 0, 102400 and 204800 before them, then at the end.
+    EXPECT_EQ(net.bench.view.values, (std::vector<double>{0, 102400, 204800, 300000}));
+}
+
+TEST(FetchFileNetwork, FailuresOnEveryAttemptAreLoggedOnce) {
+    struct Case {
+        const char* what;
+        Reply reply;
+        std::string savedBody;  // what the last attempt left in the file
+    };
+    Reply cut = Reply::generated(50000, 3);
+    cut.resetAfterBodyBytes = 20000;
+    const Case cases[] = {
+        {"404 page", Reply::withStatus(404, "no such image"), "no such image"},
+        {"500 Internal Server Error", Reply::withStatus(500, "server broke"), "server broke"},
+        {"body cut by a reset", cut, generatedBytes(50000, 3).substr(0, 20000)},
+    };
+    for (const auto& c : cases) {
+        NetworkBench net;
+        net.server.route(kUrl, c.reply);
+        const JobContext job = fetch(net);
+        EXPECT_EQ(net.bench.view.log, kThreeFailures) << c.what;
+        EXPECT_EQ(job.finishedCount, 0) << c.what;
+        EXPECT_EQ(net.bench.failedTxt(), std::string(kUrl) + "\r\n") << c.what;
+        const auto requests = net.server.requestsFor(kUrl);
+        ASSERT_EQ(requests.size(), 3u) << c.what;
+        // The retries ask past any cache.
+        EXPECT_EQ(requests[1].header("Cache-Control"), "no-cache") << c.what;
+        EXPECT_EQ(requests[2].header("Pragma"), "no-cache") << c.what;
+        // The body of an error answer is still written; a reset leaves what came before it.
+        const std::string saved = readFile(net.bench.saved("a.jpg"));
+        EXPECT_LE(saved.size(), c.savedBody.size()) << c.what;
+        EXPECT_EQ(saved, c.savedBody.substr(0, saved.size())) << c.what;
+        if (c.reply.status >= 400) {
+            EXPECT_EQ(saved, c.savedBody) << c.what;
+        }
+    }
+}
+
+TEST(FetchFileNetwork, ConnectionRefusedIsAFailedAttempt) {
+    NetworkBench net;
+    ScopedEnv refuse("http_proxy", testing::refusingProxy());
+    const JobContext job = fetch(net);
+    EXPECT_EQ(net.bench.view.log, kThreeFailures);
+    EXPECT_EQ(net.bench.failedTxt(), std::string(kUrl) + "\r\n");
+    EXPECT_FALSE(std::filesystem::exists(net.bench.saved("a.jpg")));
+}
+
+TEST(FetchFileNetwork, AServerThatNeverAnswersTimesOut) {
+    NetworkBench net(/*timeoutSeconds=*/1);
+    Reply silent;
+    silent.neverAnswer = true;
+    net.server.route(kUrl, silent);
+    const auto start = std::chrono::steady_clock::now();
+    fetch(net);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(net.bench.view.log, kThreeFailures);
+    EXPECT_EQ(net.bench.failedTxt(), std::string(kUrl) + "\r\n");
+    EXPECT_GE(took, std::chrono::seconds(3));
+    EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+TEST(FetchFileNetwork, AnErrorMarkerOnlyOnTheFirstAttempt) {
+    NetworkBench net;
+    Reply marked = Reply::ok("partial");
+    marked.headers.push_back({"X-Status", "Unable to complete request"});
+    net.server.route(kUrl, {marked, Reply::ok("the image")});
+    const JobContext job = fetch(net);
+    EXPECT_EQ(net.bench.view.log, kStart + kOnce + kRetry + kOnce + "OK\r\n");
+    EXPECT_EQ(job.finishedCount, 1);
+    EXPECT_EQ(readFile(net.bench.saved("a.jpg")), "the image");
+}
+
+TEST(FetchFileNetwork, WithoutContentLengthTheAlternativeDownloadTakesTheFile) {
+    struct Case {
+        const char* what;
+        Reply reply;
+        bool ok;
+    };
+    Reply chunked = Reply::generated(150000, 9);
+    chunked.chunked = true;
+    Reply closeDelimited = Reply::ok("up to the close");
+    closeDelimited.autoContentLength = false;
+    closeDelimited.closeConnection = true;
+    // A length with a sign is not a plain number here, though the transfer itself can use it.
+    Reply signed_ = Reply::ok("odd length");
+    signed_.headers.push_back({"Content-Length", "+10"});
+    Reply missing = Reply::withStatus(404, "gone");
+    missing.chunked = true;
+    const Case cases[] = {
+        {"chunked", chunked, true},
+        {"ended by close", closeDelimited, true},
+        {"signed length", signed_, true},
+        {"error status", missing, false},
+    };
+    for (const auto& c : cases) {
+        NetworkBench net;
+        net.server.route(kUrl, c.reply);
+        const JobContext job = fetch(net);
+        const std::string warned = kOnce + kWarning;
+        EXPECT_EQ(net.bench.view.log,
+                  c.ok ? kStart + warned + "OK\r\n"
+                       : kStart + warned + kRetry + warned + kRetry + warned + kLogged)
+            << c.what;
+        EXPECT_EQ(job.finishedCount, c.ok ? 1 : 0) << c.what;
+        // The bar was reset and then left alone.
+        EXPECT_EQ(net.bench.view.values, std::vector<double>{0}) << c.what;
+        EXPECT_EQ(net.bench.view.maximum, 100) << c.what;
+        if (c.ok) {
+            const std::string expected =
+                c.reply.generatedSize ? generatedBytes(150000, 9) : c.reply.body;
+            EXPECT_EQ(readFile(net.bench.saved("a.jpg")), expected) << c.what;
+            EXPECT_EQ(net.server.requestsFor(kUrl).size(), 2u) << c.what;
+        }
+    }
+}
+
+TEST(FetchFileNetwork, ContentLengthZeroMakesAnEmptyFile) {
+    NetworkBench net;
+    net.server.route(kUrl, Reply::ok(""));
+    CountingTransfer counting(net.inet);
+    JobBench bench(&counting, &net.download, &net.loop, &net.cache);
+    JobContext job(bench.program, *bench.services);
+    bench.status->open();
+    job.targetUrl = kUrl;
+    job.targetName = "a.jpg";
+    fetchFile(job);
+    EXPECT_EQ(bench.view.log, kStart + kOnce + "OK\r\n");
+    EXPECT_EQ(counting.chunks, 0);
+    EXPECT_TRUE(std::filesystem::exists(bench.saved("a.jpg")));
+    EXPECT_EQ(std::filesystem::file_size(bench.saved("a.jpg")), 0u);
+}
+
+TEST(FetchFileNetwork, AShortBodyIsAskedForInFullAndFails) {
+    NetworkBench net;
+    Reply shortBody = Reply::generated(1000, 4);
+    shortBody.headers.push_back({"Content-Length", "5000"});
+    shortBody.closeAfterBodyBytes = 1000;
+    net.server.route(kUrl, shortBody);
+    CountingTransfer counting(net.inet);
+    JobBench bench(&counting, &net.download, &net.loop, &net.cache);
+    bench.program.settings.pieceSize = 1024;
+    JobContext job(bench.program, *bench.services);
+    bench.status->open();
+    job.targetUrl = kUrl;
+    job.targetName = "a.jpg";
+    fetchFile(job);
+    // 5000 / 1024 gives four whole pieces and one more for the rest, on each of three attempts.
+    EXPECT_EQ(counting.chunks, 15);
+    EXPECT_EQ(bench.view.log, kThreeFailures);
+    EXPECT_EQ(readFile(bench.saved("a.jpg")), generatedBytes(1000, 4));
+    EXPECT_EQ(bench.failedTxt(), std::string(kUrl) + "\r\n");
+}
+
+TEST(FetchFileNetwork, AnExistingLongerFileIsReplaced) {
+    NetworkBench net;
+    writeFile(net.bench.saved("a.jpg"), std::string(100000, 'o'));
+    net.server.route(kUrl, Reply::ok("new and short"));
+    const JobContext job = fetch(net);
+    EXPECT_EQ(job.finishedCount, 1);
+    EXPECT_EQ(readFile(net.bench.saved("a.jpg")), "new and short");
+}
+
+TEST(FetchFileNetwork, StopDuringAPieceEndsTheJob) {
+    NetworkBench net;
+    Reply slow = Reply::generated(4000, 5);
+    slow.drip = testing::Drip{100, std::chrono::milliseconds(20)};
+    net.server.route("http://radikal.ru/a.jpg", slow);
+    net.server.route("http://radikal.ru/b.jpg", Reply::ok("never asked for"));
+    net.bench.program.settings.pieceSize = 500;
+    net.bench.document.images = {"http://radikal.ru/at.jpg", "http://radikal.ru/bt.jpg"};
+    // Stop/Abort clicked while the job waits inside a piece.
+    net.loop.onYield = [&](int) {
+        if (std::filesystem::exists(net.bench.saved("a.jpg")) &&
+            std::filesystem::file_size(net.bench.saved("a.jpg")) >= 1000) {
+            net.bench.status->stopClick();
+        }
+    };
+    const JobResult result = net.bench.run();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.finishedCount, 0);
+    EXPECT_EQ(net.bench.view.log, kStart + kOnce);
+    const std::string partial = readFile(net.bench.saved("a.jpg"));
+    EXPECT_GE(partial.size(), 1000u);
+    EXPECT_LT(partial.size(), 4000u);
+    EXPECT_EQ(partial, generatedBytes(4000, 5).substr(0, partial.size()));
+    EXPECT_FALSE(std::filesystem::exists(net.bench.temp.path() / "failed.txt"));
+    EXPECT_TRUE(net.server.requestsFor("http://radikal.ru/b.jpg").empty());
+    EXPECT_EQ(net.bench.messageBox.shown,
+              std::vector<std::string>{"Finish|Task finished !\r\nNo file downloaded."});
+    EXPECT_EQ(net.bench.program.runState, kRunning);
+}
+
+TEST(FetchFileNetwork, PauseAndContinueLoseAndRepeatNothing) {
+    struct Case {
+        const char* what;
+        Reply reply;
+    };
+    Reply lateHeaders = Reply::generated(3000, 6);
+    lateHeaders.headerDelay = std::chrono::milliseconds(200);
+    Reply slowBody = Reply::generated(3000, 6);
+    slowBody.drip = testing::Drip{300, std::chrono::milliseconds(30)};
+    const Case cases[] = {{"waiting for the headers", lateHeaders},
+                          {"waiting for a piece", slowBody}};
+    for (const auto& c : cases) {
+        // A pause longer than the time-out must not make the request time out.
+        NetworkBench net(/*timeoutSeconds=*/1);
+        net.server.route(kUrl, c.reply);
+        net.bench.program.settings.pieceSize = 1000;
+        bool paused = false;
+        std::chrono::steady_clock::time_point pausedAt;
+        net.loop.onYield = [&](int) {
+            if (!paused && net.bench.program.runState == kRunning &&
+                (c.reply.drip ? std::filesystem::exists(net.bench.saved("a.jpg")) : true)) {
+                paused = true;
+                pausedAt = std::chrono::steady_clock::now();
+                net.bench.status->pauseClick();  // returns after Continue
+            } else if (net.bench.program.runState == kPaused &&
+                       std::chrono::steady_clock::now() - pausedAt >
+                           std::chrono::milliseconds(1500)) {
+                net.bench.status->pauseClick();
+            }
+        };
+        const JobContext job = fetch(net);
+        EXPECT_TRUE(paused) << c.what;
+        EXPECT_EQ(net.bench.view.log, kStart + kOnce + "OK\r\n") << c.what;
+        EXPECT_EQ(job.finishedCount, 1) << c.what;
+        EXPECT_EQ(readFile(net.bench.saved("a.jpg")), generatedBytes(3000, 6)) << c.what;
+        EXPECT_EQ(net.server.requestsFor(kUrl).size(), 1u) << c.what;
+    }
+}
+
+TEST(FetchFileNetwork, UnsafeNamesWriteNothingOutsideTheSaveFolder) {
+    for (const std::string name : {"../escape.jpg", "", ".."}) {
+        NetworkBench net;
+        net.server.route(kUrl, Reply::ok("bytes"));
+        const JobContext job = fetch(net, name);
+        const std::string safe = name.empty() || name == ".." ? "" : "escape.jpg";
+        if (safe.empty()) {
+            EXPECT_EQ(net.bench.failedTxt(), std::string(kUrl) + "\r\n") << name;
+            EXPECT_TRUE(std::filesystem::is_empty(net.bench.saveFolder)) << name;
+        } else {
+            EXPECT_EQ(readFile(net.bench.saved(safe)), "bytes") << name;
+        }
+        EXPECT_FALSE(std::filesystem::exists(net.bench.temp.path() / "escape.jpg")) << name;
+    }
+}
+
+}  // namespace
+}  // namespace velnoria
