@@ -1,0 +1,37 @@
+#include "platform/curl/curl_request_options.h"
+
+namespace velnoria {
+
+RequestHeaders::~RequestHeaders() {
+    curl_slist_free_all(list_);
+}
+
+void RequestHeaders::reset(bool bypassCaches) {
+    curl_slist_free_all(list_);
+    list_ = nullptr;
+    if (bypassCaches) {
+        list_ = curl_slist_append(list_, "Cache-Control: no-cache");
+        list_ = curl_slist_append(list_, "Pragma: no-cache");
+    }
+}
+
+void applyCommonOptions(CURL* easy) {
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // The bytes on disk must be the bytes the server sent.
+    curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    // A proxy tunnel's own answer is not the response.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kNetworkReadBytes);
+}
+
+void applyRequestOptions(CURL* easy, const std::string& url, const RequestHeaders& headers) {
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list());
+}
+
+}  // namespace velnoria

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+
+namespace velnoria {
+
+inline constexpr const char* kUserAgent = "Mozilla/5.0 (compatible; VelnoriaMorvath/2.2)";
+inline constexpr long kMaxRedirects = 10;
+// The most libcurl reads from the network in one go, and so hands over in one call.
+inline constexpr long kNetworkReadBytes = 64 * 1024;
+
+// The request headers a request carries; owns its list.
+class RequestHeaders {
+  public:
+    RequestHeaders() = default;
+    ~RequestHeaders();
+    RequestHeaders(const RequestHeaders&) = delete;
+    RequestHeaders& operator=(const RequestHeaders&) = delete;
+
+    void reset(bool bypassCaches);
+    curl_slist* list() const { return list_; }
+
+  private:
+    curl_slist* list_ = nullptr;
+};
+
+// The options every request of the program shares: user agent, http(s) only (also when
+// redirected), redirects followed, the body exactly as sent. Proxies come from the environment.
+void applyCommonOptions(CURL* easy);
+
+// The address and the per-request headers.
+void applyRequestOptions(CURL* easy, const std::string& url, const RequestHeaders& headers);
+
+}  // namespace velnoria

@@ -1,0 +1,256 @@
+#include "platform/curl/curl_transfer_control.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/curl/curl_global.h"
+
+namespace velnoria {
+
+namespace {
+
+// What the body may fill before the caller has first said how large its pieces are.
+constexpr std::size_t kFirstPiece = 16 * 1024;
+constexpr int kPollMilliseconds = 10;
+// A longer gap between two waits means the caller was busy elsewhere (a paused job, a dialog):
+// that time is not the network's silence.
+constexpr auto kAwayGap = std::chrono::milliseconds(500);
+
+}  // namespace
+
+CurlTransferControl::CurlTransferControl(EventLoop& eventLoop, const CurlUrlCache& cache)
+    : eventLoop_(eventLoop), cache_(cache), wanted_(kFirstPiece) {
+    ensureCurlGlobalInit();
+    multi_ = curl_multi_init();
+    easy_ = curl_easy_init();
+    if (multi_ == nullptr || easy_ == nullptr) {
+        curl_easy_cleanup(easy_);
+        curl_multi_cleanup(multi_);
+        throw std::runtime_error("libcurl handles could not be created");
+    }
+    applyCommonOptions(easy_);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlTransferControl::onHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlTransferControl::onBody);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+}
+
+CurlTransferControl::~CurlTransferControl() {
+    detach();
+    curl_easy_cleanup(easy_);
+    curl_multi_cleanup(multi_);
+}
+
+void CurlTransferControl::setTimeoutSeconds(int seconds) {
+    timeoutSeconds_ = std::max(seconds, 0);
+}
+
+void CurlTransferControl::execute(const std::string& url, const std::string& operation) {
+    release();
+    state_ = State::AwaitingHeaders;
+    code_ = 0;
+    headers_.clear();
+    finalHeaders_.clear();
+    if (buffer_.capacity() > 2 * (wanted_ + kNetworkReadBytes)) std::string().swap(buffer_);
+    buffer_.clear();
+    readPos_ = 0;
+    maxBuffered_ = 0;
+    received_ = false;
+    waited_ = {};
+    lastDrive_ = Clock::now();
+
+    requestHeaders_.reset(cache_.mustBypass(url));
+    applyRequestOptions(easy_, url, requestHeaders_);
+    if (operation == "HEAD") {
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    } else {
+        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    }
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+        fail(CURLE_FAILED_INIT);
+        return;
+    }
+    attached_ = true;
+}
+
+bool CurlTransferControl::stillExecuting() {
+    if (state_ != State::AwaitingHeaders) return false;
+    drive();
+    return state_ == State::AwaitingHeaders;
+}
+
+int CurlTransferControl::responseCode() const {
+    return code_;
+}
+
+std::string CurlTransferControl::getHeader(const std::string& name) const {
+    return name.empty() ? finalHeaders_ : headerValue(finalHeaders_, name);
+}
+
+void CurlTransferControl::getChunk(std::size_t count, std::string& piece) {
+    piece.clear();
+    if (count == 0) return;
+    wanted_ = count;
+    buffer_.reserve(std::min<std::size_t>(count, 1 << 20) + kNetworkReadBytes);
+    const auto enough = [&] {
+        return buffered() >= count || (state_ != State::AwaitingHeaders && state_ != State::Body);
+    };
+    while (!enough()) {
+        resume();
+        if (enough()) break;
+        drive();
+        if (enough()) break;
+        eventLoop_.yieldOnce();
+    }
+    const std::size_t taken = std::min(count, buffered());
+    piece.assign(buffer_, readPos_, taken);
+    readPos_ += taken;
+}
+
+void CurlTransferControl::cancel() {
+    release();
+    state_ = State::Idle;
+    buffer_.clear();
+    readPos_ = 0;
+}
+
+void CurlTransferControl::release() {
+    // The caller usually stops once it holds Content-Length bytes, a moment before libcurl has
+    // marked the request done. Letting it finish keeps the connection for the next request.
+    if (attached_ && state_ == State::Body && allBytesArrived()) {
+        state_ = State::Idle;  // onBody discards from here on
+        resume();
+        int running = 0;
+        curl_multi_perform(multi_, &running);
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) detach();
+        }
+    }
+    detach();
+}
+
+bool CurlTransferControl::allBytesArrived() const {
+    curl_off_t announced = -1;
+    curl_off_t arrived = 0;
+    curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &arrived);
+    return announced >= 0 && arrived >= announced;
+}
+
+std::size_t CurlTransferControl::onHeader(char* data, std::size_t size, std::size_t count,
+                                          void* self) {
+    auto& me = *static_cast<CurlTransferControl*>(self);
+    const std::size_t length = size * count;
+    me.received_ = true;
+    if (me.state_ != State::AwaitingHeaders) return length;  // trailers of a chunked body
+    switch (me.headers_.add(std::string_view(data, length))) {
+        case ResponseHeaderBlock::Step::Final:
+            me.finalHeaders_ = me.headers_.text();
+            me.state_ = State::Body;
+            break;
+        case ResponseHeaderBlock::Step::TooLarge:
+            return 0;  // libcurl ends the request with a write error
+        case ResponseHeaderBlock::Step::More:
+            break;
+    }
+    return length;
+}
+
+std::size_t CurlTransferControl::onBody(char* data, std::size_t size, std::size_t count,
+                                        void* self) {
+    auto& me = *static_cast<CurlTransferControl*>(self);
+    const std::size_t length = size * count;
+    me.received_ = true;
+    if (me.state_ == State::Idle) return length;  // what is left of a cancelled request
+    if (me.state_ == State::AwaitingHeaders) {
+        me.finalHeaders_ = me.headers_.text();
+        me.state_ = State::Body;
+    }
+    if (me.buffered() >= me.wanted_) {
+        me.paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;  // libcurl keeps this data and offers it again on resume
+    }
+    if (me.readPos_ > 0) {  // drop what was handed out, moving only the little left over
+        me.buffer_.erase(0, me.readPos_);
+        me.readPos_ = 0;
+    }
+    me.buffer_.append(data, length);
+    me.maxBuffered_ = std::max(me.maxBuffered_, me.buffer_.size());
+    return length;
+}
+
+void CurlTransferControl::drive() {
+    const auto now = Clock::now();
+    if (lastDrive_ && !paused_ && now - *lastDrive_ < kAwayGap) waited_ += now - *lastDrive_;
+    lastDrive_ = now;
+    if (!attached_) {  // nothing can arrive any more; never wait for it
+        if (state_ == State::AwaitingHeaders || state_ == State::Body) state_ = State::Ended;
+        return;
+    }
+
+    int ready = 0;
+    curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, &ready);
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    collectFinished();
+    if (received_) {
+        received_ = false;
+        waited_ = {};
+    }
+    checkStall();
+}
+
+void CurlTransferControl::collectFinished() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg != CURLMSG_DONE || message->easy_handle != easy_) continue;
+        const CURLcode result = message->data.result;
+        detach();  // a request that ended cleanly gives its connection back for the next one
+        // A body cut short by a clean close just ends; the caller's length check notices.
+        const bool ended =
+            result == CURLE_OK || (result == CURLE_PARTIAL_FILE && state_ == State::Body);
+        if (!ended) {
+            fail(result);
+        } else if (state_ != State::Idle) {
+            if (state_ == State::AwaitingHeaders) finalHeaders_ = headers_.text();
+            state_ = State::Ended;
+        }
+    }
+}
+
+void CurlTransferControl::checkStall() {
+    if (timeoutSeconds_ > 0 && attached_ && !paused_ &&
+        waited_ >= std::chrono::seconds(timeoutSeconds_)) {
+        fail(CURLE_OPERATION_TIMEDOUT);
+    }
+}
+
+void CurlTransferControl::fail(int code) {
+    detach();
+    code_ = code;
+    state_ = State::Ended;
+}
+
+void CurlTransferControl::detach() {
+    if (!attached_) return;
+    if (paused_) {
+        // Unpause before letting go, so the handle starts the next request unpaused; what
+        // libcurl still holds of this body is discarded by onBody.
+        state_ = State::Idle;
+        paused_ = false;
+        curl_easy_pause(easy_, CURLPAUSE_CONT);
+    }
+    // Removing a request that has not ended closes its connection rather than reusing it.
+    curl_multi_remove_handle(multi_, easy_);
+    attached_ = false;
+}
+
+void CurlTransferControl::resume() {
+    if (!paused_ || !attached_) return;
+    paused_ = false;
+    lastDrive_ = Clock::now();  // the time spent paused is ours, not the network's
+    curl_easy_pause(easy_, CURLPAUSE_CONT);
+}
+
+}  // namespace velnoria

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "platform/curl/curl_request_options.h"
+#include "platform/curl/curl_url_cache.h"
+#include "platform/curl/response_header_block.h"
+#include "platform/event_loop.h"
+#include "platform/transfer_control.h"
+
+namespace velnoria {
+
+// The transfer control on libcurl's multi interface. One easy handle serves every request, so
+// connections stay alive between requests. The body is buffered up to one piece (the size last
+// asked for) plus one network read; beyond that the transfer is paused until the caller asks
+// for more.
+class CurlTransferControl : public TransferControl {
+  public:
+    CurlTransferControl(EventLoop& eventLoop, const CurlUrlCache& cache);
+    ~CurlTransferControl() override;
+    CurlTransferControl(const CurlTransferControl&) = delete;
+    CurlTransferControl& operator=(const CurlTransferControl&) = delete;
+
+    void setTimeoutSeconds(int seconds) override;
+    void execute(const std::string& url, const std::string& operation) override;
+    bool stillExecuting() override;
+    int responseCode() const override;
+    std::string getHeader(const std::string& name) const override;
+    void getChunk(std::size_t count, std::string& piece) override;
+    void cancel() override;
+
+    // The most body bytes held at once since the last execute(), for checking the memory bound.
+    std::size_t maxBuffered() const { return maxBuffered_; }
+
+  private:
+    enum class State { Idle, AwaitingHeaders, Body, Ended };
+    using Clock = std::chrono::steady_clock;
+
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
+
+    void drive();
+    void collectFinished();
+    void checkStall();
+    void fail(int code);
+    void release();
+    bool allBytesArrived() const;
+    void detach();
+    void resume();
+
+    EventLoop& eventLoop_;
+    const CurlUrlCache& cache_;
+    CURLM* multi_ = nullptr;
+    CURL* easy_ = nullptr;
+    RequestHeaders requestHeaders_;
+    int timeoutSeconds_ = 0;
+
+    State state_ = State::Idle;
+    bool attached_ = false;
+    int code_ = 0;
+    ResponseHeaderBlock headers_;
+    std::string finalHeaders_;
+
+    std::size_t buffered() const { return buffer_.size() - readPos_; }
+
+    std::string buffer_;  // body bytes received; those from readPos_ on are not handed out yet
+    std::size_t readPos_ = 0;
+    std::size_t wanted_;  // pause once the buffer holds this many: the last piece asked for
+    bool paused_ = false;
+    std::size_t maxBuffered_ = 0;
+
+    // Stall accounting: only time spent waiting on the network counts.
+    bool received_ = false;
+    Clock::duration waited_{};
+    std::optional<Clock::time_point> lastDrive_;
+};
+
+}  // namespace velnoria

@@ -1,0 +1,372 @@
+#include "platform/curl/curl_transfer_control.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/platform/transfer_test_helpers.h"
+#include "tests/support/test_http_server.h"
+
+namespace velnoria::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kBound = 15s;
+
+class CurlTransferControlTest : public ::testing::Test {
+  protected:
+    // Every request goes through the test server, whatever host it names.
+    TestHttpServer server;
+    ScopedProxy proxy{server};
+    CurlUrlCache cache;
+    CountingEventLoop loop;
+    CurlTransferControl inet{loop, cache};
+
+    void run(const std::string& url, const std::string& operation = "GET") {
+        inet.execute(url, operation);
+        waitForHeaders(inet, loop, kBound);
+    }
+};
+
+TEST_F(CurlTransferControlTest, BodyReadInPiecesEqualsTheBytesServed) {
+    struct Case {
+        std::uint64_t size;
+        std::size_t piece;
+    };
+    const std::vector<Case> cases = {{0, 100},         {1, 1},           {1000, 7},
+                                     {102400, 102400}, {300001, 102400}, {65536, 1000000}};
+    std::uint32_t seed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE("size " + std::to_string(c.size) + " piece " + std::to_string(c.piece));
+        const std::string url = "http://img.host.test/" + std::to_string(++seed) + ".jpg";
+        server.route(url, Reply::generated(c.size, seed));
+        run(url);
+        ASSERT_EQ(inet.responseCode(), 0);
+        EXPECT_EQ(inet.getHeader("Content-Length"), std::to_string(c.size));
+        EXPECT_TRUE(readBody(inet, c.piece) == generatedBytes(c.size, seed));
+        EXPECT_EQ(inet.responseCode(), 0);
+        std::string after = "x";
+        inet.getChunk(10, after);
+        EXPECT_EQ(after, "");
+    }
+}
+
+TEST_F(CurlTransferControlTest, LargeBodyIsStreamedWithBoundedMemory) {
+    const std::uint64_t size = 48ull << 20;
+    const std::size_t piece = 8192;
+    server.route("http://big.test/file.bin", Reply::generated(size, 9));
+    const long peakBefore = peakResidentKiB();
+
+    run("http://big.test/file.bin");
+    std::string chunk;
+    std::uint64_t total = 0;
+    bool same = true;
+    const auto start = Clock::now();
+    while (Clock::now() - start < 60s) {
+        inet.getChunk(piece, chunk);
+        if (chunk.empty()) break;
+        same = same && chunk == generatedBytes(chunk.size(), 9, total);
+        total += chunk.size();
+    }
+    EXPECT_EQ(total, size);
+    EXPECT_TRUE(same);
+    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_GT(inet.maxBuffered(), 0u);
+    // One piece (at first a small default) plus one network read.
+    EXPECT_LE(inet.maxBuffered(), std::max<std::size_t>(piece, 16 * 1024) + 64 * 1024);
+    EXPECT_LT(peakResidentKiB() - peakBefore, 16 * 1024);
+}
+
+TEST_F(CurlTransferControlTest, HeadGivesHeadersAndNoBody) {
+    server.route("http://h.test/a.jpg", Reply::ok("0123456789", "image/jpeg"));
+    run("http://h.test/a.jpg", "HEAD");
+    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_EQ(inet.getHeader("content-length"), "10");
+    EXPECT_EQ(inet.getHeader("Content-Type"), "image/jpeg");
+    EXPECT_EQ(readBody(inet, 100), "");
+    // The handle goes back to GET afterwards.
+    run("http://h.test/a.jpg");
+    EXPECT_EQ(readBody(inet, 100), "0123456789");
+    const auto log = server.requestsFor("http://h.test/a.jpg");
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].method, "HEAD");
+    EXPECT_EQ(log[1].method, "GET");
+}
+
+TEST_F(CurlTransferControlTest, HeaderBlockAndLookup) {
+    Reply reply = Reply::ok("body", "text/plain");
+    reply.headers.emplace_back("X-Dup", "first");
+    reply.headers.emplace_back("x-dup", "second");
+    reply.headers.emplace_back("X-Spaced", "  padded value\t");
+    server.route("http://h.test/page", reply);
+    run("http://h.test/page");
+
+    EXPECT_EQ(inet.getHeader(""),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nX-Dup: first\r\nx-dup: second\r\n"
+              "X-Spaced:   padded value\t\r\nContent-Length: 4\r\n\r\n");
+    struct Case {
+        std::string name;
+        std::string value;
+    };
+    for (const auto& c : std::vector<Case>{{"X-DUP", "first"},
+                                           {"content-type", "text/plain"},
+                                           {"X-Spaced", "padded value"},
+                                           {"Content-Length", "4"},
+                                           {"Missing", ""},
+                                           {"HTTP/1.1 200 OK", ""}}) {
+        EXPECT_EQ(inet.getHeader(c.name), c.value) << c.name;
+    }
+}
+
+TEST_F(CurlTransferControlTest, RedirectsAndInterimAnswersLeadToTheFinalHeaders) {
+    Reply final = Reply::ok("final body", "image/png");
+    final.interim = "HTTP/1.1 100 Continue\r\n\r\n";
+    server.route("http://a.test/start", Reply::redirect("http://b.test/next", 301));
+    server.route("http://b.test/next", Reply::redirect("/last", 302));
+    server.route("http://b.test/last", final);
+    run("http://a.test/start");
+
+    EXPECT_EQ(inet.responseCode(), 0);
+    const std::string block = inet.getHeader("");
+    EXPECT_TRUE(block.starts_with("HTTP/1.1 200 OK\r\n")) << block;
+    EXPECT_EQ(inet.getHeader("Location"), "");
+    EXPECT_EQ(inet.getHeader("Content-Type"), "image/png");
+    EXPECT_EQ(readBody(inet, 3), "final body");
+}
+
+TEST_F(CurlTransferControlTest, FailuresBelowHttpGiveAResponseCode) {
+    server.route("http://loop.test/x", Reply::redirect("http://loop.test/x"));
+    server.route("http://ftp.test/x", Reply::redirect("ftp://files.test/a.jpg"));
+    server.route("http://file.test/x", Reply::redirect("file:///etc/passwd"));
+    Reply reset = Reply::generated(200000);
+    reset.resetAfterBodyBytes = 30000;
+    server.route("http://reset.test/x", reset);
+    Reply hugeHeaders = Reply::ok("x");
+    for (int i = 0; i < 80; ++i)
+        hugeHeaders.headers.emplace_back("X-Big-" + std::to_string(i), std::string(4000, 'h'));
+    server.route("http://huge.test/x", hugeHeaders);
+
+    for (const std::string url : {"http://loop.test/x", "http://ftp.test/x", "http://file.test/x",
+                                  "http://reset.test/x", "http://huge.test/x"}) {
+        SCOPED_TRACE(url);
+        run(url);
+        readBody(inet, 4096);
+        EXPECT_GT(inet.responseCode(), 0);
+    }
+}
+
+TEST_F(CurlTransferControlTest, ConnectionRefusedGivesAResponseCode) {
+    ScopedEnv deadProxy("http_proxy", "http://127.0.0.1:" + std::to_string(closedPort()));
+    inet.setTimeoutSeconds(5);
+    run("http://nobody.test/a.jpg");
+    EXPECT_GT(inet.responseCode(), 0);
+    EXPECT_EQ(inet.getHeader(""), "");
+}
+
+TEST_F(CurlTransferControlTest, BodyCutShortByACleanCloseJustEnds) {
+    Reply shortBody = Reply::generated(50000, 3);
+    shortBody.closeAfterBodyBytes = 20000;
+    server.route("http://short.test/a.jpg", shortBody);
+    run("http://short.test/a.jpg");
+    EXPECT_EQ(inet.getHeader("Content-Length"), "50000");
+    EXPECT_TRUE(readBody(inet, 8000) == generatedBytes(20000, 3));
+    EXPECT_EQ(inet.responseCode(), 0);
+}
+
+TEST_F(CurlTransferControlTest, OddHeadersAreHandledCleanly) {
+    struct Case {
+        std::string name;
+        std::string rawHeaders;
+        bool fine;  // libcurl refuses what it cannot read safely: the request fails
+    };
+    const std::vector<Case> cases = {
+        {"empty value and a long one", "X-Empty:\r\nX-Long: " + std::string(60000, 'v') + "\r\n",
+         true},
+        {"NUL byte", "X-Nul: a\0b\r\n"s, false},
+        {"line without a colon", "no colon here\r\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reply odd = Reply::ok("body");
+        odd.rawHeaderBytes = c.rawHeaders;
+        server.route("http://odd.test/x", odd);
+        run("http://odd.test/x");
+        EXPECT_EQ(inet.responseCode() == 0, c.fine);
+        EXPECT_EQ(readBody(inet, 100), c.fine ? "body" : "");
+        EXPECT_EQ(inet.getHeader("X-Long").size(), c.fine ? 60000u : 0u);
+    }
+}
+
+TEST_F(CurlTransferControlTest, TimeOutEndsSilentRequests) {
+    struct Case {
+        std::string name;
+        Reply reply;
+        int timeout;
+        bool fails;
+    };
+    Reply late = Reply::ok("late");
+    late.headerDelay = 2500ms;
+    Reply soon = Reply::ok("soon");
+    soon.headerDelay = 600ms;
+    Reply silent = Reply::generated(1000);
+    silent.silenceAfterHeaders = true;
+    Reply mute;
+    mute.neverAnswer = true;
+    Reply trickle = Reply::ok("abcde");
+    trickle.drip = Drip{1, 400ms};
+    const std::vector<Case> cases = {
+        {"headers later than the time-out", late, 1, true},
+        {"headers within the time-out", soon, 1, false},
+        {"no time-out at all", late, 0, false},
+        {"silence after the headers", silent, 1, true},
+        {"never an answer", mute, 1, true},
+        {"a slow but steady body", trickle, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string url = "http://slow.test/" + std::to_string(&c - cases.data());
+        server.route(url, c.reply);
+        inet.setTimeoutSeconds(c.timeout);
+        const auto start = Clock::now();
+        run(url);
+        const std::string body = readBody(inet, 1000);
+        const auto took = Clock::now() - start;
+        if (c.fails) {
+            EXPECT_GT(inet.responseCode(), 0);
+            EXPECT_GE(took, std::chrono::seconds(c.timeout));
+            EXPECT_LT(took, std::chrono::seconds(c.timeout) + 1s);
+        } else {
+            EXPECT_EQ(inet.responseCode(), 0);
+            EXPECT_EQ(body, c.reply.body);
+        }
+    }
+}
+
+TEST_F(CurlTransferControlTest, TimeTheCallerSpendsElsewhereIsNoStall) {
+    Reply late = Reply::ok("late but fine");
+    late.headerDelay = 1500ms;
+    server.route("http://away.test/headers", late);
+    server.route("http://away.test/body", Reply::generated(1 << 20, 4));
+    inet.setTimeoutSeconds(1);
+
+    // A user holds the program (Pause) inside a yield while the server takes its time.
+    loop.onYield = [] { std::this_thread::sleep_for(2s); };
+    run("http://away.test/headers");
+    loop.onYield = nullptr;
+    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_EQ(readBody(inet, 100), "late but fine");
+
+    // The transfer waits, paused, while the caller does something else between pieces.
+    run("http://away.test/body");
+    std::string first;
+    inet.getChunk(64 * 1024, first);
+    std::this_thread::sleep_for(1500ms);
+    const std::string rest = readBody(inet, 64 * 1024);
+    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_TRUE(first + rest == generatedBytes(1 << 20, 4));
+}
+
+TEST_F(CurlTransferControlTest, WaitingForASlowAnswerBurnsLittleCpu) {
+    Reply slow = Reply::ok("slow");
+    slow.headerDelay = 2s;
+    server.route("http://slow.test/cpu", slow);
+    const auto cpuBefore = processCpuTime();
+    run("http://slow.test/cpu");
+    const auto cpu = processCpuTime() - cpuBefore;
+    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_LT(cpu, 100ms) << cpu.count() << " us";
+
+    Reply dripping = Reply::ok("drip");
+    dripping.drip = Drip{1, 500ms};
+    server.route("http://slow.test/cpu2", dripping);
+    run("http://slow.test/cpu2");
+    const auto cpuBody = processCpuTime();
+    EXPECT_EQ(readBody(inet, 10), "drip");
+    EXPECT_LT(processCpuTime() - cpuBody, 100ms);
+    EXPECT_GT(loop.yields, 10);  // the wait for the body yields to the windows
+}
+
+TEST_F(CurlTransferControlTest, RequestHeadersAfterCacheEntryDeleted) {
+    server.route("http://c.test/a.jpg", Reply::ok("a"));
+    server.route("http://c.test/b.jpg", Reply::ok("b"));
+    run("http://c.test/a.jpg");
+    cache.deleteEntry("http://c.test/a.jpg");
+    run("http://c.test/a.jpg");
+    run("http://c.test/b.jpg");
+
+    const auto log = server.requests();
+    ASSERT_EQ(log.size(), 3u);
+    for (const auto& request : log) {
+        EXPECT_EQ(request.header("User-Agent"), "Mozilla/5.0 (compatible; VelnoriaMorvath/2.2)");
+        EXPECT_FALSE(request.hasHeader("Accept-Encoding"));
+    }
+    EXPECT_FALSE(log[0].hasHeader("Cache-Control"));
+    EXPECT_EQ(log[1].header("Cache-Control"), "no-cache");
+    EXPECT_EQ(log[1].header("Pragma"), "no-cache");
+    EXPECT_FALSE(log[2].hasHeader("Cache-Control"));
+    EXPECT_FALSE(log[2].hasHeader("Pragma"));
+}
+
+TEST_F(CurlTransferControlTest, BodyIsNotDecoded) {
+    const std::string bytes = "\x1f\x8b not really gzip \0\xff"s;
+    Reply encoded = Reply::ok(bytes);
+    encoded.headers.emplace_back("Content-Encoding", "gzip");
+    server.route("http://www.example-host.test/a.jpg", encoded);
+    run("http://www.example-host.test/a.jpg");
+    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_EQ(readBody(inet, 5), bytes);
+    // Reached through http_proxy: the server saw the absolute address.
+    EXPECT_EQ(server.requestsFor("http://www.example-host.test/a.jpg").size(), 1u);
+}
+
+TEST_F(CurlTransferControlTest, ConnectionsAreReusedButNotAfterCancel) {
+    server.route("http://k.test/1", Reply::generated(5000));
+    server.route("http://k.test/sized", Reply::generated(524288, 2));
+    server.route("http://k.test/big", Reply::generated(4 << 20));
+    run("http://k.test/1");
+    readBody(inet, 1000);
+    // Read exactly the announced length, then cancel, as the job does.
+    run("http://k.test/sized");
+    std::string piece;
+    for (std::size_t left = 524288; left > 0; left -= std::min<std::size_t>(left, 102400)) {
+        inet.getChunk(std::min<std::size_t>(left, 102400), piece);
+        std::this_thread::sleep_for(50ms);  // the rest is in before the caller asks for it
+    }
+    inet.cancel();
+    run("http://k.test/big");
+    inet.getChunk(1000, piece);
+    inet.cancel();
+    run("http://k.test/1");
+    EXPECT_TRUE(readBody(inet, 1000) == generatedBytes(5000));
+    EXPECT_EQ(inet.responseCode(), 0);
+
+    const auto log = server.requests();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].connection, log[1].connection);
+    EXPECT_EQ(log[1].connection, log[2].connection);
+    EXPECT_NE(log[2].connection, log[3].connection);  // the half-read one was dropped
+}
+
+TEST_F(CurlTransferControlTest, ExecuteEndsTheRequestBefore) {
+    server.route("http://e.test/endless", [] {
+        Reply r;
+        r.endlessBody = true;
+        return r;
+    }());
+    server.route("http://e.test/next", Reply::ok("next"));
+    run("http://e.test/endless");
+    std::string piece;
+    inet.getChunk(100000, piece);
+    EXPECT_EQ(piece.size(), 100000u);
+    run("http://e.test/next");
+    EXPECT_EQ(readBody(inet, 100), "next");
+}
+
+}  // namespace
+}  // namespace velnoria::testing

@@ -1,0 +1,91 @@
+#include "platform/curl/response_header_block.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velnoria {
+namespace {
+
+using Step = ResponseHeaderBlock::Step;
+using namespace std::string_literals;
+
+struct Exchange {
+    std::string name;
+    std::vector<std::string> lines;
+    std::vector<Step> steps;
+    std::string finalBlock;
+};
+
+TEST(ResponseHeaderBlock, KeepsTheBlockOfTheFinalResponse) {
+    const std::vector<Exchange> cases = {
+        {"plain",
+         {"HTTP/1.1 200 OK\r\n", "A: 1\r\n", "\r\n"},
+         {Step::More, Step::More, Step::Final},
+         "HTTP/1.1 200 OK\r\nA: 1\r\n\r\n"},
+        {"interim answer first",
+         {"HTTP/1.1 100 Continue\r\n", "\r\n", "HTTP/1.1 404 Not Found\r\n", "\r\n"},
+         {Step::More, Step::More, Step::More, Step::Final},
+         "HTTP/1.1 404 Not Found\r\n\r\n"},
+        {"redirect followed",
+         {"HTTP/1.1 302 Found\r\n", "location: /b\r\n", "\r\n", "HTTP/1.1 200 OK\r\n", "\r\n"},
+         {Step::More, Step::More, Step::More, Step::More, Step::Final},
+         "HTTP/1.1 200 OK\r\n\r\n"},
+        {"redirect without a location is final",
+         {"HTTP/1.1 301 Moved\r\n", "Location:  \r\n", "\r\n"},
+         {Step::More, Step::More, Step::Final},
+         "HTTP/1.1 301 Moved\r\nLocation:  \r\n\r\n"},
+        {"not modified is final",
+         {"HTTP/1.1 304 Not Modified\r\n", "Location: /x\r\n", "\n"},
+         {Step::More, Step::More, Step::Final},
+         "HTTP/1.1 304 Not Modified\r\nLocation: /x\r\n\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResponseHeaderBlock block;
+        std::vector<Step> steps;
+        for (const auto& line : c.lines) steps.push_back(block.add(line));
+        EXPECT_EQ(steps, c.steps);
+        EXPECT_EQ(block.text(), c.finalBlock);
+    }
+}
+
+TEST(ResponseHeaderBlock, RefusesABlockBeyondItsBound) {
+    ResponseHeaderBlock block;
+    ASSERT_EQ(block.add("HTTP/1.1 200 OK\r\n"), Step::More);
+    const std::string line = "X: " + std::string(1000, 'v') + "\r\n";
+    Step step = Step::More;
+    std::size_t added = 0;
+    while (step == Step::More && added < 1000) {
+        step = block.add(line);
+        ++added;
+    }
+    EXPECT_EQ(step, Step::TooLarge);
+    EXPECT_LE(block.text().size(), ResponseHeaderBlock::kMaxBytes);
+}
+
+TEST(ResponseHeaderBlock, StatusCodeAndHeaderValues) {
+    EXPECT_EQ(statusCodeOf("HTTP/1.1 206 Partial\r\n"), 206);
+    EXPECT_EQ(statusCodeOf("HTTP/2 404\r\n"), 404);
+    EXPECT_EQ(statusCodeOf("HTTP/1.1 2x0 Odd\r\n"), 0);
+    EXPECT_EQ(statusCodeOf("garbage"), 0);
+
+    const std::string block =
+        "HTTP/1.1 200 Content-Length: 7\r\nX-A:1\r\ncontent-length:\t 42 \r\nX-A: 2\r\n"
+        "Content-Length: 43\r\nX-Nul: a\0b\r\n\r\n"s;
+    struct Case {
+        std::string name;
+        std::string value;
+    };
+    for (const auto& c : std::vector<Case>{{"Content-Length", "42"},
+                                           {"x-a", "1"},
+                                           {"X-Nul", std::string("a\0b", 3)},
+                                           {"X", ""},
+                                           {"", ""}}) {
+        EXPECT_EQ(headerValue(block, c.name), c.value) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace velnoria

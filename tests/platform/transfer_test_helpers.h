@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "platform/event_loop.h"
+#include "platform/transfer_control.h"
+
+namespace velnoria::testing {
+
+// An event loop with nothing to do, that can play a user who keeps the program busy.
+class CountingEventLoop : public EventLoop {
+  public:
+    void yieldOnce(std::chrono::milliseconds maxBlock) override;
+    int yields = 0;
+    std::function<void()> onYield;  // runs inside each yield when set
+};
+
+// Polls stillExecuting() with a yield per pass, as the job does; fails the test after `bound`.
+std::chrono::milliseconds waitForHeaders(TransferControl& control, EventLoop& loop,
+                                         std::chrono::milliseconds bound);
+
+// Reads the body in pieces until it ends or the control reports an error.
+std::string readBody(TransferControl& control, std::size_t piece,
+                     std::chrono::milliseconds bound = std::chrono::seconds(30));
+
+// Process CPU time used so far.
+std::chrono::microseconds processCpuTime();
+
+// Peak resident memory of the process, in KiB.
+long peakResidentKiB();
+
+// A port on loopback where nothing listens.
+std::uint16_t closedPort();
+
+}  // namespace velnoria::testing
