@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/desktop.h"
+#include "platform/url_download.h"
+
+namespace velnoria {
+
+inline constexpr const char* kVersionFileUrl = "http://www.velnoria.example/velnoria/version.txt";
+inline constexpr const char* kMakerSiteUrl = "http://www.velnoria.example/";
+
+// What the update check needs of the program around it.
+struct UpdateCheckServices {
+    // Sets the main window's status line and repaints it at once.
+    std::function<void(const std::string& text)> setStatusLine;
+    MessageBox& messageBox;
+    Shell& shell;
+    UrlDownload& urlDownload;
+    // Where "version.txt" is written for the moment of the check: the current folder.
+    std::filesystem::path workFolder;
+};
+
+enum class UpdateCheckOutcome { NewerVersion, NoNewerVersion, Unreachable };
+
+// The "U" button, and the silent check at start-up (startingUp set: only a newer version is
+// reported). Blocks while it fetches; leaves the status line empty and no "version.txt" behind.
+UpdateCheckOutcome checkForUpdate(const UpdateCheckServices& services, bool startingUp);
+
+}  // namespace velnoria
