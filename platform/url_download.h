@@ -14,6 +14,7 @@ struct DownloadOutcome {
     long httpStatus = 0;       // status of the final response, 0 when none arrived
     bool written = true;       // every byte was accepted by the sink
     std::string error;         // a short reason when !transferred or !written
+    std::string finalUrl;      // the address answered last, after redirects; "" when unknown
 };
 
 // Receives the body in order. Returning false aborts the transfer (written becomes false).

@@ -111,6 +111,9 @@ DownloadOutcome CurlUrlDownload::download(const std::string& url, const ByteSink
     long status = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
     outcome.httpStatus = status;
+    char* finalUrl = nullptr;
+    if (curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
+        outcome.finalUrl = finalUrl;
     outcome.written = !transfer.refused;
     outcome.transferred = result == CURLE_OK;
     if (!outcome.transferred || !outcome.written)

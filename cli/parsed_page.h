@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/browser_document.h"
+
+namespace velnoria {
+
+// A page parsed as HTML5, read as a browser's document object model reports it: the src of every
+// img element (document.images) and the href of every a and area element that has one
+// (document.links), in document order, made absolute against the document's base address (its
+// first <base href>, else its own address).
+class ParsedPage : public BrowserDocument {
+  public:
+    static constexpr std::size_t kMaxImages = 3000;
+
+    ParsedPage(std::string_view html, const std::string& documentUrl);
+
+    std::vector<std::string> imageSources() override { return images_; }
+    std::vector<std::string> linkTargets() override { return links_; }
+    const std::string& baseUrl() const { return baseUrl_; }
+
+  private:
+    std::string baseUrl_;
+    std::vector<std::string> images_;
+    std::vector<std::string> links_;
+};
+
+}  // namespace velnoria

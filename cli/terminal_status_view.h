@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "platform/status_view.h"
+
+namespace velnoria {
+
+// The status window on a terminal. The log goes to out line by line, exactly as the window shows
+// it but with LF line ends, each line flushed as soon as it is complete. When err is a terminal
+// it also carries one live line: the counter, the log line being written and a progress bar.
+class TerminalStatusView : public StatusView {
+  public:
+    // columns: the width of the live line; 0 asks the terminal.
+    TerminalStatusView(std::FILE* out, std::FILE* err, bool errIsTerminal, int columns = 0);
+
+    void open() override;
+    void close() override;
+    void setLog(const std::string& text) override;
+    void appendLog(const std::string& text) override;
+    void setCounter(const std::string& text) override;
+    void setProgress(double minimum, double maximum, double value) override;
+    void setPauseCaption(const std::string&) override {}
+    void setStopEnabled(bool) override {}
+
+    // Ends the log line in progress (a file cut short by a stop) so other text can follow.
+    void endPendingLine();
+    // Text in the place of a message box, after the log: CR LF becomes LF.
+    void printMessage(std::string_view text);
+
+  private:
+    void writeLines(std::string_view text);
+    void drawLiveLine(bool force);
+    void clearLiveLine();
+
+    std::FILE* out_;
+    std::FILE* err_;
+    bool live_;
+    int columns_;
+    int shownPercent_ = -1;
+    std::string pending_;  // the unfinished last log line
+    std::string counter_;
+    double minimum_ = 0;
+    double maximum_ = 100;
+    double value_ = 0;
+    bool liveShown_ = false;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// LF line ends for a text written with CR LF.
+std::string withLfLineEnds(std::string_view text);
+
+}  // namespace velnoria

@@ -1,0 +1,108 @@
+#include "cli/page_loading.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/settings/temp_folder.h"
+
+namespace velnoria {
+namespace {
+
+using testing::TempFolder;
+
+class ScriptedDownload : public UrlDownload {
+  public:
+    std::string body;
+    DownloadOutcome outcome;
+    std::string askedFor;
+    std::uint64_t limit = 0;
+
+    DownloadOutcome download(const std::string& url, const ByteSink& sink,
+                             std::uint64_t maxBytes) override {
+        askedFor = url;
+        limit = maxBytes;
+        if (!body.empty()) sink(body.data(), body.size());
+        return outcome;
+    }
+};
+
+TEST(LoadPage, FetchesWebAddresses) {
+    ScriptedDownload download;
+    download.body = "<img src=a.jpg>";
+    download.outcome.transferred = true;
+    download.outcome.httpStatus = 200;
+    const LoadedPage page = loadPage(" http://forum.example/t?id=1 ", download);
+    ASSERT_TRUE(page.loaded) << page.error;
+    EXPECT_EQ(download.askedFor, "http://forum.example/t?id=1");
+    EXPECT_EQ(page.documentUrl, "http://forum.example/t?id=1");
+    EXPECT_EQ(page.html, "<img src=a.jpg>");
+    EXPECT_EQ(download.limit, kPageSizeLimit);
+}
+
+TEST(LoadPage, RefusesFailedTransfersAndErrorPages) {
+    const struct {
+        bool transferred;
+        long status;
+        std::string error;
+        std::string expected;
+    } cases[] = {
+        {false, 0, "Could not resolve host", "Could not resolve host"},
+        {false, 200, "", "the transfer failed"},
+        {true, 404, "", "HTTP status 404"},
+        {true, 500, "", "HTTP status 500"},
+    };
+    for (const auto& c : cases) {
+        ScriptedDownload download;
+        download.body = "<html>Not Found</html>";
+        download.outcome.transferred = c.transferred;
+        download.outcome.httpStatus = c.status;
+        download.outcome.error = c.error;
+        const LoadedPage page = loadPage("HTTPS://forum.example/", download);
+        EXPECT_FALSE(page.loaded);
+        EXPECT_NE(page.error.find(c.expected), std::string::npos) << page.error;
+        EXPECT_TRUE(page.html.empty());
+    }
+}
+
+TEST(LoadPage, ReadsLocalFilesByNameOrFileAddress) {
+    TempFolder folder;
+    const auto file = folder / "saved page.html";
+    testing::writeWholeFile(file, "<p>saved</p>");
+    ScriptedDownload download;
+    for (const std::string& page :
+         {file.string(), "file://" + folder.path().string() + "/saved%20page.html"}) {
+        const LoadedPage loaded = loadPage(page, download);
+        ASSERT_TRUE(loaded.loaded) << page << ": " << loaded.error;
+        EXPECT_EQ(loaded.html, "<p>saved</p>");
+        EXPECT_EQ(loaded.documentUrl, "file://" + folder.path().string() + "/saved%20page.html");
+    }
+    EXPECT_TRUE(download.askedFor.empty());
+}
+
+TEST(LoadPage, MissingFoldersAndOversizedLocalFilesAreNotPages) {
+    TempFolder folder;
+    ScriptedDownload download;
+    EXPECT_NE(loadPage((folder / "nothing.html").string(), download).error.find("no such file"),
+              std::string::npos);
+    EXPECT_NE(loadPage(folder.path().string(), download).error.find("not a file"),
+              std::string::npos);
+    testing::writeWholeFile(folder / "huge.html", std::string(kPageSizeLimit + 1, ' '));
+    const LoadedPage huge = loadPage((folder / "huge.html").string(), download);
+    EXPECT_FALSE(huge.loaded);
+    EXPECT_NE(huge.error.find("larger"), std::string::npos);
+}
+
+TEST(LoadPage, RefusesPagesNestedTooDeeplyToParseInReasonableTime) {
+    TempFolder folder;
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "<p><b id=" + std::to_string(i) + ">x";
+    testing::writeWholeFile(folder / "deep.html", deep);
+    ScriptedDownload download;
+    const LoadedPage page = loadPage((folder / "deep.html").string(), download);
+    EXPECT_FALSE(page.loaded);
+    EXPECT_NE(page.error.find("nests its elements"), std::string::npos) << page.error;
+}
+
+}  // namespace
+}  // namespace velnoria

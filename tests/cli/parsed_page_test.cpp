@@ -1,0 +1,84 @@
+#include "cli/parsed_page.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velnoria {
+namespace {
+
+using List = std::vector<std::string>;
+
+TEST(ParsedPage, ListsImagesAndLinksInDocumentOrder) {
+    const std::string html = R"(<!DOCTYPE html><html><head><title>t</title></head><body>
+<p><a href="http://www.imagebam.com/image/1"><img src="http://thumbs.imagebam.com/1.jpg"></a>
+<img alt="no source">
+<a name="anchor-only">x</a>
+<map><area href="/area.html" shape="rect"><area nohref></map>
+<table><tr><td><a href='rel/2.html'><img src='th/2.jpg'></a></td></tr></table>
+<svg><a href="/svg-link"><image href="/svg.png"/></a></svg>
+<template><img src="/in-template.jpg"><a href="/t">t</a></template>
+<noscript><img src="/in-noscript.jpg"></noscript>
+<img src="&#104;ttp://x.example/ent.jpg?a=1&amp;b=2">
+<image src="/old-name.jpg">
+</body></html>)";
+    ParsedPage page(html, "http://forum.example/t/thread?id=1");
+    EXPECT_EQ(page.imageSources(),
+              (List{"http://thumbs.imagebam.com/1.jpg", "", "http://forum.example/t/th/2.jpg",
+                    "http://x.example/ent.jpg?a=1&b=2", "http://forum.example/old-name.jpg"}));
+    EXPECT_EQ(page.linkTargets(),
+              (List{"http://www.imagebam.com/image/1", "http://forum.example/area.html",
+                    "http://forum.example/t/rel/2.html"}));
+}
+
+TEST(ParsedPage, FirstBaseHrefGovernsEveryAddressWhereverItStands) {
+    const std::string html = R"(<html><body><img src="a.jpg"><a href="b.html">b</a>
+<base target="_blank"><base href="http://mirror.example/pics/"><base href="http://ignored/">
+</body></html>)";
+    ParsedPage page(html, "http://forum.example/t/thread");
+    EXPECT_EQ(page.baseUrl(), "http://mirror.example/pics/");
+    EXPECT_EQ(page.imageSources(), List{"http://mirror.example/pics/a.jpg"});
+    EXPECT_EQ(page.linkTargets(), List{"http://mirror.example/pics/b.html"});
+
+    ParsedPage relativeBase(R"(<base href="../up/"><img src="c.jpg">)",
+                            "http://forum.example/t/thread");
+    EXPECT_EQ(relativeBase.imageSources(), List{"http://forum.example/up/c.jpg"});
+}
+
+TEST(ParsedPage, KeepsTheFirst3000Images) {
+    std::string html = "<body>";
+    for (int i = 1; i <= 3005; ++i) html += "<img src=\"/i" + std::to_string(i) + ".jpg\">";
+    html += "<a href=\"/after\">after</a>";
+    ParsedPage page(html, "http://h.example/");
+    const auto images = page.imageSources();
+    ASSERT_EQ(images.size(), 3000u);
+    EXPECT_EQ(images.front(), "http://h.example/i1.jpg");
+    EXPECT_EQ(images.back(), "http://h.example/i3000.jpg");
+    EXPECT_EQ(page.linkTargets(), List{"http://h.example/after"});
+}
+
+TEST(ParsedPage, SurvivesBrokenAndHostileMarkup) {
+    std::string deep;
+    for (int i = 0; i < 1500; ++i) deep += "<div>";
+    deep += "<img src=\"/deep.jpg\">";
+    const struct {
+        std::string html;
+        List images;
+    } cases[] = {
+        {"", {}},
+        {"<img src=\"/a.jpg\"", {}},
+        {"<img src=/b.jpg><p><img src=\"/c.jpg\">",
+         {"http://h.example/b.jpg", "http://h.example/c.jpg"}},
+        {std::string("<img src=\"/n\0ul.jpg\">", 21), {"http://h.example/n%EF%BF%BDul.jpg"}},
+        {"\xFF\xFE<img src=\"/bin.jpg\">\x80\x81", {"http://h.example/bin.jpg"}},
+        {deep, {"http://h.example/deep.jpg"}},
+    };
+    for (const auto& c : cases) {
+        ParsedPage page(c.html, "http://h.example/");
+        EXPECT_EQ(page.imageSources(), c.images) << c.html.substr(0, 40);
+    }
+}
+
+}  // namespace
+}  // namespace velnoria

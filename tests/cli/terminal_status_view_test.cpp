@@ -1,0 +1,113 @@
+#include "cli/terminal_status_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/terminal_desktop.h"
+#include "download/status_window.h"
+#include "platform/event_loop.h"
+
+namespace velnoria {
+namespace {
+
+// A stream whose whole content can be read back.
+class CapturedStream {
+  public:
+    CapturedStream() : file_(std::tmpfile()) {}
+    ~CapturedStream() { std::fclose(file_); }
+    std::FILE* get() const { return file_; }
+    std::string text() const {
+        std::fflush(file_);
+        std::string out;
+        std::rewind(file_);
+        for (int c; (c = std::fgetc(file_)) != EOF;) out.push_back(static_cast<char>(c));
+        return out;
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+class NoEvents : public EventLoop {
+  public:
+    void yieldOnce(std::chrono::milliseconds) override {}
+};
+
+struct Terminal {
+    explicit Terminal(bool live)
+        : view(out.get(), err.get(), live, 200), status(runState, view, loop) {}
+    CapturedStream out;
+    CapturedStream err;
+    TerminalStatusView view;
+    std::uint8_t runState = 0;
+    NoEvents loop;
+    StatusWindow status;
+};
+
+void runTwoFiles(Terminal& t) {
+    t.status.open();
+    t.status.showFinishedCount(0);
+    t.status.appendLog("Downloading file a.jpg...");
+    t.status.setProgressMinimum(0);
+    t.status.setProgressValue(0);
+    t.status.setProgressMaximum(1000);
+    t.status.setProgressValue(500);
+    t.status.setProgressValue(1000);
+    t.status.appendLog("OK\r\n");
+    t.status.showFinishedCount(1);
+    t.status.appendLog("Downloading file b.jpg...");
+    t.status.appendLog("\r\nWarning! Unknown file size, trying alternative method for download...");
+    t.status.appendLog("FAILED\r");
+    t.status.appendLog("\nRESTART DOWNLOAD.\r\n");
+}
+
+TEST(TerminalStatusView, WritesTheLogLineByLineWithLfEnds) {
+    for (const bool live : {false, true}) {
+        Terminal t(live);
+        runTwoFiles(t);
+        TerminalMessageBox box(t.view);
+        box.show("Finish", "Task finished !\r\n 1 file(s) downloaded.", MessageIcon::None);
+        t.status.close();
+        EXPECT_EQ(t.out.text(),
+                  "Starting download process...\n"
+                  "Downloading file a.jpg...OK\n"
+                  "Downloading file b.jpg...\n"
+                  "Warning! Unknown file size, trying alternative method for download...FAILED\n"
+                  "RESTART DOWNLOAD.\n"
+                  "Task finished !\n 1 file(s) downloaded.\n");
+        if (!live) {
+            EXPECT_EQ(t.err.text(), "");
+        }
+    }
+}
+
+TEST(TerminalStatusView, LiveLineShowsCounterCurrentFileAndProgressOnTheErrorStream) {
+    Terminal t(true);
+    runTwoFiles(t);
+    const std::string err = t.err.text();
+    EXPECT_NE(err.find("Download in progress... 1 files finished."), std::string::npos) << err;
+    EXPECT_NE(err.find("Downloading file a.jpg..."), std::string::npos);
+    EXPECT_NE(err.find("[##########----------] 50%"), std::string::npos);
+    EXPECT_NE(err.find("100%"), std::string::npos);
+    EXPECT_EQ(err.find('\n'), std::string::npos);
+    t.status.close();
+    EXPECT_EQ(t.err.text().substr(t.err.text().size() - 4), "\r\033[K");
+}
+
+TEST(TerminalStatusView, AStoppedFileEndsItsLineBeforeTheFinalMessage) {
+    Terminal t(false);
+    t.status.open();
+    t.status.appendLog("Downloading file big.jpg...");
+    TerminalMessageBox box(t.view);
+    box.show("Finish", "Task finished !\r\nNo file downloaded.", MessageIcon::None);
+    t.status.close();
+    EXPECT_EQ(t.out.text(),
+              "Starting download process...\n"
+              "Downloading file big.jpg...\n"
+              "Task finished !\nNo file downloaded.\n");
+}
+
+}  // namespace
+}  // namespace velnoria
