@@ -26,10 +26,15 @@ TEST(JobWalk, SlotChoiceForEachAddress) {
         const char* what;
         std::string image;
         std::vector<std::string> requests;
+        std::vector<std::string> pages = {};  // intermediate pages asked for
     };
     const Case cases[] = {
         {"first matching slot wins (5 before 10)", "http://img1.imageshack.us/radikal.ru/at.th.jpg",
          gets({"http://img1.imageshack.us/radikal.ru/at.jpg"})},
+        {"slot 2 before slot 5",
+         "http://img5.imagevenue.com/imageshack.us/th_1.th.jpg",
+         {},
+         {"http://img5.imagevenue.com/img.php?loc=imageshack.us&image=1.th.jpg"}},
         {"a declining rule keeps the address from later slots",
          "http://img1.imageshack.us/radikal.ru/at.jpg",
          {}},
@@ -44,6 +49,7 @@ TEST(JobWalk, SlotChoiceForEachAddress) {
         bench.document.images = {c.image};
         bench.run();
         EXPECT_EQ(bench.fakeInet.executed, c.requests) << c.what;
+        EXPECT_EQ(bench.fakeDownload.requested, c.pages) << c.what;
     }
 }
 
