@@ -1,0 +1,295 @@
+// velnoria-get run as users run it: a separate process in a folder of its own, every request
+// going through http_proxy to the test's loopback server.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/cli/child_process.h"
+#include "tests/settings/temp_folder.h"
+#include "tests/support/test_http_server.h"
+
+namespace velnoria {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::ChildResult;
+using testing::readWholeFile;
+using testing::Reply;
+using testing::runChild;
+using testing::TempFolder;
+using testing::writeWholeFile;
+
+const std::string kProgram = VELNORIA_GET_PATH;
+const std::string kThread = "http://forum.example/board/thread?id=7";
+
+// A thumbnail of a service whose full-size address is a rewrite of the thumbnail's.
+struct Thumbnail {
+    std::string src;     // as written in the page
+    std::string target;  // the full-size address asked for
+    std::string name;    // the file it is saved as
+};
+
+const std::vector<Thumbnail> kRewriteServices = {
+    {"http://img5.imageshack.us/img5/12/shack.th.jpg",
+     "http://img5.imageshack.us/img5/12/shack.jpg", "shack.jpg"},
+    {"http://lh3.googleusercontent.com/-abc/s128/pic6.jpg",
+     "http://lh3.googleusercontent.com/-abc/d/pic6.jpg", "pic6.jpg"},
+    {"http://media.onsugar.com/files/2026/larger.sugar7.jpg",
+     "http://media.onsugar.com/files/2026/sugar7.jpg", "sugar7.jpg"},
+    {"http://www.hqcity.net/thumbs/city8.jpg", "http://www.hqcity.net/hq/city8.jpg", "city8.jpg"},
+    {"//thumb.skins.be/9/skin9.jpg", "http://img.skins.be/9/skin9.jpg", "skin9.jpg"},
+    {"http://s10.radikal.ru/i1/rad10t.jpg", "http://s10.radikal.ru/i1/rad10.jpg", "rad10.jpg"},
+    {"http://users.photofile.ru/photo/ann/13/small/file13.jpg?cid=5",
+     "http://users.photofile.ru/photo/ann/13/file13.jpg", "file13.jpg"},
+    {"http://sharenxs.com/thumbnails/x/caba/y/ab14-nxs14.jpg",
+     "http://images.sharenxs.com/wz/caba/y/nxs14.jpg", "nxs14.jpg"},
+    {"http://www.frillr.com/thumbnails/u/frillr15.jpg",
+     "http://www.frillr.com/images/u/frillr15.jpg", "frillr15.jpg"},
+    {"http://thumb16.webshots.com/s/shot16_th.jpg", "http://thumb16.webshots.com/s/shot16_fs.jpg",
+     "shot16_th.jpg"},
+    {"http://img-fotki.yandex.ru/get/17/ann/fotki17-S.jpg",
+     "http://img-fotki.yandex.ru/get/17/ann/fotki17-orig.jpg", "fotki17.jpg.jpg"},
+};
+
+std::string threadPage(const std::vector<Thumbnail>& thumbnails) {
+    std::string html =
+        "<!DOCTYPE html><html><head><title>Thread</title></head><body>\n"
+        "<img src=\"/smilies/smile.gif\"><img src=\"http://ads.example/banner.png\">\n";
+    for (const auto& t : thumbnails) {
+        html += "<div class=post><a href=\"" + t.target + "\"><img src=\"" + t.src +
+                "\" alt=thumb></a></div>\n";
+    }
+    return html + "</body></html>\n";
+}
+
+std::string imageBytes(const std::string& name) {
+    return "\x89PNG bytes of " + name + "\r\n\x1a";
+}
+
+std::string expectedLog(const std::vector<Thumbnail>& thumbnails) {
+    std::string out = "Starting download process...\n";
+    for (const auto& t : thumbnails) out += "Downloading file " + t.name + "...OK\n";
+    return out;
+}
+
+class VelnoriaGet : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const auto& t : kRewriteServices) {
+            server.route(t.target, Reply::ok(imageBytes(t.name), "image/jpeg"));
+        }
+    }
+
+    std::vector<std::string> files(const fs::path& folder) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    testing::TestHttpServer server;
+    testing::ScopedProxy proxy{server};
+    TempFolder folder;
+};
+
+TEST_F(VelnoriaGet, SavesTheFullSizeImagesOfEveryRewriteService) {
+    server.route(kThread, Reply::ok(threadPage(kRewriteServices), "text/html"));
+    const ChildResult run =
+        runChild(kProgram, {"--save-folder", "out/pics", kThread}, folder.path());
+
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              expectedLog(kRewriteServices) + "Task finished !\n 11 file(s) downloaded.\n");
+    // The first start in this folder: settings.dat made, its default folder reported and made.
+    EXPECT_EQ(run.err, "Error: save path does not exist ! \n");
+    EXPECT_EQ(readWholeFile(folder / "settings.dat"), "CURDIR$\\images\r\n 30 \r\n 102400 \r\n");
+    EXPECT_TRUE(fs::is_directory(folder / "images"));
+    EXPECT_FALSE(fs::exists(folder / "failed.txt"));
+
+    std::vector<std::string> expectedNames;
+    for (const auto& t : kRewriteServices) {
+        EXPECT_EQ(readWholeFile(folder / "out" / "pics" / t.name), imageBytes(t.name)) << t.name;
+        expectedNames.push_back(t.name);
+    }
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(files(folder / "out" / "pics"), expectedNames);
+    // Addresses of no service were never asked for.
+    EXPECT_TRUE(server.requestsFor("http://ads.example/banner.png").empty());
+    EXPECT_TRUE(server.requestsFor("http://forum.example/smilies/smile.gif").empty());
+}
+
+TEST_F(VelnoriaGet, ReadsALocalPageAndTheSettingsFile) {
+    writeWholeFile(folder / "thread.html", threadPage({kRewriteServices[0], kRewriteServices[3]}));
+    const std::string settings = "saved\r\n 5 \r\n 4 \r\n";
+    writeWholeFile(folder / "settings.dat", settings);
+    fs::create_directory(folder / "saved");
+
+    const ChildResult run = runChild(kProgram, {"--timeout", "9", "thread.html"}, folder.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, expectedLog({kRewriteServices[0], kRewriteServices[3]}) +
+                           "Task finished !\n 2 file(s) downloaded.\n");
+    EXPECT_EQ(readWholeFile(folder / "saved" / "shack.jpg"), imageBytes("shack.jpg"));
+    EXPECT_EQ(readWholeFile(folder / "saved" / "city8.jpg"), imageBytes("city8.jpg"));
+    // Options are for this run only.
+    EXPECT_EQ(readWholeFile(folder / "settings.dat"), settings);
+}
+
+TEST_F(VelnoriaGet, ARefusedAddressIsLoggedAndEndsWithStatusOne) {
+    const Thumbnail missing{"http://s10.radikal.ru/i1/gonet.jpg",
+                            "http://s10.radikal.ru/i1/gone.jpg", "gone.jpg"};
+    server.route(missing.target, Reply::withStatus(404, "<html>Not Found</html>"));
+    server.route(kThread, Reply::ok(threadPage({missing, kRewriteServices[5]}), "text/html"));
+
+    const ChildResult run = runChild(kProgram, {"--save-folder", "pics", kThread}, folder.path());
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.out,
+              "Starting download process...\n"
+              "Downloading file gone.jpg...FAILED\nRESTART DOWNLOAD.\n"
+              "Downloading file gone.jpg...FAILED\nRESTART DOWNLOAD.\n"
+              "Downloading file gone.jpg...FAILED\nFAILURE LOGGED.\n"
+              "Downloading file rad10.jpg...OK\n"
+              "Task finished !\n 1 file(s) downloaded.\n");
+    EXPECT_EQ(readWholeFile(folder / "failed.txt"), missing.target + "\r\n");
+    EXPECT_EQ(server.requestsFor(missing.target).size(), 3u);
+}
+
+TEST_F(VelnoriaGet, RelativeThumbnailsFollowARedirectedPage) {
+    server.route("http://www.hqcity.net/forum/old", Reply::redirect("/board/t/1"));
+    server.route("http://www.hqcity.net/board/t/1",
+                 Reply::ok("<p><img src=\"thumbs/moved.jpg\"></p>", "text/html"));
+    server.route("http://www.hqcity.net/board/t/hq/moved.jpg", Reply::ok("moved", "image/jpeg"));
+
+    const ChildResult run = runChild(
+        kProgram, {"--save-folder", "p", "http://www.hqcity.net/forum/old"}, folder.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readWholeFile(folder / "p" / "moved.jpg"), "moved");
+}
+
+TEST_F(VelnoriaGet, UnusablePagesAndOptionsEndWithStatusTwo) {
+    server.route("http://forum.example/missing", Reply::withStatus(404, "<img src=x>"));
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"http://forum.example/missing"},
+         "velnoria-get: cannot load http://forum.example/missing: the server answered with HTTP "
+         "status 404\n"},
+        {{"no-such-page.html"}, "velnoria-get: cannot load no-such-page.html: no such file\n"},
+        {{"--timeout", "300", kThread},
+         "velnoria-get: --timeout must be a whole number from 0 to 255 (see velnoria-get "
+         "--help)\n"},
+        {{}, "velnoria-get: no PAGE given (see velnoria-get --help)\n"},
+    };
+    for (const auto& c : cases) {
+        TempFolder runFolder;
+        writeWholeFile(runFolder / "settings.dat", "\r\n 30 \r\n 102400 \r\n");
+        fs::create_directory(runFolder / "images");
+        const ChildResult run = runChild(kProgram, c.args, runFolder.path());
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(fs::is_empty(runFolder / "images"));
+    }
+}
+
+TEST_F(VelnoriaGet, HelpAndVersion) {
+    ChildResult run = runChild(kProgram, {"--version"}, folder.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "velnoria-get 2.2\n");
+    run = runChild(kProgram, {"--help"}, folder.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out.rfind("Usage: velnoria-get [--save-folder DIR] [--timeout SECONDS] "
+                            "[--piece-size BYTES] PAGE\n",
+                            0),
+              0u);
+    // Neither touches the folder.
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+TEST_F(VelnoriaGet, TheTimeoutReachesEveryRequest) {
+    const Thumbnail silent{"http://thumb.skins.be/9/silent.jpg", "http://img.skins.be/9/silent.jpg",
+                           "silent.jpg"};
+    Reply never;
+    never.neverAnswer = true;
+    server.route(silent.target, never);
+    server.route(kThread, Reply::ok(threadPage({silent}), "text/html"));
+
+    const auto start = std::chrono::steady_clock::now();
+    const ChildResult run = runChild(kProgram, {"--timeout", "1", kThread}, folder.path(), 30s);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+    EXPECT_EQ(readWholeFile(folder / "failed.txt"), silent.target + "\r\n");
+}
+
+TEST_F(VelnoriaGet, CtrlCStopsTheJobAtTheNextPiece) {
+    const Thumbnail big{"http://thumb.skins.be/9/big.jpg", "http://img.skins.be/9/big.jpg",
+                        "big.jpg"};
+    Reply slow = Reply::generated(1000000);
+    slow.drip = testing::Drip{1000, 20ms};
+    server.route(big.target, slow);
+    server.route(kThread, Reply::ok(threadPage({big, kRewriteServices[0]}), "text/html"));
+
+    ChildProcess child(kProgram, {"--piece-size", "1000", kThread}, folder.path());
+    ASSERT_TRUE(server.waitForRequests(2, 20s));  // the page, then the big file
+    std::this_thread::sleep_for(300ms);
+    child.signal(SIGINT);
+    const ChildResult run = child.finish(20s);
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    EXPECT_EQ(run.out,
+              "Starting download process...\n"
+              "Downloading file big.jpg...\n"
+              "Task finished !\nNo file downloaded.\n");
+    // The part already written stays; nothing was logged; the next thumbnail was never fetched.
+    const auto part = fs::file_size(folder / "images" / "big.jpg");
+    EXPECT_GT(part, 0u);
+    EXPECT_LT(part, 1000000u);
+    EXPECT_FALSE(fs::exists(folder / "failed.txt"));
+    EXPECT_TRUE(server.requestsFor(kRewriteServices[0].target).empty());
+}
+
+TEST_F(VelnoriaGet, SecondCtrlCEndsTheProgramAtOnce) {
+    const Thumbnail stuck{"http://thumb.skins.be/9/stuck.jpg", "http://img.skins.be/9/stuck.jpg",
+                          "stuck.jpg"};
+    Reply never;
+    never.neverAnswer = true;
+    server.route(stuck.target, never);
+    server.route(kThread, Reply::ok(threadPage({stuck}), "text/html"));
+
+    ChildProcess child(kProgram, {kThread}, folder.path());
+    ASSERT_TRUE(server.waitForRequests(2, 20s));
+    std::this_thread::sleep_for(200ms);
+    child.signal(SIGINT);  // a stop request, but no piece check comes while the headers wait
+    std::this_thread::sleep_for(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    child.signal(SIGINT);
+    const ChildResult run = child.finish(20s);
+    EXPECT_EQ(run.exitCode, 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST_F(VelnoriaGet, CtrlCWhileThePageLoadsEndsAtOnce) {
+    Reply never;
+    never.neverAnswer = true;
+    server.route(kThread, never);
+    ChildProcess child(kProgram, {kThread}, folder.path());
+    ASSERT_TRUE(server.waitForRequests(1, 20s));
+    child.signal(SIGINT);
+    const ChildResult run = child.finish(20s);
+    EXPECT_EQ(run.exitCode, 130);
+    EXPECT_EQ(run.out, "");
+}
+
+}  // namespace
+}  // namespace velnoria
