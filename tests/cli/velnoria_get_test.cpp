@@ -177,6 +177,32 @@ TEST_F(VelnoriaGet, RelativeThumbnailsFollowARedirectedPage) {
     EXPECT_EQ(readWholeFile(folder / "p" / "moved.jpg"), "moved");
 }
 
+TEST_F(VelnoriaGet, PhotoshareWalksTheLinksOfTheParsedPage) {
+    const std::string page =
+        "<base href=\"http://photoshare.ru/album/\">"
+        "<img src=\"http://photoshare.ru/th/1.jpg\">"
+        "<a href=\"/photo101.html\">one</a><a href=\"http://photoshare.ru/photo101.html\">again</a>"
+        "<a>no address</a>"
+        "<map><area href=\"/photo102.html\"></map>"
+        "<a href=\"http://elsewhere.example/photo103.html\">other</a>"
+        "<img src=\"http://img5.imageshack.us/img5/12/shack.th.jpg\">";
+    server.route(kThread, Reply::ok(page, "text/html"));
+    server.route("http://photoshare.ru/original/photoshare.ru-101.jpg", Reply::ok("p101"));
+    server.route("http://photoshare.ru/original/photoshare.ru-102.jpg", Reply::ok("p102"));
+
+    const ChildResult run = runChild(kProgram, {"--save-folder", "p", kThread}, folder.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // Adjacent equal links are fetched once; the walk ends the job before the next thumbnail.
+    EXPECT_EQ(run.out,
+              "Starting download process...\n"
+              "Downloading file 101.jpg...OK\n"
+              "Downloading file 102.jpg...OK\n"
+              "Task finished !\n 2 file(s) downloaded.\n");
+    EXPECT_EQ(readWholeFile(folder / "p" / "101.jpg"), "p101");
+    EXPECT_EQ(readWholeFile(folder / "p" / "102.jpg"), "p102");
+    EXPECT_TRUE(server.requestsFor(kRewriteServices[0].target).empty());
+}
+
 TEST_F(VelnoriaGet, UnusablePagesAndOptionsEndWithStatusTwo) {
     server.route("http://forum.example/missing", Reply::withStatus(404, "<img src=x>"));
     const struct {
