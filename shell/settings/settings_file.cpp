@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <system_error>
 #include <vector>
 
 #include "shell/settings/number_reading.h"
@@ -97,6 +98,9 @@ Settings parseSettingsText(std::string_view text, bool cutShort) {
 }
 
 std::optional<Settings> readSettingsFile(const std::filesystem::path& file) {
+    // A folder or a pipe of that name is no settings file (and a pipe could block the start).
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
     std::string text(kSettingsReadLimit + 1, '\0');

@@ -25,7 +25,7 @@ std::string settingsFileText(const Settings& settings);
 // is only the beginning of a longer file, so its unfinished last line does not count.
 Settings parseSettingsText(std::string_view text, bool cutShort = false);
 
-// Reads the file; nullopt when it cannot be opened.
+// Reads the file; nullopt when it is not a regular file or cannot be opened.
 std::optional<Settings> readSettingsFile(const std::filesystem::path& file);
 
 // Replaces the file with the three values; false when it could not be written whole.

@@ -103,6 +103,20 @@ TEST(StartupSettings, ReadOnlyFolderDoesNotStopTheStart) {
     fs::permissions(locked, fs::perms::owner_all);
 }
 
+TEST(StartupSettings, SomethingOtherThanAFileNamedSettingsDatKeepsTheDefaults) {
+    TempFolder folder;
+    fs::create_directory(folder / "settings.dat");
+    const Start start = startIn(folder.path());
+    EXPECT_EQ(start.settings.savePath, folder.path().string() + "/images");
+    EXPECT_EQ(start.settings.timeoutSeconds, 30);
+    EXPECT_TRUE(fs::is_directory(folder / "settings.dat"));
+
+    TempFolder piped;
+    ASSERT_EQ(::mkfifo((piped / "settings.dat").c_str(), 0600), 0);
+    // Opening a pipe with no writer would block the start for good.
+    EXPECT_EQ(startIn(piped.path()).settings.pieceSize, 102400);
+}
+
 TEST(StartupSettings, ImagesPathTakenByAFileDoesNotCrash) {
     TempFolder folder;
     writeWholeFile(folder / "images", "not a folder");
