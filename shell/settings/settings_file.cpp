@@ -113,6 +113,12 @@ std::optional<Settings> readSettingsFile(const std::filesystem::path& file) {
 }
 
 bool writeSettingsFile(const std::filesystem::path& file, const Settings& settings) {
+    std::error_code ec;
+    const auto type = std::filesystem::status(file, ec).type();
+    if (type != std::filesystem::file_type::not_found &&
+        type != std::filesystem::file_type::regular) {
+        return false;
+    }
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out) return false;
     const std::string text = settingsFileText(settings);

@@ -127,6 +127,8 @@ TEST(SettingsFile, MissingFileOrFolderIsReported) {
     TempFolder folder;
     EXPECT_FALSE(readSettingsFile(folder / "settings.dat"));
     EXPECT_FALSE(writeSettingsFile(folder / "no-such-folder" / "settings.dat", Settings{}));
+    std::filesystem::create_directory(folder / "taken");
+    EXPECT_FALSE(writeSettingsFile(folder / "taken", Settings{}));
 }
 
 }  // namespace
