@@ -1,6 +1,7 @@
 #include "shell/settings/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -127,8 +128,9 @@ TEST(SettingsFile, MissingFileOrFolderIsReported) {
     TempFolder folder;
     EXPECT_FALSE(readSettingsFile(folder / "settings.dat"));
     EXPECT_FALSE(writeSettingsFile(folder / "no-such-folder" / "settings.dat", Settings{}));
-    std::filesystem::create_directory(folder / "taken");
-    EXPECT_FALSE(writeSettingsFile(folder / "taken", Settings{}));
+    // A pipe with no reader would block the writer for good.
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(writeSettingsFile(folder / "pipe", Settings{}));
 }
 
 }  // namespace
