@@ -16,6 +16,11 @@ namespace velnoria::testing {
 // The one QApplication of a test process, made on first use (never while tests are listed).
 QApplication& guiApp();
 
+// Makes sure the application exists; put it before members that need it.
+struct UsesGuiApp {
+    UsesGuiApp() { guiApp(); }
+};
+
 // Processes events until the condition holds; false when the time ran out first.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds{20});

@@ -24,10 +24,7 @@ using testing::ScopedWorkFolder;
 
 class SettingsDialogTest : public ::testing::Test {
   protected:
-    SettingsDialogTest() {
-        guiApp();
-        settings.savePath = (work.path() / "images").string();
-    }
+    SettingsDialogTest() { settings.savePath = (work.path() / "images").string(); }
 
     SettingsDialog* openDialog() {
         auto* dialog = new SettingsDialog(settings, messageBox, work.path() / "settings.dat");
@@ -43,6 +40,7 @@ class SettingsDialogTest : public ::testing::Test {
         QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
     }
 
+    testing::UsesGuiApp app;
     ScopedWorkFolder work;
     Settings settings;
     QtMessageBox messageBox;

@@ -24,7 +24,6 @@ using testing::waitUntil;
 class StatusViewTest : public ::testing::Test {
   protected:
     StatusViewTest() {
-        guiApp();
         owner.setFixedSize(800, 600);
         owner.show();
         view.setHandlers([this] { model.pauseClick(); }, [this] { model.stopClick(); });
@@ -32,6 +31,7 @@ class StatusViewTest : public ::testing::Test {
 
     StatusForm& form() { return *view.form(); }
 
+    testing::UsesGuiApp app;
     QWidget owner;
     std::uint8_t runState = kRunning;
     QtEventLoop eventLoop;

@@ -1,0 +1,178 @@
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTest>
+#include <QUrl>
+#include <filesystem>
+#include <fstream>
+
+#include "shell/status_form.h"
+#include "tests/gui/main_window_fixture.h"
+
+namespace velnoria::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kThumb1 = "http://s1.radikal.ru/i1/pic1t.jpg";
+const char* const kImage1 = "http://s1.radikal.ru/i1/pic1.jpg";
+const char* const kThumb2 = "http://s1.radikal.ru/i1/pic2t.jpg";
+const char* const kImage2 = "http://s1.radikal.ru/i1/pic2.jpg";
+const char* const kBigThumb = "http://www.hqcity.net/thumbs/big.jpg";
+const char* const kBigImage = "http://www.hqcity.net/hq/big.jpg";
+
+class DownloadButtonTest : public MainWindowTest {
+  protected:
+    DownloadButtonTest() {
+        fs::create_directories(work.path() / "images");
+        server.route(kImage1, Reply::generated(5000, 1));
+        server.route(kImage2, Reply::generated(7000, 2));
+    }
+
+    void writeSettings(int pieceSize) {
+        std::ofstream file(work.path() / "settings.dat", std::ios::binary);
+        file << "CURDIR$\\images\r\n 30 \r\n " << pieceSize << " \r\n";
+    }
+
+    void openThread(const std::vector<std::string>& images) {
+        server.route(server.url("/thread.html"), Reply::ok(pageWithImages(images), "text/html"));
+        start();
+        go(server.url("/thread.html"));
+        ASSERT_TRUE(button("Download")->isEnabled());
+    }
+
+    StatusForm* statusForm() { return window->statusView().form(); }
+    QString log() { return statusForm() ? statusForm()->log()->toPlainText() : QString(); }
+    int progress() { return statusForm() ? statusForm()->progressBar()->value() : -1; }
+
+    std::string savedFolderUrl() {
+        return QUrl::fromLocalFile(QString::fromStdString((work.path() / "images").string()))
+            .toEncoded()
+            .toStdString();
+    }
+};
+
+TEST_F(DownloadButtonTest, AWholeJobFromTheButton) {
+    writeSettings(102400);
+    openThread({kThumb1, "http://other.example/logo.png", kThumb2});
+    QString logAtEnd;
+    QString counterAtEnd;
+    bool statusShownAtEnd = false;
+    answerer.onBox([&](const SeenBox&) {
+        logAtEnd = log();
+        counterAtEnd = statusForm() ? statusForm()->counter()->text() : QString();
+        statusShownAtEnd = statusForm() != nullptr && statusForm()->isVisible();
+    });
+    QTest::mouseClick(button("Download"), Qt::LeftButton);
+
+    ASSERT_EQ(answerer.boxes().size(), 1u);
+    EXPECT_EQ(answerer.boxes()[0].title, "Finish");
+    EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\n 2 file(s) downloaded.");
+    EXPECT_EQ(answerer.boxes()[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(logAtEnd,
+              "Starting download process...\nDownloading file pic1.jpg...OK\n"
+              "Downloading file pic2.jpg...OK\n");
+    EXPECT_EQ(counterAtEnd, "Download in progress... 2 files finished.\n");
+    EXPECT_TRUE(statusShownAtEnd);
+
+    EXPECT_EQ(readFileBytes(work.path() / "images" / "pic1.jpg"), generatedBytes(5000, 1));
+    EXPECT_EQ(readFileBytes(work.path() / "images" / "pic2.jpg"), generatedBytes(7000, 2));
+    ASSERT_TRUE(RecordingOpener::instance().waitForOpened(1));
+    EXPECT_EQ(RecordingOpener::instance().opened(), std::vector<std::string>{savedFolderUrl()});
+
+    // The job leaves the button disabled and its window gone.
+    EXPECT_FALSE(button("Download")->isEnabled());
+    EXPECT_TRUE(statusForm() == nullptr || !statusForm()->isVisible());
+    EXPECT_FALSE(window->program().jobRunning);
+}
+
+TEST_F(DownloadButtonTest, PauseContinueAndStopByTheirButtons) {
+    writeSettings(2000);
+    Reply slow = Reply::generated(400000, 3);
+    slow.drip = Drip{2000, std::chrono::milliseconds{20}};
+    server.route(kBigImage, slow);
+    openThread({kThumb1, kBigThumb, kThumb2});
+
+    int startsSeen = -1;
+    int progressEnteringPause = -1;
+    int progressLeavingPause = -1;
+    QString counterInPause;
+    QString captionInPause;
+    bool stopEnabledInPause = true;
+    int progressAtStop = -1;
+    bool statusShownAtEnd = false;
+
+    QTimer poll;
+    int step = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (step == 0 && log().contains("Downloading file big.jpg...") && progress() > 0) {
+            step = 1;
+            // A click on "Start Download" while the job runs starts nothing.
+            button("Download")->setEnabled(true);
+            QTest::mouseClick(button("Download"), Qt::LeftButton);
+            button("Download")->setEnabled(false);
+            startsSeen = log().count("Starting download process...");
+
+            QTimer::singleShot(300, [&] { progressEnteringPause = progress(); });
+            QTimer::singleShot(900, [&] {
+                progressLeavingPause = progress();
+                counterInPause = statusForm()->counter()->text();
+                captionInPause = statusForm()->pauseButton()->text();
+                stopEnabledInPause = statusForm()->stopButton()->isEnabled();
+                QTest::mouseClick(statusForm()->pauseButton(), Qt::LeftButton);  // Continue
+            });
+            QTest::mouseClick(statusForm()->pauseButton(), Qt::LeftButton);  // held here
+            step = 2;
+            return;
+        }
+        if (step == 2 && progress() > progressLeavingPause + 4000) {
+            step = 3;
+            progressAtStop = progress();
+            QTest::mouseClick(statusForm()->stopButton(), Qt::LeftButton);
+        }
+    });
+    poll.start(50);
+    answerer.onBox([&](const SeenBox&) {
+        poll.stop();
+        statusShownAtEnd = statusForm() != nullptr && statusForm()->isVisible();
+    });
+    QTest::mouseClick(button("Download"), Qt::LeftButton);
+    poll.stop();
+
+    EXPECT_EQ(startsSeen, 1);
+    EXPECT_GT(progressEnteringPause, 0);
+    EXPECT_EQ(progressLeavingPause, progressEnteringPause) << "the job moved while paused";
+    EXPECT_EQ(counterInPause, "Paused");
+    EXPECT_EQ(captionInPause, "Continue");
+    EXPECT_FALSE(stopEnabledInPause);
+    EXPECT_GT(progressAtStop, progressLeavingPause);
+
+    ASSERT_EQ(answerer.boxes().size(), 1u);
+    EXPECT_EQ(answerer.boxes()[0].title, "Finish");
+    EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\n 1 file(s) downloaded.");
+    EXPECT_TRUE(statusShownAtEnd);
+    // The stop ended the job before the third image; the one cut short is not logged.
+    EXPECT_FALSE(fs::exists(work.path() / "images" / "pic2.jpg"));
+    EXPECT_LT(fs::file_size(work.path() / "images" / "big.jpg"), 400000u);
+    EXPECT_FALSE(fs::exists(work.path() / "failed.txt"));
+    EXPECT_EQ(window->program().runState, 0);
+    ASSERT_TRUE(RecordingOpener::instance().waitForOpened(1));
+    EXPECT_EQ(RecordingOpener::instance().opened(), std::vector<std::string>{savedFolderUrl()});
+}
+
+TEST_F(DownloadButtonTest, AJobOnAPageWithoutThumbnails) {
+    writeSettings(102400);
+    openThread({"http://other.example/a.png"});
+    QTest::mouseClick(button("Download"), Qt::LeftButton);
+    ASSERT_EQ(answerer.boxes().size(), 1u);
+    EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\nNo file downloaded.");
+    QTest::qWait(200);
+    EXPECT_TRUE(RecordingOpener::instance().opened().empty());
+    // Go enables it again.
+    go(server.url("/thread.html"));
+    EXPECT_TRUE(button("Download")->isEnabled());
+}
+
+}  // namespace
+}  // namespace velnoria::testing
