@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <string>
 
 #include "download/content_length.h"
@@ -19,6 +18,9 @@ namespace {
 
 constexpr int kAttempts = 3;
 constexpr int kLargestCount = 32767;  // the finished count is a 16-bit number
+// An answer without a length is taken up to the largest length an answer may announce, so an
+// endless body cannot fill the disk.
+constexpr std::uint64_t kLargestUnannouncedBody = 2147483647;
 
 struct Attempt {
     JobContext& job;
@@ -46,7 +48,7 @@ bool downloadWhole(const Attempt& attempt) {
             if (!file.valid() && !openTarget()) return false;
             return writeAll(file.get(), std::string_view(data, size));
         },
-        std::numeric_limits<std::uint64_t>::max());
+        kLargestUnannouncedBody);
     if (!outcome.transferred || !outcome.written || outcome.httpStatus >= 400) return false;
     if (!file.valid() && (openFailed || !openTarget())) return false;  // an empty body
     return true;
