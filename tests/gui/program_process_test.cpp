@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/cli/child_process.h"
+#include "tests/support/test_http_server.h"
+
+namespace velnoria::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kVersionFile = "http://www.velnoria.example/velnoria/version.txt";
+
+// A folder where the program starts without its first-start message.
+class ProgramProcessTest : public ::testing::Test {
+  protected:
+    ProgramProcessTest() {
+        folder = fs::temp_directory_path() /
+                 ("velnoria-process-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        fs::create_directories(folder / "images");
+        std::ofstream(folder / "settings.dat", std::ios::binary)
+            << "CURDIR$\\images\r\n 30 \r\n 2000 \r\n";
+        server.route(kVersionFile, Reply::ok("2.2"));
+    }
+    ~ProgramProcessTest() override { fs::remove_all(folder); }
+
+    fs::path folder;
+    TestHttpServer server;
+    ScopedProxy proxy{server};
+};
+
+TEST_F(ProgramProcessTest, CommandLineWithoutTheSwitchEndsWithCodeOne) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"/s:"}, {"abc"}, {"/p:", "x"}}) {
+        const ChildResult result = runChild(VELNORIA_DESKTOP_PROGRAM, args, folder, 60s);
+        EXPECT_FALSE(result.timedOut) << args[0];
+        EXPECT_EQ(result.exitCode, 1) << args[0];
+        EXPECT_EQ(result.out, "") << args[0];
+    }
+    // It ended before the update check of the start-up.
+    EXPECT_TRUE(server.requestsFor(kVersionFile).empty());
+}
+
+TEST_F(ProgramProcessTest, EmptyCommandLineOrTheSwitchStartsTheProgram) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"x", "/s:y"}, {"x /s:y"}}) {
+        server.clearRequests();
+        ChildProcess program(VELNORIA_DESKTOP_PROGRAM, args, folder);
+        // Start-up runs up to its update check and the program stays.
+        EXPECT_TRUE(server.waitForRequests(1, 30s));
+        std::this_thread::sleep_for(500ms);
+        const ChildResult result = program.finish(1ms);
+        EXPECT_TRUE(result.timedOut) << "ended on its own with " << result.exitCode;
+        EXPECT_EQ(server.requestsFor(kVersionFile).size(), 1u);
+    }
+}
+
+TEST_F(ProgramProcessTest, ExitOrCloseEndsTheProgramDuringAPageWait) {
+    Reply slow = Reply::ok("<html><body>late</body></html>", "text/html");
+    slow.neverAnswer = true;
+    server.route(server.url("/slow.html"), slow);
+    for (const char* how : {"exit", "close"}) {
+        const ChildResult result = runChild(
+            VELNORIA_SHUTDOWN_PROBE, {"page-wait", how, server.url("/slow.html")}, folder, 60s);
+        EXPECT_EQ(result.exitCode, 0) << how << "\n" << result.err;
+        EXPECT_EQ(result.out, "ending\n") << how;
+    }
+}
+
+TEST_F(ProgramProcessTest, ExitOrCloseEndsTheProgramDuringAJob) {
+    server.route(server.url("/thread.html"),
+                 Reply::ok("<html><body><img src=\"http://www.hqcity.net/thumbs/big.jpg\">"
+                           "</body></html>",
+                           "text/html"));
+    Reply slow = Reply::generated(1000000);
+    slow.drip = Drip{1000, 50ms};
+    server.route("http://www.hqcity.net/hq/big.jpg", slow);
+    for (const char* how : {"exit", "close"}) {
+        const ChildResult result = runChild(VELNORIA_SHUTDOWN_PROBE,
+                                            {"job", how, server.url("/thread.html")}, folder, 60s);
+        EXPECT_EQ(result.exitCode, 0) << how << "\n" << result.err;
+        EXPECT_EQ(result.out, "ending\n") << how;
+        EXPECT_TRUE(fs::exists(folder / "images" / "big.jpg")) << how;
+    }
+}
+
+}  // namespace
+}  // namespace velnoria::testing
