@@ -26,7 +26,6 @@ AboutDialog::AboutDialog(Shell& shell)
     text1_->setObjectName(QStringLiteral("Text1"));
     text1_->setGeometry(twipsRect(120, 120, 4692, 2052));
     text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    text1_->setLineWrapMode(QPlainTextEdit::NoWrap);
     QFont font(QStringLiteral("MS Serif"), 10);
     font.setStyleHint(QFont::Serif);
     text1_->setFont(font);

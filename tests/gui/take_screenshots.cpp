@@ -1,0 +1,165 @@
+// Saves pictures of the program's windows into a folder, for the documentation:
+//   velnoria-screenshots OUTPUT_FOLDER   (run under a display, e.g. xvfb-run)
+// The main window shows a thread page served on loopback; the status window is taken during a
+// real job whose downloads come from the same server.
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QWindow>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "shell/about_dialog.h"
+#include "shell/main_window.h"
+#include "shell/settings_dialog.h"
+#include "shell/status_form.h"
+#include "tests/gui/gui_test_support.h"
+#include "tests/support/test_http_server.h"
+
+namespace {
+
+using namespace velnoria;
+using namespace velnoria::testing;
+
+std::string thumbnailPng(int index) {
+    static const QColor colours[] = {{70, 130, 180}, {205, 133, 63}, {60, 179, 113},
+                                     {186, 85, 211}, {220, 20, 60},  {218, 165, 32}};
+    QImage image(120, 90, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor colour = colours[index % 6];
+    painter.fillRect(image.rect(), colour.lighter(150));
+    painter.setBrush(colour.darker(120));
+    painter.setPen(Qt::NoPen);
+    painter.drawPolygon(QPolygon({{0, 90}, {40, 35}, {70, 70}, {90, 50}, {120, 90}}));
+    painter.setBrush(QColor(255, 240, 180));
+    painter.drawEllipse(QPoint(92, 22), 10, 10);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes.toStdString();
+}
+
+std::string threadPage(const TestHttpServer& server) {
+    std::string page =
+        "<html><head><title>Holiday pictures</title><style>"
+        "body{font-family:sans-serif;background:#eef1f5;margin:0}"
+        ".bar{background:#34495e;color:#fff;padding:8px 14px;font-weight:bold}"
+        ".post{background:#fff;margin:10px;padding:10px;border:1px solid #ccd}"
+        ".who{color:#556;font-size:13px;margin-bottom:6px}"
+        "img{margin:4px;border:1px solid #99a}</style></head><body>"
+        "<div class=bar>Photo Forum &raquo; Travel &raquo; Holiday pictures</div>"
+        "<div class=post><div class=who>posted by <b>marin</b></div>"
+        "Our week at the coast, click for the full size:<br>";
+    for (int i = 1; i <= 6; ++i) {
+        const std::string thumb = server.url("/thumbs/" + std::to_string(i) + ".png");
+        page += "<a href=\"" + thumb + "\"><img src=\"" + thumb + "\"></a>";
+        if (i == 3)
+            page +=
+                "</div><div class=post><div class=who>posted by <b>ilse</b></div>"
+                "And a few from the mountains:<br>";
+    }
+    return page + "</div></body></html>";
+}
+
+bool save(const QImage& image, const QString& file) {
+    const bool saved = image.save(file, "PNG");
+    std::printf("%s %s\n", saved ? "saved" : "FAILED", file.toUtf8().constData());
+    return saved;
+}
+
+QImage grabScreenWindow(QWidget* window) {
+    return window->screen()->grabWindow(window->winId()).toImage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+        return 2;
+    }
+    const QString output = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(output);
+    guiApp();
+
+    ScopedWorkFolder work;
+    std::filesystem::create_directories(work.path() / "images");
+    std::ofstream(work.path() / "settings.dat", std::ios::binary)
+        << "CURDIR$\\images\r\n 30 \r\n 4000 \r\n";
+    TestHttpServer server;
+    ScopedProxy proxy(server);
+    server.route("http://www.velnoria.example/velnoria/version.txt", Reply::ok("2.2"));
+    for (int i = 1; i <= 6; ++i) {
+        server.route(server.url("/thumbs/" + std::to_string(i) + ".png"),
+                     Reply::ok(thumbnailPng(i), "image/png"));
+    }
+    server.route(server.url("/thread.html"), Reply::ok(threadPage(server), "text/html"));
+    server.route(server.url("/job.html"),
+                 Reply::ok("<html><body>"
+                           "<img src=\"http://s1.radikal.ru/i1/beach1t.jpg\">"
+                           "<img src=\"http://s1.radikal.ru/i1/beach2t.jpg\">"
+                           "<img src=\"http://www.hqcity.net/thumbs/harbour.jpg\">"
+                           "</body></html>",
+                           "text/html"));
+    server.route("http://s1.radikal.ru/i1/beach1.jpg", Reply::generated(60000, 1));
+    server.route("http://s1.radikal.ru/i1/beach2.jpg", Reply::generated(80000, 2));
+    Reply slow = Reply::generated(3000000, 3);
+    slow.drip = Drip{30000, std::chrono::milliseconds{20}};
+    server.route("http://www.hqcity.net/hq/harbour.jpg", slow);
+
+    ModalAnswerer answerer;
+    bool ok = true;
+    MainWindow form1([](int) {});
+    form1.Form_Load("");
+    form1.show();
+    QTest::qWaitForWindowExposed(&form1);
+
+    auto* box = form1.findChild<QLineEdit*>(QStringLiteral("Text1"));
+    auto* go = form1.findChild<QPushButton*>(QStringLiteral("Go"));
+    auto* download = form1.findChild<QPushButton*>(QStringLiteral("Download"));
+
+    box->setText(QString::fromStdString(server.url("/thread.html")));
+    go->click();
+    QTest::qWait(1500);  // the page paints after it has loaded
+    ok &= save(grabScreenWindow(&form1), output + "/main-window.png");
+
+    form1.findChild<QPushButton*>(QStringLiteral("Settings"))->click();
+    QTest::qWait(300);
+    ok &= save(form1.settingsDialog()->grab().toImage(), output + "/settings.png");
+    form1.settingsDialog()->close();
+
+    form1.findChild<QPushButton*>(QStringLiteral("About"))->click();
+    QTest::qWait(300);
+    ok &= save(form1.aboutDialog()->grab().toImage(), output + "/about.png");
+    form1.aboutDialog()->close();
+
+    box->setText(QString::fromStdString(server.url("/job.html")));
+    go->click();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        StatusForm* status = form1.statusView().form();
+        if (status == nullptr || !status->log()->toPlainText().contains("harbour.jpg")) return;
+        // Taken once the bar shows some progress; the job runs only while this returns.
+        const QProgressBar* bar = status->findChild<QProgressBar*>();
+        if (bar->value() * 10 < bar->maximum() * 4) return;
+        poll.stop();
+        ok &= save(status->grab().toImage(), output + "/status-window.png");
+        QTest::mouseClick(status->stopButton(), Qt::LeftButton);
+    });
+    poll.start(50);
+    download->click();
+    return ok ? 0 : 1;
+}
