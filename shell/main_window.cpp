@@ -127,10 +127,11 @@ void MainWindow::setStatusLine(const QString& text, bool repaintNow) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-    // Go is the window's default button: Enter presses it unless a button has the focus.
+    // Enter presses the button that has the focus, else Go, the window's default button.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && event->modifiers() == Qt::NoModifier) {
-        go_->click();
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        (focused != nullptr ? focused : go_)->click();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -99,6 +99,23 @@ TEST_F(NavigationTest, RedirectPutsTheFinalAddressInTheBox) {
     EXPECT_EQ(addressBox()->text().toStdString(), server.url("/thread.html"));
 }
 
+TEST_F(NavigationTest, EnterPressesTheFocusedButtonElseGo) {
+    start();
+    button("About")->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    ASSERT_NE(window->aboutDialog(), nullptr);
+    EXPECT_TRUE(window->aboutDialog()->isVisible());
+    window->aboutDialog()->close();
+
+    control<QWidget>("Label1")->setFocus();
+    addressBox()->setText(QString::fromStdString(server.url("/next.html")));
+    window->activateWindow();
+    window->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_Enter);
+    EXPECT_EQ(statusLine()->text(), "Loaded.");
+    EXPECT_TRUE(button("Download")->isEnabled());
+}
+
 TEST_F(NavigationTest, StopDuringASlowLoadEnablesTheDownloadAtOnce) {
     Reply slow = Reply::ok("<html><body>late</body></html>", "text/html");
     slow.headerDelay = std::chrono::seconds{4};
