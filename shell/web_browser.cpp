@@ -16,11 +16,22 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
     layout->addWidget(view_);
     document_ = std::make_unique<QtBrowserDocument>(view_->page(), eventLoop);
 
-    connect(view_, &QWebEngineView::loadStarted, this, [this] { readyState_ = kLoading; });
+    connect(view_, &QWebEngineView::loadStarted, this, [this] {
+        awaitingStart_ = false;
+        readyState_ = kLoading;
+    });
+    connect(view_, &QWebEngineView::urlChanged, this, [this](const QUrl&) {
+        // A jump within the page changes the address without any loading.
+        if (!awaitingStart_) return;
+        awaitingStart_ = false;
+        readyState_ = kComplete;
+        emit DocumentComplete();
+    });
     connect(view_, &QWebEngineView::loadProgress, this, [this](int) {
         if (readyState_ == kLoading) readyState_ = kInteractive;
     });
     connect(view_, &QWebEngineView::loadFinished, this, [this](bool) {
+        awaitingStart_ = false;
         readyState_ = kComplete;
         emit DocumentComplete();
     });
@@ -35,9 +46,15 @@ void WebBrowser::Navigate2(const QString& address) {
         readyState_ = kComplete;
         return;
     }
+    if (url.hasFragment() && url == view_->url() && readyState_ == kComplete) {
+        // Only a scroll to the anchor follows: the engine reports nothing at all.
+        view_->load(url);
+        return;
+    }
     // The engine reports the start of loading later; a wait begun now must not see the
     // previous page's "complete".
     readyState_ = kLoading;
+    awaitingStart_ = true;
     view_->load(url);
 }
 
@@ -51,6 +68,7 @@ void WebBrowser::GoForward() {
 
 void WebBrowser::Stop() {
     view_->stop();
+    awaitingStart_ = false;
     // A stopped load counts as complete even if the engine had nothing left to stop.
     if (readyState_ != kUninitialized) readyState_ = kComplete;
 }

@@ -47,6 +47,7 @@ class WebBrowser : public QWidget {
     QWebEngineView* view_;
     std::unique_ptr<BrowserDocument> document_;
     int readyState_ = kUninitialized;
+    bool awaitingStart_ = false;  // navigation asked for, engine has not said it started
 };
 
 }  // namespace velnoria

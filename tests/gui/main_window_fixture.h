@@ -33,7 +33,7 @@ class MainWindowTest : public ::testing::Test {
             ADD_FAILURE() << "watchdog: the test did not end in time";
             std::abort();
         });
-        watchdog.start(90000);
+        watchdog.start(60000);
     }
 
     // Creates the main window and runs its start-up; shows it when start-up goes on.

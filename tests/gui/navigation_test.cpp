@@ -1,6 +1,9 @@
+#include <sys/resource.h>
+
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <cstdio>
 #include <filesystem>
 
 #include "shell/about_dialog.h"
@@ -91,6 +94,20 @@ TEST_F(NavigationTest, GoLoadsThePageAndEnablesTheDownload) {
     EXPECT_EQ(server.requestsFor(server.url("/thread.html")).size(), 1u);
 }
 
+TEST_F(NavigationTest, GoToAnAnchorOfTheSamePageEnds) {
+    start();
+    go(server.url("/thread.html"));
+    const auto before = std::chrono::steady_clock::now();
+    go(server.url("/thread.html#next"));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds{5});
+    EXPECT_EQ(statusLine()->text(), "Loaded.");
+    EXPECT_EQ(addressBox()->text().toStdString(), server.url("/thread.html#next"));
+    // The same anchor once more: nothing changes, and the wait still ends.
+    go(server.url("/thread.html#next"));
+    EXPECT_EQ(statusLine()->text(), "Loaded.");
+    EXPECT_EQ(server.requestsFor(server.url("/thread.html")).size(), 1u);
+}
+
 TEST_F(NavigationTest, RedirectPutsTheFinalAddressInTheBox) {
     start();
     addressBox()->setText(QString::fromStdString(server.url("/old.html")));
@@ -138,6 +155,50 @@ TEST_F(NavigationTest, StopDuringASlowLoadEnablesTheDownloadAtOnce) {
         << statusWhileLoading.toStdString();
     EXPECT_EQ(statusAfterStop, "Page stopped.");
     EXPECT_TRUE(enabledAfterStop);
+}
+
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+TEST_F(NavigationTest, APageWaitDoesNotSpin) {
+    Reply silent = Reply::ok("");
+    silent.neverAnswer = true;
+    server.route(server.url("/silent.html"), silent);
+    start();
+    double cpuAtStart = 0;
+    double cpuAtEnd = 0;
+    QTimer::singleShot(300, [&] { cpuAtStart = processCpuSeconds(); });
+    QTimer::singleShot(2300, [&] {
+        cpuAtEnd = processCpuSeconds();
+        QTest::mouseClick(button("Stop"), Qt::LeftButton);
+    });
+    go(server.url("/silent.html"));
+    // A spinning wait would use about a whole core for these two seconds.
+    EXPECT_LT(cpuAtEnd - cpuAtStart, 0.8);
+    std::printf("cpu during a 2 s page wait: %.3f s\n", cpuAtEnd - cpuAtStart);
+}
+
+TEST_F(NavigationTest, GoWhileAPageLoadsWaitsForTheNewPage) {
+    Reply slow = Reply::ok("<html><body>late</body></html>", "text/html");
+    slow.headerDelay = std::chrono::seconds{2};
+    server.route(server.url("/slow.html"), slow);
+    start();
+    QString statusAfterInnerGo;
+    QString boxAfterInnerGo;
+    QTimer::singleShot(300, [&] {
+        go(server.url("/next.html"));  // runs its own wait, nested in the first
+        statusAfterInnerGo = statusLine()->text();
+        boxAfterInnerGo = addressBox()->text();
+    });
+    go(server.url("/slow.html"));
+    EXPECT_EQ(statusAfterInnerGo, "Loaded.");
+    EXPECT_EQ(boxAfterInnerGo.toStdString(), server.url("/next.html"));
+    EXPECT_EQ(window->browser()->LocationURL().toStdString(), server.url("/next.html"));
+    EXPECT_EQ(statusLine()->text(), "Loaded.");
 }
 
 TEST_F(NavigationTest, StopWithoutALoadOnlyEnablesTheDownload) {
