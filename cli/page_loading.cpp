@@ -89,14 +89,17 @@ LoadedPage loadFilePage(const std::filesystem::path& file) {
         page.error = std::strerror(errno);
         return page;
     }
-    page.html.resize(kPageSizeLimit + 1);
-    in.read(page.html.data(), static_cast<std::streamsize>(page.html.size()));
+    // Read in blocks: the page takes the memory it needs, not the largest a page may take.
+    char block[64 * 1024];
+    while (in && page.html.size() <= kPageSizeLimit) {
+        in.read(block, sizeof block);
+        page.html.append(block, static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) {
         page.error = "the file cannot be read";
         page.html.clear();
         return page;
     }
-    page.html.resize(static_cast<std::size_t>(in.gcount()));
     if (page.html.size() > kPageSizeLimit) {
         page.error = "the page is larger than 32 MiB";
         page.html.clear();

@@ -76,8 +76,15 @@ TEST(LoadPage, ReadsLocalFilesByNameOrFileAddress) {
         ASSERT_TRUE(loaded.loaded) << page << ": " << loaded.error;
         EXPECT_EQ(loaded.html, "<p>saved</p>");
         EXPECT_EQ(loaded.documentUrl, "file://" + folder.path().string() + "/saved%20page.html");
+        // A small page keeps only about its own size for the whole run, not the size limit.
+        EXPECT_LT(loaded.html.capacity(), 1u << 20);
     }
     EXPECT_TRUE(download.askedFor.empty());
+
+    std::string longer;
+    for (int k = 0; longer.size() < 300 * 1024; ++k) longer += "<p>" + std::to_string(k) + "</p>";
+    testing::writeWholeFile(folder / "long.html", longer);
+    EXPECT_EQ(loadPage((folder / "long.html").string(), download).html, longer);
 }
 
 TEST(LoadPage, MissingFoldersAndOversizedLocalFilesAreNotPages) {
