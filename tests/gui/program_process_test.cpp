@@ -39,8 +39,11 @@ class ProgramProcessTest : public ::testing::Test {
 TEST_F(ProgramProcessTest, CommandLineWithoutTheSwitchEndsWithCodeOne) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"/s:"}, {"abc"}, {"/p:", "x"}}) {
+        // The settings steps run before the rule: a missing file is created first.
+        fs::remove(folder / "settings.dat");
         const ChildResult result = runChild(VELNORIA_DESKTOP_PROGRAM, args, folder, 60s);
         EXPECT_FALSE(result.timedOut) << args[0];
+        EXPECT_TRUE(fs::exists(folder / "settings.dat")) << args[0];
         EXPECT_EQ(result.exitCode, 1) << args[0];
         EXPECT_EQ(result.out, "") << args[0];
     }

@@ -43,24 +43,6 @@ TEST_F(StartupTest, FirstStartCreatesTheSettingsAndTheFolderAndSaysSoOnce) {
     EXPECT_EQ(answerer.boxes().size(), 1u);
 }
 
-TEST_F(StartupTest, CommandLineWithoutTheSwitchEndsAfterTheSettingsSteps) {
-    struct Case {
-        const char* arguments;
-        bool starts;
-    };
-    const Case cases[] = {
-        {"", true}, {"x /s:y", true}, {"/s:", false}, {"abc", false}, {"/p:", false}};
-    for (const Case& c : cases) {
-        fs::remove(work.path() / "settings.dat");
-        endCodes.clear();
-        start(c.arguments);
-        EXPECT_EQ(started, c.starts) << c.arguments;
-        EXPECT_EQ(endCodes, c.starts ? std::vector<int>{} : std::vector<int>{1}) << c.arguments;
-        EXPECT_TRUE(fs::exists(work.path() / "settings.dat")) << c.arguments;
-        window.reset();
-    }
-}
-
 TEST_F(StartupTest, MissingSavedFolderIsReportedAndLeftAsSaved) {
     const fs::path gone = work.path() / "deleted since";
     {
