@@ -1,13 +1,15 @@
 #include "platform/qt/qt_shell.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace velnoria {
 
 void QtShell::openFolder(const std::string& folder) {
     // A file URL is handed over as one argument, so no shell ever sees the folder name.
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromUtf8(folder.c_str())));
+    const QFileInfo place(QString::fromUtf8(folder.c_str()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(place.absoluteFilePath()));
 }
 
 void QtShell::openUrl(const std::string& url) {
