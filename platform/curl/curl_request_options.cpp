@@ -34,4 +34,20 @@ void applyRequestOptions(CURL* easy, const std::string& url, const RequestHeader
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list());
 }
 
+bool worthAFreshConnection(CURL* easy, CURLcode result) {
+    switch (result) {
+        case CURLE_UNSUPPORTED_PROTOCOL:  // stray bytes read as an HTTP/0.9 answer
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            break;
+        default:
+            return false;
+    }
+    long newConnections = -1;
+    curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &newConnections);
+    return newConnections == 0;
+}
+
 }  // namespace velnoria

@@ -33,4 +33,9 @@ void applyCommonOptions(CURL* easy);
 // The address and the per-request headers.
 void applyRequestOptions(CURL* easy, const std::string& url, const RequestHeaders& headers);
 
+// Whether a request that ended with `result` before any answer arrived is worth sending once more
+// over a new connection: it went over a kept-alive connection that the server had meanwhile
+// closed, reset, or filled with the tail of an earlier answer that ran past its length.
+bool worthAFreshConnection(CURL* easy, CURLcode result);
+
 }  // namespace velnoria

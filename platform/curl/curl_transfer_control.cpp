@@ -56,11 +56,14 @@ void CurlTransferControl::execute(const std::string& url, const std::string& ope
     readPos_ = 0;
     maxBuffered_ = 0;
     received_ = false;
+    answered_ = false;
+    retried_ = false;
     waited_ = {};
     lastDrive_ = Clock::now();
 
     requestHeaders_.reset(cache_.mustBypass(url));
     applyRequestOptions(easy_, url, requestHeaders_);
+    curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 0L);
     if (operation == "HEAD") {
         curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
     } else {
@@ -143,6 +146,7 @@ std::size_t CurlTransferControl::onHeader(char* data, std::size_t size, std::siz
     auto& me = *static_cast<CurlTransferControl*>(self);
     const std::size_t length = size * count;
     me.received_ = true;
+    me.answered_ = true;
     if (me.state_ != State::AwaitingHeaders) return length;  // trailers of a chunked body
     switch (me.headers_.add(std::string_view(data, length))) {
         case ResponseHeaderBlock::Step::Final:
@@ -162,6 +166,7 @@ std::size_t CurlTransferControl::onBody(char* data, std::size_t size, std::size_
     auto& me = *static_cast<CurlTransferControl*>(self);
     const std::size_t length = size * count;
     me.received_ = true;
+    me.answered_ = true;
     if (me.state_ == State::Idle) return length;  // what is left of a cancelled request
     if (me.state_ == State::AwaitingHeaders) {
         me.finalHeaders_ = me.headers_.text();
@@ -211,7 +216,7 @@ void CurlTransferControl::collectFinished() {
         const bool ended =
             result == CURLE_OK || (result == CURLE_PARTIAL_FILE && state_ == State::Body);
         if (!ended) {
-            fail(result);
+            if (!retryOnFreshConnection(result)) fail(result);
         } else if (state_ != State::Idle) {
             if (state_ == State::AwaitingHeaders) finalHeaders_ = headers_.text();
             state_ = State::Ended;
@@ -224,6 +229,19 @@ void CurlTransferControl::checkStall() {
         waited_ >= std::chrono::seconds(timeoutSeconds_)) {
         fail(CURLE_OPERATION_TIMEDOUT);
     }
+}
+
+bool CurlTransferControl::retryOnFreshConnection(CURLcode result) {
+    if (retried_ || answered_ || state_ != State::AwaitingHeaders ||
+        !worthAFreshConnection(easy_, result)) {
+        return false;
+    }
+    retried_ = true;
+    curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return false;
+    attached_ = true;
+    waited_ = {};
+    return true;
 }
 
 void CurlTransferControl::fail(int code) {

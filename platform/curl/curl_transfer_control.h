@@ -52,6 +52,7 @@ class CurlTransferControl : public TransferControl {
     bool allBytesArrived() const;
     void detach();
     void resume();
+    bool retryOnFreshConnection(CURLcode result);
 
     EventLoop& eventLoop_;
     const CurlUrlCache& cache_;
@@ -62,6 +63,8 @@ class CurlTransferControl : public TransferControl {
 
     State state_ = State::Idle;
     bool attached_ = false;
+    bool answered_ = false;  // a byte of this request's answer arrived
+    bool retried_ = false;   // sent a second time, over a new connection
     int code_ = 0;
     ResponseHeaderBlock headers_;
     std::string finalHeaders_;

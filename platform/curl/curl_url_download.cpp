@@ -20,19 +20,23 @@ struct Transfer {
     std::chrono::seconds timeout;
     std::uint64_t received = 0;
     Clock::time_point lastByte = Clock::now();
+    bool answered = false;  // a byte of the answer (header or body) arrived
     bool refused = false;
     bool tooLong = false;
     bool stalled = false;
 };
 
 std::size_t onHeader(char*, std::size_t size, std::size_t count, void* state) {
-    static_cast<Transfer*>(state)->lastByte = Clock::now();
+    auto& t = *static_cast<Transfer*>(state);
+    t.lastByte = Clock::now();
+    t.answered = true;
     return size * count;
 }
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* state) {
     auto& t = *static_cast<Transfer*>(state);
     const std::size_t length = size * count;
+    t.answered = true;
     if (length > t.maxBytes - t.received) {
         t.tooLong = true;
         return 0;
@@ -105,7 +109,13 @@ DownloadOutcome CurlUrlDownload::download(const std::string& url, const ByteSink
     const auto limit = std::min<std::uint64_t>(maxBytes, std::numeric_limits<curl_off_t>::max());
     curl_easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limit));
 
-    const CURLcode result = curl_easy_perform(easy_);
+    CURLcode result = curl_easy_perform(easy_);
+    if (!transfer.answered && !transfer.stalled && worthAFreshConnection(easy_, result)) {
+        transfer.lastByte = Clock::now();
+        curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
+        result = curl_easy_perform(easy_);
+        curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 0L);
+    }
 
     DownloadOutcome outcome;
     long status = 0;
