@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+
+#include "download/text_ops.h"
 
 namespace velnoria {
 
@@ -64,6 +67,12 @@ const char* findStop(const char* p, const char* const end, const StopSet& set) {
     return p;
 }
 
+// Position (from 1) of the last byte in text, or 0.
+std::size_t lastOf(std::string_view text, char byte) {
+    const void* at = ::memrchr(text.data(), byte, text.size());
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data()) + 1 : 0;
+}
+
 }  // namespace
 
 PageItemReader::PageItemReader(int fd) : fd_(fd), buffer_(kBlockSize) {}
@@ -89,6 +98,7 @@ bool PageItemReader::fill() {
         }
         pos_ = 0;
         end_ = static_cast<std::size_t>(got);
+        checkedUntil_ = 0;
         return true;
     }
 }
@@ -113,6 +123,27 @@ void PageItemReader::skipSeparator() {
     if (!fill()) return;
     const char separator = buffer_[pos_++];
     if (separator == '\r' && fill() && buffer_[pos_] == '\n') ++pos_;
+}
+
+void PageItemReader::skipLinesWithout(std::string_view text) {
+    const auto lastLineEnd = [](std::string_view stretch) {
+        return std::max(lastOf(stretch, '\n'), lastOf(stretch, '\r'));
+    };
+    while (fill() && pos_ >= checkedUntil_) {
+        // One search over the lines that end in the block in hand, as grep does, instead of one
+        // per item: every line that ends before the first place the text occurs is passed over.
+        const std::string_view rest(buffer_.data() + pos_, end_ - pos_);
+        std::size_t lineEnd = lastLineEnd(rest);
+        const std::size_t hit = positionIgnoringCase(rest.substr(0, lineEnd), text);
+        if (hit > 0) lineEnd = lastLineEnd(rest.substr(0, hit - 1));
+        if (lineEnd == 0) {
+            // From here the items are read one by one, up to the place found or the block's end.
+            checkedUntil_ = hit > 0 ? pos_ + hit : end_;
+            return;
+        }
+        pos_ += lineEnd - 1;
+        skipSeparator();
+    }
 }
 
 bool PageItemReader::next(std::string& item) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/unique_fd.h"
@@ -36,6 +37,12 @@ class PageItemReader {
     // True when nothing follows the last item read.
     bool atEnd();
 
+    // Passes over the lines ahead that cannot hold text (ASCII letter case ignored) in an item:
+    // items never run past a line end, so a line without text has none that holds it. Stops
+    // before a line that may, and at a line that runs beyond the block in hand; next() then
+    // reads on as usual. Call it only between items.
+    void skipLinesWithout(std::string_view text);
+
   private:
     bool fill();
     // Advances over bytes until one in set; appends them to item when given.
@@ -48,6 +55,7 @@ class PageItemReader {
     std::vector<char> buffer_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
+    std::size_t checkedUntil_ = 0;  // skipLinesWithout has nothing to pass over before here
     bool eof_ = false;
 };
 

@@ -11,6 +11,24 @@
 
 namespace velnoria {
 
+PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAction& onFound) {
+    PageScanResult result;
+    PageItemReader reader(fd);
+    std::string item;
+    for (;;) {
+        // Most lines of a page do not hold the marker: those are passed over whole.
+        reader.skipLinesWithout(marker);
+        if (!reader.next(item)) break;
+        result.position = positionIgnoringCase(item, marker);
+        if (result.position > 0) {
+            result.item = std::move(item);
+            if (onFound) onFound(result.item, result.position);
+            break;
+        }
+    }
+    return result;
+}
+
 PageScanResult scanPage(UrlDownload& download, const PageScanRequest& request) {
     PageScanResult result;
     ScratchFile scratch(request.scratchFile);
@@ -28,17 +46,7 @@ PageScanResult scanPage(UrlDownload& download, const PageScanRequest& request) {
     if (request.wait.count() > 0) std::this_thread::sleep_for(request.wait);
 
     if (::lseek(fd, 0, SEEK_SET) != 0) return result;
-    PageItemReader reader(fd);
-    std::string item;
-    while (reader.next(item)) {
-        result.position = positionIgnoringCase(item, request.marker);
-        if (result.position > 0) {
-            result.item = std::move(item);
-            if (request.onFound) request.onFound(result.item, result.position);
-            break;
-        }
-    }
-    return result;
+    return findMarkerItem(fd, request.marker, request.onFound);
 }
 
 }  // namespace velnoria

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/url_download.h"
 
@@ -29,6 +30,10 @@ struct PageScanRequest {
 
 // A page larger than this is treated as one that could not be fetched.
 inline constexpr std::uint64_t kMaxPageBytes = 128ull * 1024 * 1024;
+
+// Reads the file behind fd, from its current offset, item by item up to the first item holding
+// the marker (ASCII letter case ignored), and calls onFound (when given) with that item.
+PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAction& onFound);
 
 // Fetches the page into the scratch file, reads it item by item up to the first item holding
 // the marker, then closes and deletes the scratch file (also when onFound throws). A page that

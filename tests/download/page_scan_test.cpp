@@ -1,12 +1,18 @@
 #include "download/page_scan.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "download/job_context.h"
+#include "download/page_item_reader.h"
+#include "download/text_ops.h"
+#include "download/unique_fd.h"
 #include "tests/download/job_fakes.h"
 
 namespace velnoria {
@@ -54,6 +60,84 @@ TEST(PageScan, FindsTheFirstItemHoldingTheMarker) {
         }
         EXPECT_EQ(download.requested, std::vector<std::string>{kPage}) << c.what;
         EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << c.what;
+    }
+}
+
+// The first item holding the marker, found by reading every item: what passing over lines
+// must never change.
+PageScanResult firstItemHolding(const std::filesystem::path& file, const std::string& marker) {
+    PageItemReader reader(file);
+    std::string item;
+    while (reader.next(item)) {
+        if (const auto at = positionIgnoringCase(item, marker); at > 0) return {item, at};
+    }
+    return {};
+}
+
+PageScanResult markerItemOfFile(const std::filesystem::path& file, const std::string& marker) {
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    EXPECT_TRUE(fd.valid());
+    return findMarkerItem(fd.get(), marker, {});
+}
+
+TEST(PageScan, PassingOverLinesFindsWhatReadingEveryItemFinds) {
+    const std::size_t block = 256 * 1024;  // the reader's block
+    const std::string longLine(block + 100, 'x');
+    struct Case {
+        const char* what;
+        std::string page;
+        std::string marker;
+    };
+    const Case cases[] = {
+        {"last line", "a,b\nc,d\ne,mark", "mark"},
+        {"letter case", "a\r\nb\r\nxMaRkx", "mark"},
+        {"only CR between lines", "a\rb\rc,mark\rd", "mark"},
+        {"in a line across commas, then whole", "xa,by\n\"qa,bq\"", "a,b"},
+        {"after a closing quote, then whole", "\"q\"mark,c\nz mark", "mark"},
+        {"across a line end only", "xa\nbx\na\r\nb", "a\nb"},
+        {"twice in one line", "mar,k mar,kmark,mark", "mark"},
+        {"nowhere", "a,b\nc", "mark"},
+        {"empty marker", "\n\n,  ,x", ""},
+        {"line across the block end", longLine + "\nmark", "mark"},
+        {"marker across the block end", std::string(block - 2, 'y') + "mark\n", "mark"},
+        {"CR LF across the block end", std::string(block - 1, 'y') + "\r\nmark", "mark"},
+        {"in the long line", longLine + "mark,z\nmark", "mark"},
+        {"hit before the block end, line after", std::string(block - 10, 'y') + "ma,rk\nmark",
+         "ma,rk"},
+    };
+    for (const auto& c : cases) {
+        TempFolder temp;
+        const auto file = temp.path() / "page.htm";
+        writeFile(file, c.page);
+        const PageScanResult expected = firstItemHolding(file, c.marker);
+        const PageScanResult found = markerItemOfFile(file, c.marker);
+        EXPECT_EQ(found.position, expected.position) << c.what;
+        EXPECT_EQ(found.item, expected.item) << c.what;
+    }
+
+    // Pages of many lines in which the marker stands now whole in an item, now split by a
+    // separator or outside any item.
+    std::minstd_rand random(7);
+    const std::string filler = "xyz ,\"\r\n";
+    const std::string split[] = {"ma,rk", "ma\nrk", "\"ma\"rk", "m\"ark\"", "ma\r\nrk", "mar\rk"};
+    for (int page = 0; page < 12; ++page) {
+        std::string text;
+        while (text.size() < 3 * block) {
+            if (random() % 2000 != 0) {
+                text += filler[random() % filler.size()];
+            } else if (random() % 300 == 0) {
+                text += "MaRk";  // whole, about once in a page
+            } else {
+                text += split[random() % std::size(split)];
+            }
+        }
+        TempFolder temp;
+        const auto file = temp.path() / "page.htm";
+        writeFile(file, text);
+        const PageScanResult expected = firstItemHolding(file, "mark");
+        const PageScanResult found = markerItemOfFile(file, "mark");
+        EXPECT_EQ(found.position, expected.position) << "page " << page;
+        EXPECT_EQ(found.item, expected.item) << "page " << page;
     }
 }
 
