@@ -82,8 +82,9 @@ std::vector<Fault> makeCatalogue() {
     faults.push_back({.name = "ContentLengthCrap",
                       .make = [](Reply r) { return withLength(r, {"crap"}); },
                       .headNamesFile = false});
-    // A number followed by junk counts as no length; the alternative download then gets fewer
-    // bytes than the number promised and fails.
+    // A number followed by junk counts as no length, but the transfer itself reads the number at
+    // its start: the alternative download waits for six bytes, gets three and fails. (A longer
+    // body would be cut to six bytes and pass; so is a page, which then holds no marker.)
     faults.push_back({.name = "ContentLength6x",
                       .make = [](Reply r) { return withLength(r, {"6x"}); },
                       .imageUnknownSize = true,
@@ -133,7 +134,8 @@ std::vector<Fault> makeCatalogue() {
          .make = [](Reply r) { return withHeader(r, "X-Status", "Unable to complete request"); },
          .imageFile = bad,
          .pageReadable = true});
-    // Bytes keep coming, one gap at a time shorter than the time-out: never a stall.
+    // Bytes keep coming, each gap shorter than the time-out: never a stall. The image's three
+    // bytes come one a second; a page comes a third at a time.
     faults.push_back({.name = "DripOneBytePerSecond",
                       .make =
                           [](Reply r) {
