@@ -19,7 +19,7 @@ std::string retparm(std::string_view text, int n, std::string_view delimiter) {
     for (;;) {
         if (p <= length && oneChar && text[p - 1] == delimiter[0]) {
             ++count;
-            if (count == n - 1) start = p;
+            if (count + 1 == n) start = p;  // not n - 1: that overflows for the lowest int
         }
         if (p == length + 1) {
             ++count;  // the end closes the last field

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 namespace velnoria {
@@ -30,6 +31,8 @@ TEST(Retparm, FieldsAsTheTableGivesThem) {
         {"x\"name.jpg\"y", 2, "\"", "name.jpg"},
         {"a/b", 1, "//", "a/b"},
         {"a/b", 2, "//", ""},
+        {"a/b", INT_MIN, "/", ""},
+        {"a/b", INT_MAX, "/", ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(retparm(c.text, c.n, c.delimiter), c.expected)
