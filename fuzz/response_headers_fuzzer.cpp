@@ -1,0 +1,199 @@
+// Reading a response's header block: the "Content-Length" value, the error markers, the status
+// line, header lookup, and the gathering of header lines into the final response's block.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/content_length.h"
+#include "download/response_checks.h"
+#include "fuzz/fuzz_support.h"
+#include "platform/curl/response_header_block.h"
+
+namespace {
+
+using namespace velnoria;
+using velnoria::fuzz::isInside;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (folded(a[i]) != folded(b[i])) return false;
+    }
+    return true;
+}
+
+// A length is a run of digits with spaces or tabs around it, at most 2147483647.
+std::optional<std::int32_t> modelContentLength(std::string_view value) {
+    const auto first = value.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::nullopt;
+    const auto digits = value.substr(first, value.find_last_not_of(" \t") - first + 1);
+    if (digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    const auto significant = digits.find_first_not_of('0');
+    if (significant == std::string_view::npos) return 0;
+    const auto number = digits.substr(significant);
+    if (number.size() > 10 || (number.size() == 10 && number > "2147483647")) return std::nullopt;
+    return static_cast<std::int32_t>(std::stoll(std::string(number)));
+}
+
+void checkContentLength(std::string_view value) {
+    const auto length = readContentLength(value);
+    FUZZ_CHECK(length == modelContentLength(value));
+    if (length) FUZZ_CHECK(*length >= 0);
+}
+
+void checkWholeBlock(std::string_view block, std::string_view name) {
+    checkContentLength(block);
+    FUZZ_CHECK(holdsErrorMarker(block) == (isInside(block, "500 Internal Server Error") ||
+                                           isInside(block, "Unable to complete request")));
+
+    const int lineCode = statusLineCode(block);
+    FUZZ_CHECK(lineCode >= 0 && lineCode <= 999);
+    if (lineCode > 0) {
+        const auto firstLine = block.substr(0, block.find_first_of("\r\n"));
+        FUZZ_CHECK(firstLine.starts_with("HTTP/"));
+        FUZZ_CHECK(isInside(firstLine, std::to_string(lineCode)));
+    }
+    const int code = statusCodeOf(block);
+    FUZZ_CHECK(code >= 0 && code <= 999);
+    if (code > 0) FUZZ_CHECK(block.starts_with("HTTP/"));
+
+    for (const std::string_view asked : {name, std::string_view("Content-Length"),
+                                         std::string_view("Location"), std::string_view()}) {
+        const std::string value = headerValue(block, asked);
+        if (asked.empty()) FUZZ_CHECK(value.empty());
+        FUZZ_CHECK(isInside(block, value));
+        FUZZ_CHECK(value.find('\n') == std::string::npos);
+        FUZZ_CHECK(value.empty() || (!isBlank(value.front()) && !isBlank(value.back())));
+        checkContentLength(value);
+    }
+}
+
+// Feeds the block line by line, as libcurl hands header lines over, starting afresh after each
+// final block the way one transfer after another would.
+void checkGathering(std::string_view block) {
+    ResponseHeaderBlock gathered;
+    while (!block.empty()) {
+        const auto end = block.find('\n');
+        const auto line = block.substr(0, end == std::string_view::npos ? block.size() : end + 1);
+        block.remove_prefix(line.size());
+
+        const std::string before = gathered.text();
+        const auto step = gathered.add(line);
+        const std::string& now = gathered.text();
+        FUZZ_CHECK(now.size() <= ResponseHeaderBlock::kMaxBytes);
+        const bool blankLine = line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+        switch (step) {
+            case ResponseHeaderBlock::Step::TooLarge:
+                FUZZ_CHECK((line.starts_with("HTTP/") ? 0 : before.size()) + line.size() >
+                           ResponseHeaderBlock::kMaxBytes);
+                gathered.clear();
+                break;
+            case ResponseHeaderBlock::Step::Final: {
+                FUZZ_CHECK(blankLine && now.ends_with(line));
+                const int status = statusCodeOf(now);
+                FUZZ_CHECK(status < 100 || status >= 200);
+                if (status >= 300 && status < 400 && status != 304) {
+                    FUZZ_CHECK(headerValue(now, "Location").empty());
+                }
+                gathered.clear();
+                break;
+            }
+            case ResponseHeaderBlock::Step::More:
+                FUZZ_CHECK(now.ends_with(line));
+                FUZZ_CHECK(line.starts_with("HTTP/") ? now == line
+                                                     : now == before + std::string(line));
+                break;
+        }
+    }
+}
+
+// A well-formed block made of the input: a status line and header lines with known values.
+void checkWellFormed(FuzzedDataProvider& data) {
+    const int code = data.ConsumeIntegralInRange(100, 999);
+    std::string reason = data.ConsumeRandomLengthString(16);
+    for (char& c : reason) {
+        if (c == '\r' || c == '\n') c = ' ';
+    }
+    std::string block = "HTTP/1.1 " + std::to_string(code) + " " + reason + "\r\n";
+
+    static constexpr std::string_view kNames[] = {"Content-Length", "content-length",
+                                                  "Location",       "X-Other",
+                                                  "CONTENT-LENGTH", "Content-Type"};
+    struct Header {
+        std::string_view name;
+        std::string value;
+    };
+    std::vector<Header> headers;
+    const int count = data.ConsumeIntegralInRange(0, 6);
+    for (int i = 0; i < count; ++i) {
+        Header h{kNames[data.ConsumeIntegralInRange<std::size_t>(0, 5)],
+                 data.ConsumeRandomLengthString(24)};
+        std::string clean;
+        for (const char c : h.value) {
+            if (c != '\r' && c != '\n') clean += c;
+        }
+        const auto first = clean.find_first_not_of(" \t");
+        h.value = first == std::string::npos
+                      ? std::string()
+                      : clean.substr(first, clean.find_last_not_of(" \t") - first + 1);
+        block += std::string(h.name) + ":" + (i % 2 ? " " : "") + h.value + "\r\n";
+        headers.push_back(std::move(h));
+    }
+    block += "\r\n";
+
+    FUZZ_CHECK(statusLineCode(block) == code);
+    FUZZ_CHECK(statusCodeOf(block) == code);
+    for (const std::string_view asked : {"Content-Length", "LOCATION", "x-other"}) {
+        std::string expected;
+        for (const auto& h : headers) {
+            if (sameNoCase(h.name, asked)) {
+                expected = h.value;
+                break;
+            }
+        }
+        FUZZ_CHECK(headerValue(block, asked) == expected);
+    }
+    ResponseHeaderBlock gathered;
+    std::string_view rest = block;
+    ResponseHeaderBlock::Step step = ResponseHeaderBlock::Step::More;
+    while (!rest.empty()) {
+        const auto line = rest.substr(0, rest.find('\n') + 1);
+        rest.remove_prefix(line.size());
+        step = gathered.add(line);
+        if (!rest.empty()) FUZZ_CHECK(step == ResponseHeaderBlock::Step::More);
+    }
+    const bool leadsOn = (code < 200) || (code >= 300 && code < 400 && code != 304 &&
+                                          !headerValue(block, "Location").empty());
+    FUZZ_CHECK(step ==
+               (leadsOn ? ResponseHeaderBlock::Step::More : ResponseHeaderBlock::Step::Final));
+    FUZZ_CHECK(gathered.text() == block);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    FuzzedDataProvider data(bytes, size);
+    if (data.ConsumeIntegralInRange(0, 3) == 0) {
+        checkWellFormed(data);
+        return 0;
+    }
+    const std::string name = data.ConsumeRandomLengthString(32);
+    const std::string block = data.ConsumeRemainingBytesAsString();
+    checkWholeBlock(block, name);
+    checkGathering(block);
+    return 0;
+}
