@@ -1,9 +1,11 @@
 #include "platform/curl/curl_url_download.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/curl/curl_global.h"
 
@@ -24,12 +26,40 @@ struct Transfer {
     bool refused = false;
     bool tooLong = false;
     bool stalled = false;
+    bool badLength = false;  // the final answer's Content-Length is no plain number
 };
 
-std::size_t onHeader(char*, std::size_t size, std::size_t count, void* state) {
+bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+    return text.size() >= lowerPrefix.size() &&
+           std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(),
+                      [](char want, char got) {
+                          return std::tolower(static_cast<unsigned char>(got)) == want;
+                      });
+}
+
+// libcurl frames a body by whatever number stands at the start of Content-Length ("6x" is 6), so
+// an answer whose length is not plain digits cannot be trusted to be whole.
+bool plainDigits(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+        value.remove_suffix(1);
+    return !value.empty() &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* state) {
     auto& t = *static_cast<Transfer*>(state);
     t.lastByte = Clock::now();
     t.answered = true;
+    const std::string_view line(data, size * count);
+    constexpr std::string_view kLengthName = "content-length:";
+    if (startsWithNoCase(line, "http/")) {
+        t.badLength = false;  // a new answer (after a redirect or an interim one)
+    } else if (startsWithNoCase(line, kLengthName) &&
+               !plainDigits(line.substr(kLengthName.size()))) {
+        t.badLength = true;
+    }
     return size * count;
 }
 
@@ -65,6 +95,7 @@ std::string describe(const Transfer& t, CURLcode result, const char* details) {
     if (t.tooLong || result == CURLE_FILESIZE_EXCEEDED) {
         return "the answer is longer than " + std::to_string(t.maxBytes) + " bytes";
     }
+    if (t.badLength && result == CURLE_OK) return "the answer's Content-Length is not a number";
     if (t.stalled || result == CURLE_OPERATION_TIMEDOUT) {
         return "no answer for " + std::to_string(t.timeout.count()) + " seconds";
     }
@@ -125,7 +156,7 @@ DownloadOutcome CurlUrlDownload::download(const std::string& url, const ByteSink
     if (curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
         outcome.finalUrl = finalUrl;
     outcome.written = !transfer.refused;
-    outcome.transferred = result == CURLE_OK;
+    outcome.transferred = result == CURLE_OK && !transfer.badLength;
     if (!outcome.transferred || !outcome.written)
         outcome.error = describe(transfer, result, details);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, nullptr);

@@ -152,15 +152,18 @@ TEST(FetchFileNetwork, WithoutContentLengthTheAlternativeDownloadTakesTheFile) {
     Reply closeDelimited = Reply::ok("up to the close");
     closeDelimited.autoContentLength = false;
     closeDelimited.closeConnection = true;
-    // A length with a sign is not a plain number here, though the transfer itself can use it.
+    // A length that is no plain number counts as none, and the download without a length does
+    // not trust it to frame the body either: libcurl would read "+10" as 10 and "6x" as 6.
     Reply signed_ = Reply::ok("odd length");
     signed_.headers.push_back({"Content-Length", "+10"});
+    Reply junk = Reply::ok("longer than six bytes");
+    junk.closeConnection = true;
+    junk.headers.push_back({"Content-Length", "6x"});
     Reply missing = Reply::withStatus(404, "gone");
     missing.chunked = true;
     const Case cases[] = {
-        {"chunked", chunked, true},
-        {"ended by close", closeDelimited, true},
-        {"signed length", signed_, true},
+        {"chunked", chunked, true},        {"ended by close", closeDelimited, true},
+        {"signed length", signed_, false}, {"length with junk after it", junk, false},
         {"error status", missing, false},
     };
     for (const auto& c : cases) {

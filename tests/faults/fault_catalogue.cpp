@@ -82,9 +82,9 @@ std::vector<Fault> makeCatalogue() {
     faults.push_back({.name = "ContentLengthCrap",
                       .make = [](Reply r) { return withLength(r, {"crap"}); },
                       .headNamesFile = false});
-    // A number followed by junk counts as no length, but the transfer itself reads the number at
-    // its start: the alternative download waits for six bytes, gets three and fails. (A longer
-    // body would be cut to six bytes and pass; so is a page, which then holds no marker.)
+    // A number followed by junk counts as no length, and the download without a length refuses
+    // an answer it cannot frame (libcurl would read the 6 at its start), so nothing passes cut
+    // short: images fail and are logged, pages count as not fetched.
     faults.push_back({.name = "ContentLength6x",
                       .make = [](Reply r) { return withLength(r, {"6x"}); },
                       .imageUnknownSize = true,
