@@ -7,8 +7,6 @@
 
 namespace velnoria {
 
-inline constexpr const char* kCliVersionLine = "velnoria-get 2.2";
-
 enum class CliAction { Run, Help, Version, UsageError };
 
 // What velnoria-get was asked to do. The options override the settings for this run only.

@@ -19,6 +19,7 @@
 #include "platform/curl/curl_transfer_control.h"
 #include "platform/curl/curl_url_cache.h"
 #include "platform/curl/curl_url_download.h"
+#include "platform/program_identity.h"
 #include "shell/settings/startup_settings.h"
 
 namespace {
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
             std::fputs(usageText().c_str(), stdout);
             return kExitDone;
         case CliAction::Version:
-            std::printf("%s\n", kCliVersionLine);
+            std::printf("velnoria-get %s\n", kVersionText);
             return kExitDone;
         case CliAction::UsageError:
             return fail(line.error + " (see velnoria-get --help)");

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "platform/qt/qt_text.h"
-#include "shell/program_identity.h"
+#include "platform/program_identity.h"
 #include "shell/twips.h"
 #include "shell/window_style.h"
 

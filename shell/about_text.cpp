@@ -1,6 +1,6 @@
 #include "shell/about_text.h"
 
-#include "shell/program_identity.h"
+#include "platform/program_identity.h"
 
 namespace velnoria {
 

@@ -8,7 +8,7 @@
 
 #include "shell/about_dialog.h"
 #include "shell/logo_image.h"
-#include "shell/program_identity.h"
+#include "platform/program_identity.h"
 #include "shell/settings_dialog.h"
 #include "shell/status_form.h"
 #include "shell/twips.h"

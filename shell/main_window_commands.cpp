@@ -7,7 +7,7 @@
 #include "shell/about_dialog.h"
 #include "shell/about_text.h"
 #include "shell/main_window.h"
-#include "shell/program_identity.h"
+#include "platform/program_identity.h"
 #include "shell/settings/startup_settings.h"
 #include "shell/settings_dialog.h"
 #include "shell/web_browser.h"

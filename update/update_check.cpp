@@ -12,7 +12,6 @@ namespace velnoria {
 
 namespace {
 
-constexpr const char* kOwnVersion = "2.2";
 constexpr const char* kContacting = "Contacting server, please wait...";
 constexpr const char* kVersionFileName = "version.txt";
 // A version file is a few bytes; anything longer is not one.
@@ -83,12 +82,12 @@ UpdateCheckOutcome checkForUpdate(const UpdateCheckServices& services, bool star
             services.setStatusLine(contacting + "OK");
             const std::string newest = firstItem(file);
             removeVersionFile(file);
-            if (val(newest) > val(kOwnVersion)) {
+            if (val(newest) > val(kVersionText)) {
                 outcome = UpdateCheckOutcome::NewerVersion;
                 services.messageBox.show(
                     "New version", "New version available ! Please visit our site to download",
                     MessageIcon::None);
-                services.shell.openUrl(kMakerSiteUrl);
+                services.shell.openUrl(kHomePage);
             } else {
                 outcome = UpdateCheckOutcome::NoNewerVersion;
                 if (!startingUp) {

@@ -5,12 +5,10 @@
 #include <string>
 
 #include "platform/desktop.h"
+#include "platform/program_identity.h"
 #include "platform/url_download.h"
 
 namespace velnoria {
-
-inline constexpr const char* kVersionFileUrl = "http://www.velnoria.example/velnoria/version.txt";
-inline constexpr const char* kMakerSiteUrl = "http://www.velnoria.example/";
 
 // What the update check needs of the program around it.
 struct UpdateCheckServices {

@@ -4,9 +4,10 @@
 
 #include <string>
 
+#include "platform/program_identity.h"
+
 namespace velnoria {
 
-inline constexpr const char* kUserAgent = "Mozilla/5.0 (compatible; VelnoriaMorvath/2.2)";
 inline constexpr long kMaxRedirects = 10;
 // The most libcurl reads from the network in one go, and so hands over in one call.
 inline constexpr long kNetworkReadBytes = 64 * 1024;
