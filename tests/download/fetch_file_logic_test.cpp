@@ -8,6 +8,7 @@
 
 #include "download/fetch_file.h"
 #include "tests/download/job_fakes.h"
+#include "tests/download/log_texts.h"
 
 namespace velnoria {
 namespace {
@@ -18,9 +19,9 @@ using testing::readFile;
 using testing::writeFile;
 
 constexpr const char* kUrl = "http://img.test/a.jpg";
-const std::string kStart = "Starting download process...\r\n";
-const std::string kRetry = "FAILED\r\nRESTART DOWNLOAD.\r\n";
-const std::string kLogged = "FAILED\r\nFAILURE LOGGED.\r\n";
+const std::string& kStart = testing::kLogStart;
+const std::string& kRetry = testing::kLogRetry;
+const std::string& kLogged = testing::kLogLogged;
 
 // Runs one fetch of kUrl as name on an opened status window; returns the job's counters.
 JobContext fetch(JobBench& bench, const std::string& name, const std::string& url = kUrl) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "download/fetch_file.h"
+#include "tests/download/log_texts.h"
 #include "tests/download/network_bench.h"
 
 namespace velnoria {
@@ -20,10 +21,10 @@ using testing::ScopedEnv;
 using testing::writeFile;
 
 constexpr const char* kUrl = "http://img.test/a.jpg";
-const std::string kStart = "Starting download process...\r\n";
+const std::string& kStart = testing::kLogStart;
 const std::string kOnce = "Downloading file a.jpg...";
-const std::string kRetry = "FAILED\r\nRESTART DOWNLOAD.\r\n";
-const std::string kLogged = "FAILED\r\nFAILURE LOGGED.\r\n";
+const std::string& kRetry = testing::kLogRetry;
+const std::string& kLogged = testing::kLogLogged;
 const std::string kThreeFailures = kStart + kOnce + kRetry + kOnce + kRetry + kOnce + kLogged;
 const std::string kWarning =
     "\r\nWarning! Unknown file size, trying alternative method for download...";

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 
+#include "tests/download/log_texts.h"
 #include "tests/download/network_bench.h"
 
 namespace velnoria::testing {
@@ -15,7 +16,7 @@ namespace velnoria::testing {
 namespace {
 
 constexpr std::int32_t kPieceSize = 1024;
-const std::string kStart = "Starting download process...\r\n";
+const std::string& kStart = testing::kLogStart;
 const std::string kWarning =
     "\r\nWarning! Unknown file size, trying alternative method for download...";
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/download/log_texts.h"
 #include "tests/download/network_bench.h"
 
 namespace velnoria::testing {
@@ -18,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kStart = "Starting download process...\r\n";
+const std::string& kStart = testing::kLogStart;
 
 std::string threeFailures(const std::string& name, bool unknownSize = false) {
     const std::string line =
