@@ -17,8 +17,7 @@
 #include <string_view>
 
 #include "download/page_scan.h"
-#include "download/unique_fd.h"
-#include "platform/curl/curl_url_cache.h"
+#include "core/unique_fd.h"
 #include "platform/curl/curl_url_download.h"
 
 namespace {

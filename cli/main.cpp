@@ -9,19 +9,16 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/command_line.h"
-#include "cli/interrupt_handling.h"
+#include "app/program.h"
+#include "cli/options.h"
 #include "cli/page_loading.h"
 #include "cli/parsed_page.h"
-#include "cli/terminal_desktop.h"
+#include "cli/terminal_event_loop.h"
 #include "cli/terminal_status_view.h"
-#include "download/download_job.h"
-#include "platform/curl/curl_transfer_control.h"
-#include "platform/curl/curl_url_cache.h"
-#include "platform/curl/curl_url_download.h"
-#include "platform/program_identity.h"
-#include "shell/settings/startup_settings.h"
+#include "core/program_identity.h"
+#include "core/settings.h"
 
+namespace velnoria {
 namespace {
 
 constexpr int kExitDone = 0;
@@ -34,24 +31,14 @@ int fail(const std::string& reason) {
     return kExitUsageOrPage;
 }
 
-}  // namespace
+// There is no desktop to open a folder or an address on.
+class NoShell : public Shell {
+  public:
+    void openFolder(const std::string&) override {}
+    void openUrl(const std::string&) override {}
+};
 
-int main(int argc, char** argv) {
-    using namespace velnoria;
-    const CommandLine line = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-    switch (line.action) {
-        case CliAction::Help:
-            std::fputs(usageText().c_str(), stdout);
-            return kExitDone;
-        case CliAction::Version:
-            std::printf("velnoria-get %s\n", kVersionText);
-            return kExitDone;
-        case CliAction::UsageError:
-            return fail(line.error + " (see velnoria-get --help)");
-        case CliAction::Run:
-            break;
-    }
-
+int run(const Options& options) {
     const bool errIsTerminal = ::isatty(STDERR_FILENO) == 1;
     TerminalEventLoop eventLoop(errIsTerminal);
 
@@ -59,37 +46,55 @@ int main(int argc, char** argv) {
     const std::filesystem::path currentFolder = std::filesystem::current_path(ec);
     if (ec) return fail("the current folder cannot be read: " + ec.message());
 
-    ProgramState program;
-    program.workFolder = currentFolder;
-    program.settings = loadStartupSettings(
+    ProgramState state;
+    state.workFolder = currentFolder;
+    state.settings = loadStartupSettings(
         currentFolder, [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
-    if (line.timeoutSeconds) program.settings.timeoutSeconds = *line.timeoutSeconds;
-    if (line.pieceSize) program.settings.pieceSize = *line.pieceSize;
-    CurlUrlCache urlCache;
-    CurlUrlDownload urlDownload(program.settings.timeoutSeconds, urlCache);
-    const LoadedPage page = loadPage(line.page, urlDownload);
-    if (!page.loaded) return fail("cannot load " + line.page + ": " + page.error);
-    ParsedPage document(page.html, page.documentUrl);
-    if (line.saveFolder) {
-        std::filesystem::create_directories(*line.saveFolder, ec);
-        if (ec)
-            return fail("cannot create the save folder " + *line.saveFolder + ": " + ec.message());
-        program.settings.savePath = *line.saveFolder;
-    }
+    if (options.timeoutSeconds) state.settings.timeoutSeconds = *options.timeoutSeconds;
+    if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
 
-    CurlTransferControl inet(eventLoop, urlCache);
-    inet.setTimeoutSeconds(program.settings.timeoutSeconds);
     TerminalStatusView view(stdout, stderr, errIsTerminal);
-    StatusWindow status(program.runState, view, eventLoop);
     TerminalMessageBox messageBox(view);
     NoShell shell;
-    JobServices services{inet,   urlDownload, urlCache,   eventLoop,
-                         status, document,    messageBox, shell};
+    Program program(state, {eventLoop, view, messageBox, shell});
 
-    eventLoop.beginJob(status);
-    const JobResult result = runDownloadJob(program, services, line.page);
+    const LoadedPage page = loadPage(options.page, program.urlDownload());
+    if (!page.loaded) return fail("cannot load " + options.page + ": " + page.error);
+    ParsedPage document(page.html, page.documentUrl);
+    if (options.saveFolder) {
+        std::filesystem::create_directories(*options.saveFolder, ec);
+        if (ec) {
+            return fail("cannot create the save folder " + *options.saveFolder + ": " +
+                        ec.message());
+        }
+        state.settings.savePath = *options.saveFolder;
+    }
+
+    eventLoop.beginJob(program.statusWindow());
+    const JobResult result = program.runDownloadJob(document, options.page);
     eventLoop.endJob();
 
     if (result.stopped) return kExitStopped;
     return result.failuresLogged > 0 ? kExitFailuresLogged : kExitDone;
+}
+
+}  // namespace
+}  // namespace velnoria
+
+int main(int argc, char** argv) {
+    using namespace velnoria;
+    const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    switch (options.action) {
+        case CliAction::Help:
+            std::fputs(usageText().c_str(), stdout);
+            return kExitDone;
+        case CliAction::Version:
+            std::printf("velnoria-get %s\n", kVersionText);
+            return kExitDone;
+        case CliAction::UsageError:
+            return fail(options.error + " (see velnoria-get --help)");
+        case CliAction::Run:
+            break;
+    }
+    return run(options);
 }

@@ -1,36 +1,18 @@
 #include "cli/page_loading.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
 
-#include "cli/markup_depth.h"
+#include "cli/parsed_page.h"
 #include "cli/url_resolution.h"
+#include "core/text.h"
 
 namespace velnoria {
 
 namespace {
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    }
-    return true;
-}
-
-std::string trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-        text.remove_suffix(1);
-    }
-    return std::string(text);
-}
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -111,7 +93,7 @@ LoadedPage loadFilePage(const std::filesystem::path& file) {
 }
 
 LoadedPage loadPageText(const std::string& page, UrlDownload& download) {
-    const std::string address = trimmed(page);
+    const std::string address(trim(page, " \t\n\r\f\v"));
     if (startsWithNoCase(address, "http://") || startsWithNoCase(address, "https://")) {
         return loadWebPage(address, download);
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/desktop.h"
 #include "platform/status_view.h"
 
 namespace velnoria {
@@ -48,6 +49,18 @@ class TerminalStatusView : public StatusView {
     double value_ = 0;
     bool liveShown_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// A message box on the terminal: its text goes to standard output after the log; nothing waits.
+class TerminalMessageBox : public MessageBox {
+  public:
+    explicit TerminalMessageBox(TerminalStatusView& view) : view_(view) {}
+    void show(const std::string&, const std::string& text, MessageIcon) override {
+        view_.printMessage(text);
+    }
+
+  private:
+    TerminalStatusView& view_;
 };
 
 // LF line ends for a text written with CR LF.

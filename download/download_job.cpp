@@ -1,13 +1,13 @@
+// The download job from start to end: set-up, the harvest of the page's images, the walk over
+// them with the host registry, and the final message.
 #include "download/download_job.h"
 
 #include <algorithm>
 #include <exception>
 #include <vector>
 
-#include "download/finish_job.h"
-#include "download/job_context.h"
-#include "download/job_walk.h"
-#include "download/text_ops.h"
+#include "core/text.h"
+#include "download/host_registry.h"
 
 namespace velnoria {
 
@@ -38,6 +38,38 @@ std::vector<std::string> harvestImages(BrowserDocument& document) {
     return thumbList;
 }
 
+// Visits the thumb list's entries 1 to 3000 in order; the slot that takes an entry runs its rule
+// on it. Ends early when a rule ends the walk; JobStopped passes through.
+void walkThumbList(JobContext& job, const HostRegistry& registry) {
+    for (int i = 1; i <= kThumbListSize && !job.walkEnded; ++i) {
+        const std::string& entry = job.thumbList[static_cast<std::size_t>(i - 1)];
+        const HostSlot* slot = registry.slotFor(entry);
+        if (slot == nullptr || slot->rule == nullptr) continue;
+        try {
+            slot->rule(job, entry);
+        } catch (const std::exception&) {
+            // A failing step ends this rule only; the walk goes on with the next entry.
+        }
+    }
+}
+
+// The final message, the save folder opened when something was downloaded, the status window
+// closed.
+void finishJob(JobContext& job) {
+    JobServices& services = job.services;
+    if (job.finishedCount > 0) {
+        services.messageBox.show(
+            "Finish",
+            "Task finished !\r\n " + std::to_string(job.finishedCount) + " file(s) downloaded.",
+            MessageIcon::None);
+        services.shell.openFolder(job.program.settings.savePath);
+    } else {
+        services.messageBox.show("Finish", "Task finished !\r\nNo file downloaded.",
+                                 MessageIcon::None);
+    }
+    services.status.close();
+}
+
 }  // namespace
 
 JobResult runDownloadJob(ProgramState& program, JobServices& services,
@@ -52,12 +84,12 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
 
     JobContext job(program, services);
     services.status.open();
-    job.hostTable = makeHostTable();
-    job.pageAddress = trimSpaces(addressBoxText);
+    const HostRegistry registry;
+    job.pageAddress = std::string(trim(addressBoxText, " "));
     job.thumbList = harvestImages(services.document);
 
     try {
-        walkThumbList(job);
+        walkThumbList(job, registry);
     } catch (const JobStopped&) {
         result.stopped = true;
     }

@@ -2,8 +2,7 @@
 
 #include <string>
 
-#include "download/job_services.h"
-#include "download/program_state.h"
+#include "download/job_context.h"
 
 namespace velnoria {
 
@@ -14,7 +13,10 @@ struct JobResult {
     bool stopped = false;    // ended by Stop/Abort
 };
 
-// "Start Download": the whole job, run synchronously; returns once the job has ended.
+// "Start Download": the whole job, run synchronously; returns once the job has ended. The job
+// yields to the event loop only while it waits for the network (inside the per-file download and
+// the ImageBam header request); the front end's handlers, Pause and Stop/Abort among them, run
+// nested there.
 JobResult runDownloadJob(ProgramState& program, JobServices& services,
                          const std::string& addressBoxText);
 

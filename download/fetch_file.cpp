@@ -5,12 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include "download/content_length.h"
-#include "download/failure_log.h"
-#include "download/response_checks.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
+#include "download/rule_text.h"
 #include "download/safe_file_name.h"
-#include "download/text_ops.h"
-#include "download/unique_fd.h"
 
 namespace velnoria {
 
@@ -24,6 +22,7 @@ constexpr std::uint64_t kLargestUnannouncedBody = 2147483647;
 
 struct Attempt {
     JobContext& job;
+    const std::string& url;
     const std::string& fileName;  // already made safe; "" means nothing may be written
     std::filesystem::path target;
     std::string& piece;
@@ -43,7 +42,7 @@ bool downloadWhole(const Attempt& attempt) {
     // The file is opened at the first byte, so a request that never answers leaves an existing
     // file of that name as it was.
     const DownloadOutcome outcome = attempt.job.services.urlDownload.download(
-        attempt.job.targetUrl,
+        attempt.url,
         [&](const char* data, std::size_t size) {
             if (!file.valid() && !openTarget()) return false;
             return writeAll(file.get(), std::string_view(data, size));
@@ -58,7 +57,7 @@ bool downloadWhole(const Attempt& attempt) {
 // false when the attempt failed. Throws JobStopped on a stop request.
 bool readInPieces(const Attempt& attempt, std::int32_t expectedSize) {
     JobContext& job = attempt.job;
-    TransferControl& inet = job.services.inet;
+    TransferControl& transfer = job.services.transfer;
     StatusWindow& status = job.services.status;
     const std::int64_t pieceSize = std::max<std::int32_t>(1, job.program.settings.pieceSize);
     bool ok = true;
@@ -70,24 +69,24 @@ bool readInPieces(const Attempt& attempt, std::int32_t expectedSize) {
     if (!attempt.fileName.empty()) file = openForWriting(attempt.target);
     if (!file.valid()) ok = false;
 
-    while (inet.responseCode() <= 0 && remaining != 0) {
+    while (transfer.failureCode() <= 0 && remaining != 0) {
         status.setProgressValue(static_cast<double>(expectedSize - remaining));
         if (job.program.runState == kStopRequested) {
             file.reset();
-            inet.cancel();
+            transfer.cancel();
             attempt.piece.clear();
             job.program.runState = kRunning;
             throw JobStopped{};
         }
         // Remaining goes down by the count asked for, whatever arrives.
         if (remaining > pieceSize) {
-            inet.getChunk(static_cast<std::size_t>(pieceSize), attempt.piece);
+            transfer.readPiece(static_cast<std::size_t>(pieceSize), attempt.piece);
             remaining -= pieceSize;
         } else {
-            inet.getChunk(static_cast<std::size_t>(remaining), attempt.piece);
+            transfer.readPiece(static_cast<std::size_t>(remaining), attempt.piece);
             remaining = 0;
         }
-        if (inet.responseCode() > 0) {
+        if (transfer.failureCode() > 0) {
             ok = false;
         } else if (file.valid() && !writeAll(file.get(), attempt.piece)) {
             ok = false;
@@ -101,21 +100,21 @@ bool readInPieces(const Attempt& attempt, std::int32_t expectedSize) {
 // One attempt from the request to the written file; true when it succeeded.
 bool attemptDownload(const Attempt& attempt) {
     JobContext& job = attempt.job;
-    TransferControl& inet = job.services.inet;
+    TransferControl& transfer = job.services.transfer;
     StatusWindow& status = job.services.status;
 
-    inet.execute(job.targetUrl, "GET");
+    transfer.start(attempt.url, TransferControl::Method::Get);
     do {
         job.services.eventLoop.yieldOnce();
-    } while (inet.stillExecuting());
-    if (inet.responseCode() != 0) return false;
+    } while (transfer.stillExecuting());
+    if (transfer.failureCode() != 0) return false;
 
     bool ok = true;
     // The body is still read and written after an error answer; only the verdict changes.
-    const std::string headerBlock = inet.getHeader("");
-    if (holdsErrorMarker(headerBlock) || statusLineCode(headerBlock) >= 400) ok = false;
+    const std::string headerBlock = transfer.headerBlock();
+    if (holdsErrorMarker(headerBlock) || statusCode(headerBlock) >= 400) ok = false;
 
-    const auto length = readContentLength(inet.getHeader("Content-Length"));
+    const auto length = readContentLength(transfer.header("Content-Length"));
     if (!length) {
         status.appendLog(
             "\r\nWarning! Unknown file size, trying alternative method for download...");
@@ -129,16 +128,31 @@ bool attemptDownload(const Attempt& attempt) {
 
 }  // namespace
 
-void fetchFile(JobContext& job) {
+bool holdsErrorMarker(std::string_view headerBlock) {
+    return headerBlock.find("500 Internal Server Error") != std::string_view::npos ||
+           headerBlock.find("Unable to complete request") != std::string_view::npos;
+}
+
+bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url) {
+    const UniqueFd file = openForAppend(folder / "failed.txt");
+    if (!file.valid()) return false;
+    // One write per line, so that the line is never split by another writer.
+    std::string line(url);
+    line += "\r\n";
+    return writeAll(file.get(), line);
+}
+
+void fetchFile(JobContext& job, const DownloadTarget& target) {
     StatusWindow& status = job.services.status;
-    TransferControl& inet = job.services.inet;
+    TransferControl& transfer = job.services.transfer;
     status.showFinishedCount(job.finishedCount);
 
-    const std::string fileName = safeFileName(job.targetName);
+    const std::string fileName = safeFileName(target.name);
     std::string displayName;
-    assignField(displayName, [&] { return retlast(fileName, "\\"); });
+    assignField(displayName, [&] { return lastField(fileName, "\\"); });
     std::string piece;
-    const Attempt attempt{job, fileName, job.program.settings.savePath + "/" + fileName, piece};
+    const Attempt attempt{job, target.url, fileName, job.program.settings.savePath + "/" + fileName,
+                          piece};
 
     for (int retryCount = 0;;) {
         status.appendLog("Downloading file " + displayName + "...");
@@ -151,18 +165,18 @@ void fetchFile(JobContext& job) {
         status.appendLog("FAILED\r\n");
         status.appendLog(retryCount < kAttempts - 1 ? "RESTART DOWNLOAD.\r\n"
                                                     : "FAILURE LOGGED.\r\n");
-        inet.cancel();
+        transfer.cancel();
         ++retryCount;
         piece.clear();
         // The next attempt must be answered by the server, not by a cached copy.
-        job.services.urlCache.deleteEntry(job.targetUrl);
+        job.services.urlCache.deleteEntry(target.url);
         if (retryCount >= kAttempts) {
-            appendToFailureLog(job.program.workFolder, job.targetUrl);
+            appendToFailureLog(job.program.workFolder, target.url);
             ++job.failuresLogged;
             break;
         }
     }
-    inet.cancel();
+    transfer.cancel();
 }
 
 }  // namespace velnoria

@@ -3,9 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "download/host_table.h"
-#include "download/job_services.h"
 #include "download/program_state.h"
+#include "download/status_window.h"
+#include "platform/browser_document.h"
+#include "platform/desktop.h"
+#include "platform/event_loop.h"
+#include "platform/transfer_control.h"
+#include "platform/url_download.h"
 
 namespace velnoria {
 
@@ -16,6 +20,25 @@ struct JobStopped {};
 
 inline constexpr int kThumbListSize = 3000;
 
+// The platform a download job talks to. The front end owns every piece; the job only borrows.
+struct JobServices {
+    TransferControl& transfer;
+    UrlDownload& urlDownload;
+    UrlCache& urlCache;
+    EventLoop& eventLoop;
+    StatusWindow& status;
+    BrowserDocument& document;
+    MessageBox& messageBox;
+    Shell& shell;
+};
+
+// What a rule hands the per-file download: where the full-size file is, and the name to save it
+// under in the save folder (made safe by the download).
+struct DownloadTarget {
+    std::string url;
+    std::string name;
+};
+
 // Everything one download job shares between its steps; made fresh for every job.
 struct JobContext {
     JobContext(ProgramState& programState, JobServices& jobServices)
@@ -24,11 +47,8 @@ struct JobContext {
     ProgramState& program;
     JobServices& services;
 
-    HostTable hostTable{};
     std::string pageAddress;
     std::vector<std::string> thumbList;  // entries 1..3000 at indexes 0..2999
-    std::string targetUrl;
-    std::string targetName;
     int finishedCount = 0;
     int failuresLogged = 0;
     std::string flickrUser;

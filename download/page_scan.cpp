@@ -3,13 +3,41 @@
 #include <unistd.h>
 
 #include <thread>
+#include <utility>
 
-#include "download/page_item_reader.h"
-#include "download/scratch_file.h"
-#include "download/text_ops.h"
-#include "download/unique_fd.h"
+#include "core/page_item_reader.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace velnoria {
+
+namespace {
+
+// A short-lived file that holds an intermediate page: whatever stood at the name is replaced, and
+// the file is closed and deleted when this object goes away, whichever way the scan is left.
+class ScratchFile {
+  public:
+    explicit ScratchFile(std::filesystem::path path) : path_(std::move(path)) {
+        // Removing the old entry first replaces a symbolic link instead of writing through it.
+        ::unlink(path_.c_str());
+        fd_ = openForWriting(path_, /*readBack=*/true);
+    }
+    ~ScratchFile() {
+        fd_.reset();
+        ::unlink(path_.c_str());  // a failure to delete is of no consequence to the job
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    bool isOpen() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
+
+  private:
+    std::filesystem::path path_;
+    UniqueFd fd_;
+};
+
+}  // namespace
 
 PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAction& onFound) {
     PageScanResult result;

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "download/settings.h"
+#include "core/settings.h"
 
 namespace velnoria {
 

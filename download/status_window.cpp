@@ -15,28 +15,22 @@ StatusWindow::StatusWindow(std::uint8_t& runState, StatusView& view, EventLoop& 
     : runState_(runState), view_(view), eventLoop_(eventLoop) {}
 
 void StatusWindow::open() {
-    // Every job gets a fresh window with the design-time state.
-    pauseCaption_ = "Pause";
-    stopEnabled_ = true;
+    // Every job gets a fresh window with the design-time state, filled before it is shown.
     progressMinimum_ = 0;
     progressMaximum_ = 100;
     progressValue_ = 0;
+    view_.setLog("Starting download process...\r\n");
+    view_.setCounter("");
     view_.open();
-    log_ = "Starting download process...\r\n";
-    view_.setLog(log_);
-    counter_.clear();
-    view_.setCounter(counter_);
     open_ = true;
 }
 
 void StatusWindow::appendLog(const std::string& text) {
-    log_ += text;
     view_.appendLog(text);
 }
 
 void StatusWindow::showFinishedCount(int count) {
-    counter_ = "Download in progress... " + std::to_string(count) + " files finished.\r\n";
-    view_.setCounter(counter_);
+    view_.setCounter("Download in progress... " + std::to_string(count) + " files finished.\r\n");
 }
 
 void StatusWindow::setProgressMinimum(double value) {
@@ -66,17 +60,14 @@ void StatusWindow::close() {
 void StatusWindow::pauseClick() {
     if (runState_ == kRunning) {
         runState_ = kPaused;
-        pauseCaption_ = "Continue";
-        counter_ = "Paused";
-        stopEnabled_ = false;
-        view_.setCounter(counter_);
+        view_.setCounter("Paused");
+        view_.setPauseCaption("Continue");
+        view_.setStopEnabled(false);
     } else {
         runState_ = kRunning;
-        pauseCaption_ = "Pause";
-        stopEnabled_ = true;
+        view_.setPauseCaption("Pause");
+        view_.setStopEnabled(true);
     }
-    view_.setPauseCaption(pauseCaption_);
-    view_.setStopEnabled(stopEnabled_);
     // Holds whoever yielded to us (the job) until Continue runs this handler again, nested.
     do {
         eventLoop_.yieldOnce(kPauseWait);

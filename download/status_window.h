@@ -16,7 +16,7 @@ class StatusWindow {
     StatusWindow(std::uint8_t& runState, StatusView& view, EventLoop& eventLoop);
 
     // The job's operations.
-    void open();  // log "Starting download process..." + CR LF, empty counter, shown
+    void open();  // log "Starting download process..." + CR LF, empty counter, then shown
     void appendLog(const std::string& text);
     void showFinishedCount(int count);
     void setProgressMinimum(double value);
@@ -28,13 +28,6 @@ class StatusWindow {
     void pauseClick();
     void stopClick();
 
-    const std::string& log() const { return log_; }
-    const std::string& counter() const { return counter_; }
-    const std::string& pauseCaption() const { return pauseCaption_; }
-    bool stopEnabled() const { return stopEnabled_; }
-    double progressMinimum() const { return progressMinimum_; }
-    double progressMaximum() const { return progressMaximum_; }
-    double progressValue() const { return progressValue_; }
     bool isOpen() const { return open_; }
 
   private:
@@ -43,10 +36,6 @@ class StatusWindow {
     std::uint8_t& runState_;
     StatusView& view_;
     EventLoop& eventLoop_;
-    std::string log_;
-    std::string counter_;
-    std::string pauseCaption_ = "Pause";
-    bool stopEnabled_ = true;
     double progressMinimum_ = 0;
     double progressMaximum_ = 100;
     double progressValue_ = 0;

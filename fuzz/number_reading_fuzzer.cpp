@@ -15,8 +15,8 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "shell/settings/number_reading.h"
-#include "shell/settings/settings_dialog_input.h"
+#include "core/number_reading.h"
+#include "core/settings.h"
 
 namespace {
 
@@ -98,9 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         spread += c;
         if ((bits >> (i % 64)) & 1) spread += " \t\n"[i % 3];
     }
-    const double value = val(text);
+    const double value = numericValue(text);
     FUZZ_CHECK(sameNumber(value, readLeadingNumber(compact).value));
-    FUZZ_CHECK(sameNumber(val(spread), value));
+    FUZZ_CHECK(sameNumber(numericValue(spread), value));
     checkLeadingNumber(compact);
 
     double raw;
@@ -114,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string timeoutText = text.substr(0, std::min(split, text.size()));
     const std::string pieceText = text.substr(timeoutText.size());
     const SettingsDialogInput input = readSettingsDialogInput(timeoutText, pieceText);
-    const double timeout = roundHalfEven(val(timeoutText));
-    const double piece = roundHalfEven(val(pieceText));
+    const double timeout = roundHalfEven(numericValue(timeoutText));
+    const double piece = roundHalfEven(numericValue(pieceText));
     const bool inRange = timeout >= 0 && timeout <= 255 && piece >= 1 && piece <= INT32_MAX;
     FUZZ_CHECK(input.accepted == inRange);
     if (input.accepted) {

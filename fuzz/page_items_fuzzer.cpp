@@ -14,10 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "download/page_item_reader.h"
+#include "core/page_item_reader.h"
+#include "core/text.h"
 #include "download/page_scan.h"
-#include "download/text_ops.h"
-#include "download/unique_fd.h"
+#include "download/rule_text.h"
+#include "core/unique_fd.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "download/content_length.h"
-#include "download/response_checks.h"
+#include "core/text.h"
+#include "download/fetch_file.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/curl/response_header_block.h"
 
@@ -60,14 +60,14 @@ void checkWholeBlock(std::string_view block, std::string_view name) {
     FUZZ_CHECK(holdsErrorMarker(block) == (isInside(block, "500 Internal Server Error") ||
                                            isInside(block, "Unable to complete request")));
 
-    const int lineCode = statusLineCode(block);
+    const int lineCode = statusCode(block);
     FUZZ_CHECK(lineCode >= 0 && lineCode <= 999);
     if (lineCode > 0) {
         const auto firstLine = block.substr(0, block.find_first_of("\r\n"));
         FUZZ_CHECK(firstLine.starts_with("HTTP/"));
         FUZZ_CHECK(isInside(firstLine, std::to_string(lineCode)));
     }
-    const int code = statusCodeOf(block);
+    const int code = statusCode(block);
     FUZZ_CHECK(code >= 0 && code <= 999);
     if (code > 0) FUZZ_CHECK(block.starts_with("HTTP/"));
 
@@ -104,7 +104,7 @@ void checkGathering(std::string_view block) {
                 break;
             case ResponseHeaderBlock::Step::Final: {
                 FUZZ_CHECK(blankLine && now.ends_with(line));
-                const int status = statusCodeOf(now);
+                const int status = statusCode(now);
                 FUZZ_CHECK(status < 100 || status >= 200);
                 if (status >= 300 && status < 400 && status != 304) {
                     FUZZ_CHECK(headerValue(now, "Location").empty());
@@ -155,8 +155,8 @@ void checkWellFormed(FuzzedDataProvider& data) {
     }
     block += "\r\n";
 
-    FUZZ_CHECK(statusLineCode(block) == code);
-    FUZZ_CHECK(statusCodeOf(block) == code);
+    FUZZ_CHECK(statusCode(block) == code);
+    FUZZ_CHECK(statusCode(block) == code);
     for (const std::string_view asked : {"Content-Length", "LOCATION", "x-other"}) {
         std::string expected;
         for (const auto& h : headers) {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "download/safe_file_name.h"
-#include "download/text_fields.h"
+#include "download/rule_text.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     checkSafe(given);
     // The rules name a file by the last "/" field of an address; that too must come out safe.
     try {
-        checkSafe(velnoria::retlast(given, "/"));
+        checkSafe(velnoria::lastField(given, "/"));
     } catch (const velnoria::TextPositionOverflow&) {
     }
     return 0;

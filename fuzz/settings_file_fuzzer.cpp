@@ -12,18 +12,13 @@
 #include <string_view>
 #include <vector>
 
-#include "download/unique_fd.h"
+#include "core/unique_fd.h"
 #include "fuzz/fuzz_support.h"
-#include "shell/settings/settings_file.h"
+#include "core/settings.h"
 
 namespace {
 
 using namespace velnoria;
-
-bool operator==(const Settings& a, const Settings& b) {
-    return a.savePath == b.savePath && a.timeoutSeconds == b.timeoutSeconds &&
-           a.pieceSize == b.pieceSize;
-}
 
 // The first three lines (ended by LF, CR LF or a lone CR).
 std::vector<std::string_view> firstLines(std::string_view text) {

@@ -1,4 +1,4 @@
-// retparm and retlast against a plain model of fields, on short texts and on texts around the
+// field() and lastField() against a plain model of fields, on short texts and on texts around the
 // 16-bit position limit.
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -10,13 +10,12 @@
 #include <string_view>
 #include <vector>
 
-#include "download/text_fields.h"
+#include "download/rule_text.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
 
-using velnoria::retlast;
-using velnoria::retparm;
+using velnoria::lastField;
 using velnoria::TextPositionOverflow;
 
 constexpr std::int64_t kLastPosition = 32767;
@@ -52,7 +51,7 @@ Fields cut(std::string_view text, std::string_view delimiter) {
     return f;
 }
 
-// What retparm must give: a field, or nothing when the walk passes position 32767.
+// What field() must give: a field, or nothing when the walk passes position 32767.
 std::optional<std::string_view> expectedField(const Fields& f, std::int64_t n) {
     if (f.text.empty()) return std::string_view();
     if (n >= 1) {
@@ -69,7 +68,7 @@ std::optional<std::string_view> expectedField(const Fields& f, std::int64_t n) {
 
 std::optional<std::string> tryRetparm(std::string_view text, int n, std::string_view delimiter) {
     try {
-        return retparm(text, n, delimiter);
+        return velnoria::field(text, n, delimiter);
     } catch (const TextPositionOverflow&) {
         return std::nullopt;
     }
@@ -77,13 +76,13 @@ std::optional<std::string> tryRetparm(std::string_view text, int n, std::string_
 
 std::optional<std::string> tryRetlast(std::string_view text, std::string_view delimiter) {
     try {
-        return retlast(text, delimiter);
+        return lastField(text, delimiter);
     } catch (const TextPositionOverflow&) {
         return std::nullopt;
     }
 }
 
-// retlast written out as its definition: ask retparm for fields k + 1 and k + 2 until both
+// lastField() written out as its definition: ask field() for fields k + 1 and k + 2 until both
 // are empty. An overflow in any call ends it the same way.
 std::optional<std::string> literalRetlast(std::string_view text, std::string_view delimiter) {
     for (int k = 1;; ++k) {

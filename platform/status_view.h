@@ -10,8 +10,8 @@ class StatusView {
 public:
     virtual ~StatusView() = default;
 
-    // A fresh window with the design-time state ("Pause", Stop enabled), shown owned by the
-    // main window. The model then sets its log and counter.
+    // Shows the window, owned by the main window. A job's window is fresh, in the design-time
+    // state ("Pause", Stop enabled); the model sets its log and counter before showing it.
     virtual void open() = 0;
     virtual void close() = 0;
 

@@ -5,33 +5,39 @@
 
 namespace velnoria {
 
-// The program's one internet-transfer control: one request at a time, started by execute() and
-// driven while the caller polls stillExecuting(). The body is pulled piece by piece with getChunk().
+// The program's one transfer control: one request at a time, started by start() and driven while
+// the caller polls stillExecuting(). The body is pulled piece by piece with readPiece().
 class TransferControl {
 public:
+    enum class Method { Get, Head };
+
     virtual ~TransferControl() = default;
 
     // No answer (connecting, or no byte received) for this long ends the request; 0 = never.
     virtual void setTimeoutSeconds(int seconds) = 0;
 
-    // Starts a "GET" or "HEAD" request and returns at once. Ends any request still running.
-    virtual void execute(const std::string& url, const std::string& operation) = 0;
+    // Starts a request and returns at once. Ends any request still running.
+    virtual void start(const std::string& url, Method method) = 0;
 
     // True while the request runs and the headers of the final response are not yet in.
     // Drives the transfer and may block up to about 10 ms waiting for the network.
     virtual bool stillExecuting() = 0;
 
-    // 0 when the request is fine so far; above 0 when it failed below HTTP (no connection,
-    // reset, time-out, too many redirects). An HTTP status is not a response code.
-    virtual int responseCode() const = 0;
+    // 0 while the request is fine so far; above 0 when it failed below HTTP (no connection,
+    // reset, time-out, too many redirects). An HTTP error status is not a failure here: it
+    // stands in the header block.
+    virtual int failureCode() const = 0;
 
     // The value of the first header of that name in the final response (case-insensitive name),
-    // or "" when there is none. With an empty name: the whole header block, status line included.
-    virtual std::string getHeader(const std::string& name) const = 0;
+    // or "" when there is none.
+    virtual std::string header(const std::string& name) const = 0;
+
+    // The final response's whole header block, status line included.
+    virtual std::string headerBlock() const = 0;
 
     // Replaces piece with the next count bytes of the body, or fewer when the body ends first
     // (nothing once it has ended). Waits for them by yielding to the event loop.
-    virtual void getChunk(std::size_t count, std::string& piece) = 0;
+    virtual void readPiece(std::size_t count, std::string& piece) = 0;
 
     // Ends the current request and discards what is left of it.
     virtual void cancel() = 0;

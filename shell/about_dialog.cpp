@@ -5,37 +5,60 @@
 #include <QPushButton>
 
 #include "platform/qt/qt_text.h"
-#include "platform/program_identity.h"
-#include "shell/twips.h"
+#include "core/program_identity.h"
 #include "shell/window_style.h"
 
 namespace velnoria {
 
+namespace {
+constexpr const char* kSupportedHosts[] = {
+    "picasaweb.google.com", "flickr.com",         "webshots.com",    "photofile.ru",
+    "imagebam.com",         "imagevenue.com",     "imagehaven.net",  "imageshack.us",
+    "radikal.ru",           "turboimagehost.com", "fotki.yandex.ru", "photoshare.ru",
+};
+}  // namespace
+
+std::string aboutText() {
+    const std::string lines[] = {
+        std::string("Velnoria Morvath v") + kVersionText,
+        kCopyrightLine,
+        "",
+        std::string("Web page: ") + kHomePage,
+        std::string("Email: ") + kSupportEmail,
+        "",
+        "Supported image hosts:",
+    };
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    for (const char* host : kSupportedHosts) text += std::string(host) + "\r\n";
+    return text;
+}
+
 AboutDialog::AboutDialog(Shell& shell)
     : QWidget(nullptr,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      text1_(new QPlainTextEdit(this)),
+      text_(new QPlainTextEdit(this)),
       ok_(new QPushButton(QStringLiteral("&Ok"), this)),
       homepage_(new QPushButton(QStringLiteral("&Visit homepage"), this)) {
-    setObjectName(QStringLiteral("Form2"));
+    setObjectName(QStringLiteral("aboutDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("About"));
     setFixedSize(twipsSize(4980, 3072));
     paintBackground(this, QColor(64, 64, 64));
 
-    text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setGeometry(twipsRect(120, 120, 4692, 2052));
-    text1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text_->setObjectName(QStringLiteral("text"));
+    text_->setGeometry(twipsRect(120, 120, 4692, 2052));
+    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont font(QStringLiteral("MS Serif"), 10);
     font.setStyleHint(QFont::Serif);
-    text1_->setFont(font);
-    paintBase(text1_, Qt::white);
+    text_->setFont(font);
+    paintBase(text_, Qt::white);
 
-    ok_->setObjectName(QStringLiteral("Ok"));
+    ok_->setObjectName(QStringLiteral("ok"));
     ok_->setGeometry(twipsRect(120, 2520, 1572, 492));
-    homepage_->setObjectName(QStringLiteral("Homepage"));
+    homepage_->setObjectName(QStringLiteral("homepage"));
     homepage_->setGeometry(twipsRect(3000, 2520, 1812, 492));
-    setTabOrder(text1_, ok_);
+    setTabOrder(text_, ok_);
     setTabOrder(ok_, homepage_);
 
     connect(ok_, &QPushButton::clicked, this, &QWidget::close);
@@ -43,7 +66,7 @@ AboutDialog::AboutDialog(Shell& shell)
 }
 
 void AboutDialog::showText(const std::string& text) {
-    text1_->setPlainText(toDisplayText(text));
+    text_->setPlainText(toDisplayText(text));
 }
 
 }  // namespace velnoria

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <string>
 
 #include "platform/desktop.h"
 
@@ -9,21 +10,24 @@ class QPushButton;
 
 namespace velnoria {
 
-// Form2, the About box: the program's name, version, addresses and supported hosts.
+// The About box's text, every line ended by CR LF, with one empty line after the e-mail line.
+std::string aboutText();
+
+// The About box: the program's name, version, addresses and supported hosts.
 class AboutDialog : public QWidget {
     Q_OBJECT
   public:
     explicit AboutDialog(Shell& shell);
 
-    // About_Click's part: the text is built anew each time.
+    // The text is built anew each time the dialog is shown.
     void showText(const std::string& text);
 
-    QPlainTextEdit* text() const { return text1_; }
+    QPlainTextEdit* text() const { return text_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* homepageButton() const { return homepage_; }
 
   private:
-    QPlainTextEdit* text1_;
+    QPlainTextEdit* text_;
     QPushButton* ok_;
     QPushButton* homepage_;
 };

@@ -9,6 +9,19 @@
 
 namespace velnoria {
 
+std::string argumentText(int argc, const char* const* argv) {
+    std::string text;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) text += ' ';
+        text += argv[i];
+    }
+    return text;
+}
+
+bool commandLineAllowsStart(const std::string& argumentText) {
+    return argumentText.empty() || argumentText.find(" /s:") != std::string::npos;
+}
+
 void endProcessNow(int exitCode) {
     std::fflush(nullptr);
     std::_Exit(exitCode);
@@ -16,9 +29,9 @@ void endProcessNow(int exitCode) {
 
 int runDesktopProgram(const std::string& argumentText) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/velnoria/icon.png")));
-    MainWindow form1(endProcessNow);
-    if (!form1.Form_Load(argumentText)) return 1;
-    form1.show();
+    MainWindow window(endProcessNow);
+    if (!window.startUp(argumentText)) return 1;
+    window.show();
     return QApplication::exec();
 }
 

@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <string>
 
-#include "shell/command_line.h"
 #include "shell/desktop_program.h"
 
 int main(int argc, char** argv) {

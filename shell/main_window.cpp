@@ -5,19 +5,26 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <chrono>
 
+#include "core/program_identity.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "platform/qt/qt_text.h"
 #include "shell/about_dialog.h"
+#include "shell/desktop_program.h"
 #include "shell/logo_image.h"
-#include "platform/program_identity.h"
+#include "shell/qt_status_view.h"
 #include "shell/settings_dialog.h"
-#include "shell/status_form.h"
-#include "shell/twips.h"
 #include "shell/web_browser.h"
 #include "shell/window_style.h"
 
 namespace velnoria {
 
 namespace {
+
+// Each pass of a page wait may block this long for window or browser events.
+constexpr std::chrono::milliseconds kPageWaitPass{10};
 
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, const char* toolTip,
                         const QRect& place) {
@@ -38,64 +45,63 @@ MainWindow::MainWindow(EndProgram endProgram)
     registerWindowResources();
     buildControls();
     statusView_ = std::make_unique<QtStatusView>(this);
-    statusWindow_ = std::make_unique<StatusWindow>(program_.runState, *statusView_, eventLoop_);
-    statusView_->setHandlers([this] { statusWindow_->pauseClick(); },
-                             [this] { statusWindow_->stopClick(); });
+    statusView_->setHandlers([this] { program_->statusWindow().pauseClick(); },
+                             [this] { program_->statusWindow().stopClick(); });
 }
 
 MainWindow::~MainWindow() {
-    delete form3_.data();
-    delete form2_.data();
+    delete settingsDialog_.data();
+    delete aboutDialog_.data();
 }
 
 SettingsDialog* MainWindow::settingsDialog() const {
-    return form3_;
+    return settingsDialog_;
 }
 
 AboutDialog* MainWindow::aboutDialog() const {
-    return form2_;
+    return aboutDialog_;
 }
 
 void MainWindow::buildControls() {
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral("mainWindow"));
     setFixedSize(twipsSize(12168, 8736));
     paintBackground(this, QColor(64, 64, 64));
 
-    download_ =
-        makeButton(this, "Download", "Start Download", nullptr, twipsRect(480, 360, 2052, 492));
-    back_ = makeButton(this, "Back", "<<", "Go back one page", twipsRect(2760, 360, 492, 492));
-    stop_ = makeButton(this, "Stop", "X", "Stop", twipsRect(3480, 360, 492, 492));
+    startDownload_ = makeButton(this, "startDownload", "Start Download", nullptr,
+                                twipsRect(480, 360, 2052, 492));
+    back_ = makeButton(this, "back", "<<", "Go back one page", twipsRect(2760, 360, 492, 492));
+    stop_ = makeButton(this, "stop", "X", "Stop", twipsRect(3480, 360, 492, 492));
     forward_ =
-        makeButton(this, "Forward", ">>", "Go forward one page", twipsRect(4200, 360, 492, 492));
+        makeButton(this, "forward", ">>", "Go forward one page", twipsRect(4200, 360, 492, 492));
     checkUpdate_ =
-        makeButton(this, "Check_update", "U", "Check update", twipsRect(4920, 360, 492, 492));
-    image1_ = new LogoImage(this);
-    image1_->setObjectName(QStringLiteral("Image1"));
-    image1_->setToolTip(QString::fromUtf8(kLogoToolTip));
-    image1_->setGeometry(twipsRect(5640, 360, 1320, 492));
-    settings_ = makeButton(this, "Settings", "Settings", nullptr, twipsRect(7200, 360, 1452, 492));
-    about_ = makeButton(this, "About", "About", nullptr, twipsRect(8880, 360, 1452, 492));
-    exit_ = makeButton(this, "Exit", "Exit", nullptr, twipsRect(10560, 360, 1452, 492));
+        makeButton(this, "checkUpdate", "U", "Check update", twipsRect(4920, 360, 492, 492));
+    logo_ = new LogoImage(this);
+    logo_->setObjectName(QStringLiteral("logo"));
+    logo_->setToolTip(QString::fromUtf8(kLogoToolTip));
+    logo_->setGeometry(twipsRect(5640, 360, 1320, 492));
+    settings_ = makeButton(this, "settings", "Settings", nullptr, twipsRect(7200, 360, 1452, 492));
+    about_ = makeButton(this, "about", "About", nullptr, twipsRect(8880, 360, 1452, 492));
+    exit_ = makeButton(this, "exit", "Exit", nullptr, twipsRect(10560, 360, 1452, 492));
 
-    label1_ = new QLabel(this);
-    label1_->setObjectName(QStringLiteral("Label1"));
-    label1_->setGeometry(twipsRect(480, 960, 11532, 252));
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    statusLine_->setGeometry(twipsRect(480, 960, 11532, 252));
     // The desktop's background colour with highlighted text, as the status line always had.
-    paintLabel(label1_, QColor(58, 110, 165), Qt::white);
+    paintLabel(statusLine_, QColor(58, 110, 165), Qt::white);
 
-    text1_ = new QLineEdit(this);
-    text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setToolTip(QStringLiteral("Type adress here"));
-    text1_->setGeometry(twipsRect(480, 1320, 10212, 372));
-    go_ = makeButton(this, "Go", "&Go", nullptr, twipsRect(10800, 1320, 1212, 372));
+    addressBox_ = new QLineEdit(this);
+    addressBox_->setObjectName(QStringLiteral("addressBox"));
+    addressBox_->setToolTip(QStringLiteral("Type adress here"));
+    addressBox_->setGeometry(twipsRect(480, 1320, 10212, 372));
+    go_ = makeButton(this, "go", "&Go", nullptr, twipsRect(10800, 1320, 1212, 372));
     go_->setDefault(true);
 
-    webBrowser1_ = new WebBrowser(eventLoop_, this);
-    webBrowser1_->setObjectName(QStringLiteral("WebBrowser1"));
-    webBrowser1_->setGeometry(twipsRect(480, 1920, 11532, 6852));
+    browser_ = new WebBrowser(eventLoop_, this);
+    browser_->setObjectName(QStringLiteral("browser"));
+    browser_->setGeometry(twipsRect(480, 1920, 11532, 6852));
 
-    setTabOrder(text1_, download_);
-    setTabOrder(download_, go_);
+    setTabOrder(addressBox_, startDownload_);
+    setTabOrder(startDownload_, go_);
     setTabOrder(go_, exit_);
     setTabOrder(exit_, about_);
     setTabOrder(about_, back_);
@@ -103,27 +109,72 @@ void MainWindow::buildControls() {
     setTabOrder(stop_, forward_);
     setTabOrder(forward_, settings_);
     setTabOrder(settings_, checkUpdate_);
-    setTabOrder(checkUpdate_, webBrowser1_);
-    text1_->setFocus();
+    setTabOrder(checkUpdate_, browser_);
+    addressBox_->setFocus();
 
-    connect(download_, &QPushButton::clicked, this, [this] { Download_Click(); });
-    connect(go_, &QPushButton::clicked, this, [this] { Go_Click(); });
-    connect(text1_, &QLineEdit::returnPressed, go_, &QPushButton::click);
-    connect(back_, &QPushButton::clicked, this, [this] { Back_Click(); });
-    connect(stop_, &QPushButton::clicked, this, [this] { Stop_Click(); });
-    connect(forward_, &QPushButton::clicked, this, [this] { Forward_Click(); });
-    connect(checkUpdate_, &QPushButton::clicked, this, [this] { Check_update_Click(); });
-    connect(image1_, &LogoImage::clicked, this, [this] { Image1_Click(); });
-    connect(settings_, &QPushButton::clicked, this, [this] { Settings_Click(); });
-    connect(about_, &QPushButton::clicked, this, [this] { About_Click(); });
-    connect(exit_, &QPushButton::clicked, this, [this] { Exit_Click(); });
-    connect(webBrowser1_, &WebBrowser::DocumentComplete, this,
-            [this] { WebBrowser1_DocumentComplete(); });
+    // Enter in the address box reaches keyPressEvent (the box passes it on), which presses Go:
+    // no connection of the box's own, or one Enter would run Go twice.
+    connect(startDownload_, &QPushButton::clicked, this, [this] { startDownload(); });
+    connect(go_, &QPushButton::clicked, this, [this] { go(); });
+    connect(back_, &QPushButton::clicked, this, [this] { goBack(); });
+    connect(stop_, &QPushButton::clicked, this, [this] { stopLoading(); });
+    connect(forward_, &QPushButton::clicked, this, [this] { goForward(); });
+    connect(checkUpdate_, &QPushButton::clicked, this, [this] { checkForUpdate(); });
+    connect(logo_, &LogoImage::clicked, this, [this] { openHomePage(); });
+    connect(settings_, &QPushButton::clicked, this, [this] { showSettings(); });
+    connect(about_, &QPushButton::clicked, this, [this] { showAbout(); });
+    connect(exit_, &QPushButton::clicked, this, [this] { exitProgram(); });
+    connect(browser_, &WebBrowser::documentComplete, this, [this] { onDocumentComplete(); });
 }
 
 void MainWindow::setStatusLine(const QString& text, bool repaintNow) {
-    label1_->setText(text);
-    if (repaintNow) label1_->repaint();
+    statusLine_->setText(text);
+    if (repaintNow) statusLine_->repaint();
+}
+
+// --- Start-up and shut-down ---
+
+bool MainWindow::startUp(const std::string& argumentText) {
+    startingUp_ = true;
+    state_.settings = loadStartupSettings(state_.workFolder, [this](const std::string& text) {
+        messageBox_.show("Error", text, MessageIcon::Critical);
+    });
+    if (!commandLineAllowsStart(argumentText)) {
+        endProgram_(1);
+        return false;
+    }
+    statusView_->createHidden();
+    setWindowTitle(QString::fromUtf8(kProgramCaption));
+    program_ = std::make_unique<Program>(
+        state_, FrontEnd{eventLoop_, *statusView_, messageBox_, shell_});
+    startDownload_->setEnabled(false);
+    setStatusLine(QStringLiteral("Status"), false);
+    browser_->navigate(QStringLiteral("about:blank"));
+    while (browser_->readyState() != WebBrowser::kComplete) eventLoop_.yieldOnce(kPageWaitPass);
+    addressBox_->clear();
+    addressBox_->repaint();
+    checkForUpdate();
+    startingUp_ = false;
+    centreOnScreen(this);
+    return true;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    shutDown();
+}
+
+void MainWindow::exitProgram() {
+    close();
+}
+
+void MainWindow::shutDown() {
+    // Every window goes, then the process ends at once, even from inside a job or a page wait.
+    if (QtStatusView::Window* status = statusView_->window()) status->hide();
+    if (!settingsDialog_.isNull()) settingsDialog_->hide();
+    if (!aboutDialog_.isNull()) aboutDialog_->hide();
+    hide();
+    endProgram_(0);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
@@ -137,9 +188,96 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
-    event->accept();
-    Form_Unload();
+// --- Browsing ---
+
+void MainWindow::go() {
+    browser_->navigate(QString::fromUtf8(trim(fromQString(addressBox_->text()), " ")));
+    int state = WebBrowser::kUninitialized;
+    do {
+        eventLoop_.yieldOnce(kPageWaitPass);
+        switch (browser_->readyState()) {
+            case WebBrowser::kLoading:
+                setStatusLine(QStringLiteral("Loading page, please wait..."), false);
+                break;
+            case WebBrowser::kInteractive:
+                setStatusLine(QStringLiteral("Loading..."), false);
+                break;
+            case WebBrowser::kComplete:
+                setStatusLine(QStringLiteral("Loaded."), false);
+                break;
+            default:
+                break;
+        }
+        const QString location = browser_->location();
+        if (location != addressBox_->text() && browser_->readyState() > WebBrowser::kLoaded) {
+            addressBox_->setText(location);
+            addressBox_->repaint();
+        }
+        state = browser_->readyState();
+    } while (state != WebBrowser::kComplete);
+    startDownload_->setEnabled(true);
+}
+
+void MainWindow::goBack() {
+    browser_->goBack();
+}
+
+void MainWindow::goForward() {
+    browser_->goForward();
+}
+
+void MainWindow::stopLoading() {
+    browser_->stop();
+    startDownload_->setEnabled(true);
+    setStatusLine(QStringLiteral("Page stopped."), false);
+}
+
+void MainWindow::onDocumentComplete() {
+    addressBox_->setText(browser_->location());
+    addressBox_->repaint();
+}
+
+// --- The other commands ---
+
+void MainWindow::startDownload() {
+    // One job at a time; the button is disabled meanwhile, but a queued click must not start
+    // a second job nested in the first.
+    if (state_.jobRunning || program_ == nullptr) return;
+    startDownload_->setEnabled(false);
+    startDownload_->repaint();
+    program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()));
+}
+
+void MainWindow::checkForUpdate() {
+    if (program_ == nullptr) return;
+    program_->checkForUpdate(
+        [this](const std::string& text) { setStatusLine(toDisplayText(text), true); },
+        startingUp_);
+}
+
+void MainWindow::openHomePage() {
+    shell_.openUrl(kHomePage);
+}
+
+void MainWindow::showSettings() {
+    if (settingsDialog_.isNull()) {
+        settingsDialog_ = new SettingsDialog(state_.settings, messageBox_,
+                                             state_.workFolder / kSettingsFileName);
+    }
+    settingsDialog_->show();
+    settingsDialog_->raise();
+    settingsDialog_->activateWindow();
+}
+
+void MainWindow::showAbout() {
+    if (aboutDialog_.isNull()) {
+        aboutDialog_ = new AboutDialog(shell_);
+        centreOn(aboutDialog_, this);
+    }
+    aboutDialog_->showText(aboutText());
+    aboutDialog_->show();
+    aboutDialog_->raise();
+    aboutDialog_->activateWindow();
 }
 
 }  // namespace velnoria

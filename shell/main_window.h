@@ -6,12 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "app/program.h"
 #include "download/program_state.h"
-#include "download/status_window.h"
+#include "platform/qt/qt_desktop.h"
 #include "platform/qt/qt_event_loop.h"
-#include "platform/qt/qt_message_box.h"
-#include "platform/qt/qt_shell.h"
-#include "shell/network_parts.h"
 
 class QLabel;
 class QLineEdit;
@@ -25,7 +23,10 @@ class QtStatusView;
 class SettingsDialog;
 class WebBrowser;
 
-// Form1, the main window: browsing, the buttons of every command, start-up and shut-down.
+// The main window: the embedded browser with its navigation, the buttons of every command,
+// start-up and shut-down. Everything runs on this window's thread: a long command (a page wait,
+// a download job) is a loop inside its handler that yields to the event loop, and the handlers
+// the user triggers meanwhile run nested inside it.
 class MainWindow : public QWidget {
     Q_OBJECT
   public:
@@ -37,11 +38,11 @@ class MainWindow : public QWidget {
 
     // Start-up, before the window is first shown. False when the program has ended (a command
     // line without " /s:").
-    bool Form_Load(const std::string& argumentText);
+    bool startUp(const std::string& argumentText);
 
-    ProgramState& program() { return program_; }
+    ProgramState& state() { return state_; }
     bool startingUp() const { return startingUp_; }
-    WebBrowser* browser() const { return webBrowser1_; }
+    WebBrowser* browser() const { return browser_; }
     QtStatusView& statusView() { return *statusView_; }
     SettingsDialog* settingsDialog() const;
     AboutDialog* aboutDialog() const;
@@ -54,46 +55,45 @@ class MainWindow : public QWidget {
     void buildControls();
     void setStatusLine(const QString& text, bool repaintNow);
 
-    // Handlers, named after their controls.
-    void Download_Click();
-    void Go_Click();
-    void Back_Click();
-    void Forward_Click();
-    void Stop_Click();
-    void Check_update_Click();
-    void Image1_Click();
-    void Settings_Click();
-    void About_Click();
-    void Exit_Click();
-    void WebBrowser1_DocumentComplete();
-    void Form_Unload();
+    // The commands, one per button, and the browser's notice.
+    void startDownload();
+    void go();
+    void goBack();
+    void goForward();
+    void stopLoading();
+    void checkForUpdate();
+    void openHomePage();
+    void showSettings();
+    void showAbout();
+    void exitProgram();
+    void onDocumentComplete();
+    void shutDown();
 
     EndProgram endProgram_;
-    ProgramState program_;
+    ProgramState state_;
     bool startingUp_ = false;
 
     QtEventLoop eventLoop_;
     QtMessageBox messageBox_;
     QtShell shell_;
-    std::unique_ptr<NetworkParts> network_;
     std::unique_ptr<QtStatusView> statusView_;
-    std::unique_ptr<StatusWindow> statusWindow_;
-    QPointer<SettingsDialog> form3_;
-    QPointer<AboutDialog> form2_;
+    std::unique_ptr<Program> program_;  // made by start-up, once the settings are read
+    QPointer<SettingsDialog> settingsDialog_;
+    QPointer<AboutDialog> aboutDialog_;
 
-    QPushButton* download_;
+    QPushButton* startDownload_;
     QPushButton* back_;
     QPushButton* stop_;
     QPushButton* forward_;
     QPushButton* checkUpdate_;
-    LogoImage* image1_;
+    LogoImage* logo_;
     QPushButton* settings_;
     QPushButton* about_;
     QPushButton* exit_;
-    QLabel* label1_;
-    QLineEdit* text1_;
+    QLabel* statusLine_;
+    QLineEdit* addressBox_;
     QPushButton* go_;
-    WebBrowser* webBrowser1_;
+    WebBrowser* browser_;
 };
 
 }  // namespace velnoria

@@ -6,9 +6,6 @@
 #include <QPushButton>
 
 #include "platform/qt/qt_text.h"
-#include "shell/settings/settings_dialog_input.h"
-#include "shell/settings/settings_file.h"
-#include "shell/twips.h"
 #include "shell/window_style.h"
 
 namespace velnoria {
@@ -20,70 +17,70 @@ SettingsDialog::SettingsDialog(Settings& settings, MessageBox& messageBox,
       settings_(settings),
       messageBox_(messageBox),
       settingsFile_(std::move(settingsFile)),
-      label1_(new QLabel(QStringLiteral("Timeout (seconds)"), this)),
-      text1_(new QLineEdit(this)),
-      label3_(new QLabel(QStringLiteral("Piece size (bytes)"), this)),
-      text3_(new QLineEdit(this)),
-      label2_(new QLabel(QStringLiteral("Select save folder"), this)),
-      text2_(new QLineEdit(this)),
-      command1_(new QPushButton(QStringLiteral("Browse"), this)),
-      command2_(new QPushButton(QStringLiteral("OK"), this)) {
-    setObjectName(QStringLiteral("Form3"));
+      timeoutLabel_(new QLabel(QStringLiteral("Timeout (seconds)"), this)),
+      timeoutBox_(new QLineEdit(this)),
+      pieceSizeLabel_(new QLabel(QStringLiteral("Piece size (bytes)"), this)),
+      pieceSizeBox_(new QLineEdit(this)),
+      folderLabel_(new QLabel(QStringLiteral("Select save folder"), this)),
+      folderBox_(new QLineEdit(this)),
+      browse_(new QPushButton(QStringLiteral("Browse"), this)),
+      ok_(new QPushButton(QStringLiteral("OK"), this)) {
+    setObjectName(QStringLiteral("settingsDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
     setFixedSize(twipsSize(5076, 3060));
     paintBackground(this, QColor(64, 64, 64));
 
-    label1_->setObjectName(QStringLiteral("Label1"));
-    label1_->setGeometry(twipsRect(240, 360, 1692, 252));
-    text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setGeometry(twipsRect(2160, 360, 372, 288));
-    label3_->setObjectName(QStringLiteral("Label3"));
-    label3_->setGeometry(twipsRect(240, 840, 1692, 252));
-    label3_->setToolTip(
+    timeoutLabel_->setObjectName(QStringLiteral("timeoutLabel"));
+    timeoutLabel_->setGeometry(twipsRect(240, 360, 1692, 252));
+    timeoutBox_->setObjectName(QStringLiteral("timeoutBox"));
+    timeoutBox_->setGeometry(twipsRect(2160, 360, 372, 288));
+    pieceSizeLabel_->setObjectName(QStringLiteral("pieceSizeLabel"));
+    pieceSizeLabel_->setGeometry(twipsRect(240, 840, 1692, 252));
+    pieceSizeLabel_->setToolTip(
         QStringLiteral("Choose smaller value for slow connection and larger for faster"));
-    text3_->setObjectName(QStringLiteral("Text3"));
-    text3_->setGeometry(twipsRect(2160, 840, 852, 288));
-    label2_->setObjectName(QStringLiteral("Label2"));
-    label2_->setGeometry(twipsRect(240, 1560, 2772, 252));
-    text2_->setObjectName(QStringLiteral("Text2"));
-    text2_->setGeometry(twipsRect(240, 1920, 2772, 288));
-    command1_->setObjectName(QStringLiteral("Command1"));
-    command1_->setGeometry(twipsRect(3240, 1920, 1332, 372));
-    command2_->setObjectName(QStringLiteral("Command2"));
-    command2_->setGeometry(twipsRect(2040, 2640, 972, 372));
-    for (QLabel* label : {label1_, label2_, label3_}) paintLabelFace(label);
-    for (QLineEdit* box : {text1_, text2_, text3_}) box->setTextMargins(0, 0, 0, 0);
+    pieceSizeBox_->setObjectName(QStringLiteral("pieceSizeBox"));
+    pieceSizeBox_->setGeometry(twipsRect(2160, 840, 852, 288));
+    folderLabel_->setObjectName(QStringLiteral("folderLabel"));
+    folderLabel_->setGeometry(twipsRect(240, 1560, 2772, 252));
+    folderBox_->setObjectName(QStringLiteral("folderBox"));
+    folderBox_->setGeometry(twipsRect(240, 1920, 2772, 288));
+    browse_->setObjectName(QStringLiteral("browse"));
+    browse_->setGeometry(twipsRect(3240, 1920, 1332, 372));
+    ok_->setObjectName(QStringLiteral("ok"));
+    ok_->setGeometry(twipsRect(2040, 2640, 972, 372));
+    for (QLabel* label : {timeoutLabel_, folderLabel_, pieceSizeLabel_}) paintLabelFace(label);
+    for (QLineEdit* box : {timeoutBox_, folderBox_, pieceSizeBox_}) box->setTextMargins(0, 0, 0, 0);
 
-    setTabOrder(text1_, text2_);
-    setTabOrder(text2_, command1_);
-    setTabOrder(command1_, command2_);
-    setTabOrder(command2_, text3_);
+    setTabOrder(timeoutBox_, folderBox_);
+    setTabOrder(folderBox_, browse_);
+    setTabOrder(browse_, ok_);
+    setTabOrder(ok_, pieceSizeBox_);
 
-    connect(command1_, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(command2_, &QPushButton::clicked, this, [this] { Command2_Click(); });
-    Form_Load();
+    connect(browse_, &QPushButton::clicked, this, [this] { browseForFolder(); });
+    connect(ok_, &QPushButton::clicked, this, [this] { saveAndClose(); });
+    showValues();
 }
 
-void SettingsDialog::Form_Load() {
-    text1_->setText(QString::number(settings_.timeoutSeconds));
-    text2_->setText(QString::fromUtf8(settings_.savePath.c_str()));
-    text3_->setText(QString::number(settings_.pieceSize));
+void SettingsDialog::showValues() {
+    timeoutBox_->setText(QString::number(settings_.timeoutSeconds));
+    folderBox_->setText(QString::fromUtf8(settings_.savePath.c_str()));
+    pieceSizeBox_->setText(QString::number(settings_.pieceSize));
 }
 
-void SettingsDialog::Command1_Click() {
+void SettingsDialog::browseForFolder() {
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder"),
                                                              QString(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) return;
     // The folder counts from now on, whether or not OK follows.
     settings_.savePath = fromQString(folder);
-    text2_->setText(folder);
-    text2_->repaint();
+    folderBox_->setText(folder);
+    folderBox_->repaint();
 }
 
-void SettingsDialog::Command2_Click() {
+void SettingsDialog::saveAndClose() {
     const SettingsDialogInput input =
-        readSettingsDialogInput(fromQString(text1_->text()), fromQString(text3_->text()));
+        readSettingsDialogInput(fromQString(timeoutBox_->text()), fromQString(pieceSizeBox_->text()));
     if (!input.accepted) {
         messageBox_.show("Error", input.errorText, MessageIcon::Critical);
         return;

@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <filesystem>
 
-#include "download/settings.h"
+#include "core/settings.h"
 #include "platform/desktop.h"
 
 class QLabel;
@@ -12,35 +12,35 @@ class QPushButton;
 
 namespace velnoria {
 
-// Form3, the Settings dialog. It edits the running program's settings: a folder picked with
+// The Settings dialog. It edits the running program's settings: a folder picked with
 // Browse takes effect at once, the two numbers and the file only with OK.
 class SettingsDialog : public QWidget {
     Q_OBJECT
   public:
     SettingsDialog(Settings& settings, MessageBox& messageBox, std::filesystem::path settingsFile);
 
-    QLineEdit* timeoutBox() const { return text1_; }
-    QLineEdit* folderBox() const { return text2_; }
-    QLineEdit* pieceSizeBox() const { return text3_; }
-    QPushButton* browseButton() const { return command1_; }
-    QPushButton* okButton() const { return command2_; }
+    QLineEdit* timeoutBox() const { return timeoutBox_; }
+    QLineEdit* folderBox() const { return folderBox_; }
+    QLineEdit* pieceSizeBox() const { return pieceSizeBox_; }
+    QPushButton* browseButton() const { return browse_; }
+    QPushButton* okButton() const { return ok_; }
 
   private:
-    void Form_Load();
-    void Command1_Click();
-    void Command2_Click();
+    void showValues();
+    void browseForFolder();
+    void saveAndClose();
 
     Settings& settings_;
     MessageBox& messageBox_;
     std::filesystem::path settingsFile_;
-    QLabel* label1_;
-    QLineEdit* text1_;
-    QLabel* label3_;
-    QLineEdit* text3_;
-    QLabel* label2_;
-    QLineEdit* text2_;
-    QPushButton* command1_;
-    QPushButton* command2_;
+    QLabel* timeoutLabel_;
+    QLineEdit* timeoutBox_;
+    QLabel* pieceSizeLabel_;
+    QLineEdit* pieceSizeBox_;
+    QLabel* folderLabel_;
+    QLineEdit* folderBox_;
+    QPushButton* browse_;
+    QPushButton* ok_;
 };
 
 }  // namespace velnoria

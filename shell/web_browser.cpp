@@ -25,7 +25,7 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
         if (!awaitingStart_) return;
         awaitingStart_ = false;
         readyState_ = kComplete;
-        emit DocumentComplete();
+        emit documentComplete();
     });
     connect(view_, &QWebEngineView::loadProgress, this, [this](int) {
         if (readyState_ == kLoading) readyState_ = kInteractive;
@@ -33,13 +33,13 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
     connect(view_, &QWebEngineView::loadFinished, this, [this](bool) {
         awaitingStart_ = false;
         readyState_ = kComplete;
-        emit DocumentComplete();
+        emit documentComplete();
     });
 }
 
 WebBrowser::~WebBrowser() = default;
 
-void WebBrowser::Navigate2(const QString& address) {
+void WebBrowser::navigate(const QString& address) {
     const QUrl url = QUrl::fromUserInput(address);
     if (!url.isValid() || url.isEmpty()) {
         // Nothing can be loaded, so nothing will ever report the end of loading either.
@@ -58,22 +58,22 @@ void WebBrowser::Navigate2(const QString& address) {
     view_->load(url);
 }
 
-void WebBrowser::GoBack() {
+void WebBrowser::goBack() {
     view_->back();
 }
 
-void WebBrowser::GoForward() {
+void WebBrowser::goForward() {
     view_->forward();
 }
 
-void WebBrowser::Stop() {
+void WebBrowser::stop() {
     view_->stop();
     awaitingStart_ = false;
     // A stopped load counts as complete even if the engine had nothing left to stop.
     if (readyState_ != kUninitialized) readyState_ = kComplete;
 }
 
-QString WebBrowser::LocationURL() const {
+QString WebBrowser::location() const {
     return view_->url().toString();
 }
 

@@ -11,12 +11,12 @@ class QWebEngineView;
 
 namespace velnoria {
 
-// The embedded browser WebBrowser1 with the operations and ready states the windows rely on,
-// over a web engine view. Only this file and the document reader include the engine's headers.
+// The embedded browser with the operations and ready states the windows rely on, over a web
+// engine view. Only this file and the document reader include the engine's headers.
 class WebBrowser : public QWidget {
     Q_OBJECT
   public:
-    enum ReadyStateValue {
+    enum ReadyState {
         kUninitialized = 0,
         kLoading = 1,
         kLoaded = 2,
@@ -27,12 +27,13 @@ class WebBrowser : public QWidget {
     WebBrowser(EventLoop& eventLoop, QWidget* parent = nullptr);
     ~WebBrowser() override;
 
-    void Navigate2(const QString& address);
-    void GoBack();
-    void GoForward();
-    void Stop();
-    int ReadyState() const { return readyState_; }
-    QString LocationURL() const;
+    void navigate(const QString& address);
+    void goBack();
+    void goForward();
+    void stop();
+    int readyState() const { return readyState_; }
+    // The top-level address of the current page.
+    QString location() const;
 
     // The current page's document (images, links) for the download job.
     BrowserDocument& document();
@@ -40,8 +41,9 @@ class WebBrowser : public QWidget {
     QWebEngineView* view() const { return view_; }
 
   signals:
-    // A page has finished loading (or loading has ended otherwise).
-    void DocumentComplete();
+    // A page has finished loading (or failed to); not sent for a load stopped before it reached
+    // a page of its own.
+    void documentComplete();
 
   private:
     QWebEngineView* view_;

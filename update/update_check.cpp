@@ -4,9 +4,9 @@
 #include <optional>
 #include <system_error>
 
-#include "download/page_item_reader.h"
-#include "download/unique_fd.h"
-#include "shell/settings/number_reading.h"
+#include "core/page_item_reader.h"
+#include "core/unique_fd.h"
+#include "core/number_reading.h"
 
 namespace velnoria {
 
@@ -82,7 +82,7 @@ UpdateCheckOutcome checkForUpdate(const UpdateCheckServices& services, bool star
             services.setStatusLine(contacting + "OK");
             const std::string newest = firstItem(file);
             removeVersionFile(file);
-            if (val(newest) > val(kVersionText)) {
+            if (numericValue(newest) > numericValue(kVersionText)) {
                 outcome = UpdateCheckOutcome::NewerVersion;
                 services.messageBox.show(
                     "New version", "New version available ! Please visit our site to download",

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/desktop.h"
-#include "platform/program_identity.h"
+#include "core/program_identity.h"
 #include "platform/url_download.h"
 
 namespace velnoria {

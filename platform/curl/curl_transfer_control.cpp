@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/curl/curl_global.h"
+#include "core/text.h"
 
 namespace velnoria {
 
@@ -45,7 +45,7 @@ void CurlTransferControl::setTimeoutSeconds(int seconds) {
     timeoutSeconds_ = std::max(seconds, 0);
 }
 
-void CurlTransferControl::execute(const std::string& url, const std::string& operation) {
+void CurlTransferControl::start(const std::string& url, Method method) {
     release();
     state_ = State::AwaitingHeaders;
     code_ = 0;
@@ -64,7 +64,7 @@ void CurlTransferControl::execute(const std::string& url, const std::string& ope
     requestHeaders_.reset(cache_.mustBypass(url));
     applyRequestOptions(easy_, url, requestHeaders_);
     curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 0L);
-    if (operation == "HEAD") {
+    if (method == Method::Head) {
         curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
     } else {
         curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
@@ -82,15 +82,19 @@ bool CurlTransferControl::stillExecuting() {
     return state_ == State::AwaitingHeaders;
 }
 
-int CurlTransferControl::responseCode() const {
+int CurlTransferControl::failureCode() const {
     return code_;
 }
 
-std::string CurlTransferControl::getHeader(const std::string& name) const {
-    return name.empty() ? finalHeaders_ : headerValue(finalHeaders_, name);
+std::string CurlTransferControl::header(const std::string& name) const {
+    return headerValue(finalHeaders_, name);
 }
 
-void CurlTransferControl::getChunk(std::size_t count, std::string& piece) {
+std::string CurlTransferControl::headerBlock() const {
+    return finalHeaders_;
+}
+
+void CurlTransferControl::readPiece(std::size_t count, std::string& piece) {
     piece.clear();
     if (count == 0) return;
     wanted_ = count;

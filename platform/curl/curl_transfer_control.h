@@ -7,8 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/curl/curl_request_options.h"
-#include "platform/curl/curl_url_cache.h"
+#include "platform/curl/curl_common.h"
 #include "platform/curl/response_header_block.h"
 #include "platform/event_loop.h"
 #include "platform/transfer_control.h"
@@ -27,14 +26,15 @@ class CurlTransferControl : public TransferControl {
     CurlTransferControl& operator=(const CurlTransferControl&) = delete;
 
     void setTimeoutSeconds(int seconds) override;
-    void execute(const std::string& url, const std::string& operation) override;
+    void start(const std::string& url, Method method) override;
     bool stillExecuting() override;
-    int responseCode() const override;
-    std::string getHeader(const std::string& name) const override;
-    void getChunk(std::size_t count, std::string& piece) override;
+    int failureCode() const override;
+    std::string header(const std::string& name) const override;
+    std::string headerBlock() const override;
+    void readPiece(std::size_t count, std::string& piece) override;
     void cancel() override;
 
-    // The most body bytes held at once since the last execute(), for checking the memory bound.
+    // The most body bytes held at once since the last start(), for checking the memory bound.
     std::size_t maxBuffered() const { return maxBuffered_; }
 
   private:

@@ -1,13 +1,12 @@
 #include "platform/curl/curl_url_download.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
 
-#include "platform/curl/curl_global.h"
+#include "core/text.h"
 
 namespace velnoria {
 
@@ -29,35 +28,18 @@ struct Transfer {
     bool badLength = false;  // the final answer's Content-Length is no plain number
 };
 
-bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
-    return text.size() >= lowerPrefix.size() &&
-           std::equal(lowerPrefix.begin(), lowerPrefix.end(), text.begin(),
-                      [](char want, char got) {
-                          return std::tolower(static_cast<unsigned char>(got)) == want;
-                      });
-}
-
-// libcurl frames a body by whatever number stands at the start of Content-Length ("6x" is 6), so
-// an answer whose length is not plain digits cannot be trusted to be whole.
-bool plainDigits(std::string_view value) {
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-        value.remove_prefix(1);
-    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
-        value.remove_suffix(1);
-    return !value.empty() &&
-           std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* state) {
     auto& t = *static_cast<Transfer*>(state);
     t.lastByte = Clock::now();
     t.answered = true;
     const std::string_view line(data, size * count);
     constexpr std::string_view kLengthName = "content-length:";
+    // libcurl frames a body by whatever number stands at the start of Content-Length ("6x" is
+    // 6), so an answer whose length the program would not trust cannot be taken as whole.
     if (startsWithNoCase(line, "http/")) {
         t.badLength = false;  // a new answer (after a redirect or an interim one)
     } else if (startsWithNoCase(line, kLengthName) &&
-               !plainDigits(line.substr(kLengthName.size()))) {
+               !readContentLength(trim(line.substr(kLengthName.size()), " \t\r\n"))) {
         t.badLength = true;
     }
     return size * count;

@@ -2,8 +2,7 @@
 
 #include <curl/curl.h>
 
-#include "platform/curl/curl_request_options.h"
-#include "platform/curl/curl_url_cache.h"
+#include "platform/curl/curl_common.h"
 #include "platform/url_download.h"
 
 namespace velnoria {

@@ -23,10 +23,4 @@ class ResponseHeaderBlock {
     std::string block_;
 };
 
-// The status code of a block's status line, 0 when it has none.
-int statusCodeOf(std::string_view block);
-
-// The trimmed value of the first header of that name (letter case ignored), "" when absent.
-std::string headerValue(std::string_view block, std::string_view name);
-
 }  // namespace velnoria

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace velnoria {
 namespace {
@@ -68,7 +68,7 @@ TEST(LoadPage, RefusesFailedTransfersAndErrorPages) {
 TEST(LoadPage, ReadsLocalFilesByNameOrFileAddress) {
     TempFolder folder;
     const auto file = folder / "saved page.html";
-    testing::writeWholeFile(file, "<p>saved</p>");
+    testing::writeFile(file, "<p>saved</p>");
     ScriptedDownload download;
     for (const std::string& page :
          {file.string(), "file://" + folder.path().string() + "/saved%20page.html"}) {
@@ -83,7 +83,7 @@ TEST(LoadPage, ReadsLocalFilesByNameOrFileAddress) {
 
     std::string longer;
     for (int k = 0; longer.size() < 300 * 1024; ++k) longer += "<p>" + std::to_string(k) + "</p>";
-    testing::writeWholeFile(folder / "long.html", longer);
+    testing::writeFile(folder / "long.html", longer);
     EXPECT_EQ(loadPage((folder / "long.html").string(), download).html, longer);
 }
 
@@ -94,7 +94,7 @@ TEST(LoadPage, MissingFoldersAndOversizedLocalFilesAreNotPages) {
               std::string::npos);
     EXPECT_NE(loadPage(folder.path().string(), download).error.find("not a file"),
               std::string::npos);
-    testing::writeWholeFile(folder / "huge.html", std::string(kPageSizeLimit + 1, ' '));
+    testing::writeFile(folder / "huge.html", std::string(kPageSizeLimit + 1, ' '));
     const LoadedPage huge = loadPage((folder / "huge.html").string(), download);
     EXPECT_FALSE(huge.loaded);
     EXPECT_NE(huge.error.find("larger"), std::string::npos);
@@ -104,7 +104,7 @@ TEST(LoadPage, RefusesPagesNestedTooDeeplyToParseInReasonableTime) {
     TempFolder folder;
     std::string deep;
     for (int i = 0; i < 100000; ++i) deep += "<p><b id=" + std::to_string(i) + ">x";
-    testing::writeWholeFile(folder / "deep.html", deep);
+    testing::writeFile(folder / "deep.html", deep);
     ScriptedDownload download;
     const LoadedPage page = loadPage((folder / "deep.html").string(), download);
     EXPECT_FALSE(page.loaded);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/terminal_desktop.h"
 #include "download/status_window.h"
 #include "platform/event_loop.h"
 

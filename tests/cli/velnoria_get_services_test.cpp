@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "tests/cli/child_process.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
 
 namespace velnoria {
@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ChildResult;
 using testing::generatedBytes;
-using testing::readWholeFile;
+using testing::readFile;
 using testing::Reply;
 using testing::runChild;
 using testing::TempFolder;
@@ -198,7 +198,7 @@ TEST(VelnoriaGetServices, EveryServiceOfOneThread) {
         }
         // A refused file keeps the error page it was answered with.
         expectedNames.push_back(file.name);
-        EXPECT_EQ(readWholeFile(folder / "saved" / file.name), bodyOf(file.reply)) << file.name;
+        EXPECT_EQ(readFile(folder / "saved" / file.name), bodyOf(file.reply)) << file.name;
         EXPECT_EQ(
             server.requestsFor(file.url).size(),
             refused ? 3u : (file.reply.autoContentLength ? 1u : 2u) + (file.url == kBamDownload))
@@ -210,7 +210,7 @@ TEST(VelnoriaGetServices, EveryServiceOfOneThread) {
 
     std::sort(expectedNames.begin(), expectedNames.end());
     EXPECT_EQ(namesIn(folder / "saved"), expectedNames);
-    EXPECT_EQ(readWholeFile(folder / "failed.txt"), kRadikalImage + "\r\n" + kFrillrImage + "\r\n");
+    EXPECT_EQ(readFile(folder / "failed.txt"), kRadikalImage + "\r\n" + kFrillrImage + "\r\n");
     // No scratch file stays behind: only what the run is meant to leave.
     EXPECT_EQ(namesIn(folder.path()),
               (std::vector<std::string>{"failed.txt", "images", "saved", "settings.dat"}));

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/cli/child_process.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
 
 namespace velnoria {
@@ -21,11 +21,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::ChildResult;
-using testing::readWholeFile;
+using testing::readFile;
 using testing::Reply;
 using testing::runChild;
 using testing::TempFolder;
-using testing::writeWholeFile;
+using testing::writeFile;
 
 const std::string kProgram = VELNORIA_GET_PATH;
 const std::string kThread = "http://forum.example/board/thread?id=7";
@@ -113,13 +113,13 @@ TEST_F(VelnoriaGet, SavesTheFullSizeImagesOfEveryRewriteService) {
               expectedLog(kRewriteServices) + "Task finished !\n 11 file(s) downloaded.\n");
     // The first start in this folder: settings.dat made, its default folder reported and made.
     EXPECT_EQ(run.err, "Error: save path does not exist ! \n");
-    EXPECT_EQ(readWholeFile(folder / "settings.dat"), "CURDIR$\\images\r\n 30 \r\n 102400 \r\n");
+    EXPECT_EQ(readFile(folder / "settings.dat"), "CURDIR$\\images\r\n 30 \r\n 102400 \r\n");
     EXPECT_TRUE(fs::is_directory(folder / "images"));
     EXPECT_FALSE(fs::exists(folder / "failed.txt"));
 
     std::vector<std::string> expectedNames;
     for (const auto& t : kRewriteServices) {
-        EXPECT_EQ(readWholeFile(folder / "out" / "pics" / t.name), imageBytes(t.name)) << t.name;
+        EXPECT_EQ(readFile(folder / "out" / "pics" / t.name), imageBytes(t.name)) << t.name;
         expectedNames.push_back(t.name);
     }
     std::sort(expectedNames.begin(), expectedNames.end());
@@ -130,9 +130,9 @@ TEST_F(VelnoriaGet, SavesTheFullSizeImagesOfEveryRewriteService) {
 }
 
 TEST_F(VelnoriaGet, ReadsALocalPageAndTheSettingsFile) {
-    writeWholeFile(folder / "thread.html", threadPage({kRewriteServices[0], kRewriteServices[3]}));
+    writeFile(folder / "thread.html", threadPage({kRewriteServices[0], kRewriteServices[3]}));
     const std::string settings = "saved\r\n 5 \r\n 4 \r\n";
-    writeWholeFile(folder / "settings.dat", settings);
+    writeFile(folder / "settings.dat", settings);
     fs::create_directory(folder / "saved");
 
     const ChildResult run = runChild(kProgram, {"--timeout", "9", "thread.html"}, folder.path());
@@ -140,10 +140,10 @@ TEST_F(VelnoriaGet, ReadsALocalPageAndTheSettingsFile) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, expectedLog({kRewriteServices[0], kRewriteServices[3]}) +
                            "Task finished !\n 2 file(s) downloaded.\n");
-    EXPECT_EQ(readWholeFile(folder / "saved" / "shack.jpg"), imageBytes("shack.jpg"));
-    EXPECT_EQ(readWholeFile(folder / "saved" / "city8.jpg"), imageBytes("city8.jpg"));
+    EXPECT_EQ(readFile(folder / "saved" / "shack.jpg"), imageBytes("shack.jpg"));
+    EXPECT_EQ(readFile(folder / "saved" / "city8.jpg"), imageBytes("city8.jpg"));
     // Options are for this run only.
-    EXPECT_EQ(readWholeFile(folder / "settings.dat"), settings);
+    EXPECT_EQ(readFile(folder / "settings.dat"), settings);
 }
 
 TEST_F(VelnoriaGet, ARefusedAddressIsLoggedAndEndsWithStatusOne) {
@@ -161,7 +161,7 @@ TEST_F(VelnoriaGet, ARefusedAddressIsLoggedAndEndsWithStatusOne) {
               "Downloading file gone.jpg...FAILED\nFAILURE LOGGED.\n"
               "Downloading file rad10.jpg...OK\n"
               "Task finished !\n 1 file(s) downloaded.\n");
-    EXPECT_EQ(readWholeFile(folder / "failed.txt"), missing.target + "\r\n");
+    EXPECT_EQ(readFile(folder / "failed.txt"), missing.target + "\r\n");
     EXPECT_EQ(server.requestsFor(missing.target).size(), 3u);
 }
 
@@ -174,7 +174,7 @@ TEST_F(VelnoriaGet, RelativeThumbnailsFollowARedirectedPage) {
     const ChildResult run = runChild(
         kProgram, {"--save-folder", "p", "http://www.hqcity.net/forum/old"}, folder.path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(readWholeFile(folder / "p" / "moved.jpg"), "moved");
+    EXPECT_EQ(readFile(folder / "p" / "moved.jpg"), "moved");
 }
 
 TEST_F(VelnoriaGet, PhotoshareWalksTheLinksOfTheParsedPage) {
@@ -198,8 +198,8 @@ TEST_F(VelnoriaGet, PhotoshareWalksTheLinksOfTheParsedPage) {
               "Downloading file 101.jpg...OK\n"
               "Downloading file 102.jpg...OK\n"
               "Task finished !\n 2 file(s) downloaded.\n");
-    EXPECT_EQ(readWholeFile(folder / "p" / "101.jpg"), "p101");
-    EXPECT_EQ(readWholeFile(folder / "p" / "102.jpg"), "p102");
+    EXPECT_EQ(readFile(folder / "p" / "101.jpg"), "p101");
+    EXPECT_EQ(readFile(folder / "p" / "102.jpg"), "p102");
     EXPECT_TRUE(server.requestsFor(kRewriteServices[0].target).empty());
 }
 
@@ -220,7 +220,7 @@ TEST_F(VelnoriaGet, UnusablePagesAndOptionsEndWithStatusTwo) {
     };
     for (const auto& c : cases) {
         TempFolder runFolder;
-        writeWholeFile(runFolder / "settings.dat", "\r\n 30 \r\n 102400 \r\n");
+        writeFile(runFolder / "settings.dat", "\r\n 30 \r\n 102400 \r\n");
         fs::create_directory(runFolder / "images");
         const ChildResult run = runChild(kProgram, c.args, runFolder.path());
         EXPECT_EQ(run.exitCode, 2);
@@ -256,7 +256,7 @@ TEST_F(VelnoriaGet, TheTimeoutReachesEveryRequest) {
     const ChildResult run = runChild(kProgram, {"--timeout", "1", kThread}, folder.path(), 30s);
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
-    EXPECT_EQ(readWholeFile(folder / "failed.txt"), silent.target + "\r\n");
+    EXPECT_EQ(readFile(folder / "failed.txt"), silent.target + "\r\n");
 }
 
 TEST_F(VelnoriaGet, CtrlCStopsTheJobAtTheNextPiece) {

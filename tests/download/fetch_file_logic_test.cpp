@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "download/fetch_file.h"
-#include "tests/download/job_fakes.h"
-#include "tests/download/log_texts.h"
+#include "tests/support/job_fakes.h"
+#include "tests/support/log_texts.h"
 
 namespace velnoria {
 namespace {
@@ -27,9 +27,7 @@ const std::string& kLogged = testing::kLogLogged;
 JobContext fetch(JobBench& bench, const std::string& name, const std::string& url = kUrl) {
     JobContext job(bench.program, *bench.services);
     bench.status->open();
-    job.targetUrl = url;
-    job.targetName = name;
-    fetchFile(job);
+    fetchFile(job, {url, name});
     return job;
 }
 
@@ -57,14 +55,14 @@ TEST(FetchFileLogic, PieceRequestsFollowTheAnnouncedLength) {
         FakeAnswer answer;
         answer.contentLength = c.announced;
         answer.body = c.body;
-        bench.fakeInet.answer(kUrl, {answer});
+        bench.fakeTransfer.answer(kUrl, {answer});
         const JobContext job = fetch(bench, "a.jpg");
         const int attempts = c.ok ? 1 : 3;
         std::vector<std::size_t> expected;
         for (int i = 0; i < attempts; ++i) {
             expected.insert(expected.end(), c.pieces.begin(), c.pieces.end());
         }
-        EXPECT_EQ(bench.fakeInet.chunkRequests, expected) << "announced " << c.announced;
+        EXPECT_EQ(bench.fakeTransfer.chunkRequests, expected) << "announced " << c.announced;
         EXPECT_EQ(job.finishedCount, c.ok ? 1 : 0) << "announced " << c.announced;
         EXPECT_EQ(readFile(bench.saved("a.jpg")), c.body.substr(0, std::stoul(c.announced)));
         EXPECT_EQ(bench.view.maximum, std::stod(c.announced));
@@ -76,7 +74,7 @@ TEST(FetchFileLogic, PieceRequestsFollowTheAnnouncedLength) {
 TEST(FetchFileLogic, ProgressValueBeforeEveryPiece) {
     JobBench bench;
     bench.program.settings.pieceSize = 4;
-    bench.fakeInet.answer(kUrl, {FakeAnswer::file("0123456789")});
+    bench.fakeTransfer.answer(kUrl, {FakeAnswer::file("0123456789")});
     fetch(bench, "a.jpg");
     EXPECT_EQ(bench.view.values, (std::vector<double>{0, 4, 8, 10}));
 }
@@ -98,7 +96,7 @@ TEST(FetchFileLogic, VerdictsAndLogText) {
     FakeAnswer broken = FakeAnswer::file("0123456789");
     broken.breakAfter = 4;
     FakeAnswer refused;
-    refused.responseCode = 7;
+    refused.failureCode = 7;
     const std::string once = "Downloading file a.jpg...";
     const Case cases[] = {
         {"first attempt", {FakeAnswer::file("body")}, kStart + once + "OK\r\n", 1, ""},
@@ -131,12 +129,12 @@ TEST(FetchFileLogic, VerdictsAndLogText) {
     for (const auto& c : cases) {
         JobBench bench;
         bench.program.settings.pieceSize = 3;
-        bench.fakeInet.answer(kUrl, c.answers);
+        bench.fakeTransfer.answer(kUrl, c.answers);
         const JobContext job = fetch(bench, "a.jpg");
         EXPECT_EQ(bench.view.log, c.log) << c.what;
         EXPECT_EQ(job.finishedCount, c.finished) << c.what;
         EXPECT_EQ(bench.failedTxt(), c.failed) << c.what;
-        const auto failures = bench.fakeInet.executed.size() - static_cast<std::size_t>(c.finished);
+        const auto failures = bench.fakeTransfer.executed.size() - static_cast<std::size_t>(c.finished);
         EXPECT_EQ(bench.cache.deleted, std::vector<std::string>(failures, kUrl)) << c.what;
         EXPECT_EQ(bench.view.counter,
                   "Download in progress... " + std::to_string(c.finished) + " files finished.\r\n")
@@ -148,7 +146,7 @@ TEST(FetchFileLogic, ErrorAnswersAreStillWritten) {
     JobBench bench;
     FakeAnswer serverError = FakeAnswer::file("error page");
     serverError.headerBlock = "HTTP/1.1 500 Internal Server Error\r\n";
-    bench.fakeInet.answer(kUrl, {serverError});
+    bench.fakeTransfer.answer(kUrl, {serverError});
     fetch(bench, "a.jpg");
     EXPECT_EQ(readFile(bench.saved("a.jpg")), "error page");
     EXPECT_EQ(bench.failedTxt(), std::string(kUrl) + "\r\n");
@@ -178,10 +176,10 @@ TEST(FetchFileLogic, WithoutALengthTheWholeBodyIsFetchedSeparately) {
         FakeAnswer answer;
         answer.contentLength = c.contentLength;
         answer.body = "never read";
-        bench.fakeInet.answer(kUrl, {answer});
+        bench.fakeTransfer.answer(kUrl, {answer});
         bench.fakeDownload.serve(kUrl, c.page);
         const JobContext job = fetch(bench, "a.jpg");
-        EXPECT_TRUE(bench.fakeInet.chunkRequests.empty()) << c.what;
+        EXPECT_TRUE(bench.fakeTransfer.chunkRequests.empty()) << c.what;
         EXPECT_EQ(bench.view.values, std::vector<double>{0}) << c.what;
         EXPECT_EQ(bench.view.maximum, 100) << c.what;
         if (c.ok) {
@@ -199,7 +197,7 @@ TEST(FetchFileLogic, WithoutALengthTheWholeBodyIsFetchedSeparately) {
 TEST(FetchFileLogic, AnExistingFileIsReplaced) {
     JobBench bench;
     writeFile(bench.saved("a.jpg"), "an older and much longer file");
-    bench.fakeInet.answer(kUrl, {FakeAnswer::file("new")});
+    bench.fakeTransfer.answer(kUrl, {FakeAnswer::file("new")});
     const JobContext job = fetch(bench, "a.jpg");
     EXPECT_EQ(job.finishedCount, 1);
     EXPECT_EQ(readFile(bench.saved("a.jpg")), "new");
@@ -226,7 +224,7 @@ TEST(FetchFileLogic, UnsafeNamesWriteNothingAndAreLogged) {
             JobBench bench;
             FakeAnswer answer = FakeAnswer::file("bytes");
             if (!withLength) answer.contentLength.reset();
-            bench.fakeInet.answer(kUrl, {answer});
+            bench.fakeTransfer.answer(kUrl, {answer});
             bench.fakeDownload.serve(kUrl, {"bytes", 200, true});
             const JobContext job = fetch(bench, c.name);
             const std::string what = c.name + (withLength ? " (pieces)" : " (whole)");
@@ -255,7 +253,7 @@ TEST(FetchFileLogic, ASymbolicLinkAtTheTargetIsNotFollowed) {
     const auto outside = bench.temp.path() / "outside.txt";
     writeFile(outside, "keep me");
     std::filesystem::create_symlink(outside, bench.saved("a.jpg"));
-    bench.fakeInet.answer(kUrl, {FakeAnswer::file("bytes")});
+    bench.fakeTransfer.answer(kUrl, {FakeAnswer::file("bytes")});
     const JobContext job = fetch(bench, "a.jpg");
     EXPECT_EQ(job.finishedCount, 0);
     EXPECT_EQ(readFile(outside), "keep me");
@@ -264,13 +262,11 @@ TEST(FetchFileLogic, ASymbolicLinkAtTheTargetIsNotFollowed) {
 
 TEST(FetchFileLogic, TheCountStopsAt32767) {
     JobBench bench;
-    bench.fakeInet.answer(kUrl, {FakeAnswer::file("x")});
+    bench.fakeTransfer.answer(kUrl, {FakeAnswer::file("x")});
     JobContext job(bench.program, *bench.services);
     bench.status->open();
-    job.targetUrl = kUrl;
-    job.targetName = "a.jpg";
     job.finishedCount = 32767;
-    fetchFile(job);
+    fetchFile(job, {kUrl, "a.jpg"});
     EXPECT_EQ(job.finishedCount, 32767);
     EXPECT_EQ(bench.view.counter, "Download in progress... 32767 files finished.\r\n");
 }
@@ -278,7 +274,7 @@ TEST(FetchFileLogic, TheCountStopsAt32767) {
 TEST(FetchFileLogic, PauseAndContinueInTheRequestWaitLoseNothing) {
     JobBench bench;
     bench.program.settings.pieceSize = 2;
-    bench.fakeInet.answer(kUrl, {FakeAnswer::file("abcde")});
+    bench.fakeTransfer.answer(kUrl, {FakeAnswer::file("abcde")});
     std::vector<std::string> seen;
     bench.fakeEventLoop.onYield = [&](int yields) {
         if (yields == 1) {
@@ -286,7 +282,7 @@ TEST(FetchFileLogic, PauseAndContinueInTheRequestWaitLoseNothing) {
             seen.push_back("resumed, state " + std::to_string(bench.program.runState));
         } else if (yields == 3) {
             seen.push_back("paused: " + bench.view.counter + ", stop enabled " +
-                           std::to_string(bench.status->stopEnabled()));
+                           std::to_string(bench.view.stopEnabled));
             bench.status->pauseClick();  // "Continue", nested in the first handler
         }
     };
@@ -294,7 +290,7 @@ TEST(FetchFileLogic, PauseAndContinueInTheRequestWaitLoseNothing) {
     EXPECT_EQ(seen,
               (std::vector<std::string>{"paused: Paused, stop enabled 0", "resumed, state 0"}));
     EXPECT_EQ(job.finishedCount, 1);
-    EXPECT_EQ(bench.fakeInet.executed.size(), 1u);
+    EXPECT_EQ(bench.fakeTransfer.executed.size(), 1u);
     EXPECT_EQ(bench.view.log, kStart + "Downloading file a.jpg...OK\r\n");
     EXPECT_EQ(readFile(bench.saved("a.jpg")), "abcde");
 }
@@ -302,7 +298,7 @@ TEST(FetchFileLogic, PauseAndContinueInTheRequestWaitLoseNothing) {
 TEST(FetchFileLogic, StopThenPauseWithdrawsTheStop) {
     JobBench bench;
     bench.program.settings.pieceSize = 2;
-    bench.fakeInet.answer(kUrl, {FakeAnswer::file("abcde")});
+    bench.fakeTransfer.answer(kUrl, {FakeAnswer::file("abcde")});
     bench.fakeEventLoop.onYield = [&](int yields) {
         if (yields == 1) {
             bench.status->stopClick();
@@ -317,20 +313,18 @@ TEST(FetchFileLogic, StopThenPauseWithdrawsTheStop) {
 TEST(FetchFileLogic, StopBeforeAPieceEndsTheJobWithoutAVerdict) {
     JobBench bench;
     bench.program.settings.pieceSize = 2;
-    bench.fakeInet.answer(kUrl, {FakeAnswer::file("abcdef")});
-    bench.fakeInet.beforeChunk = [&](std::size_t chunk) {
+    bench.fakeTransfer.answer(kUrl, {FakeAnswer::file("abcdef")});
+    bench.fakeTransfer.beforeChunk = [&](std::size_t chunk) {
         if (chunk == 1) bench.status->stopClick();
     };
     JobContext job(bench.program, *bench.services);
     bench.status->open();
-    job.targetUrl = kUrl;
-    job.targetName = "a.jpg";
-    EXPECT_THROW(fetchFile(job), JobStopped);
-    EXPECT_EQ(bench.fakeInet.chunkRequests, (std::vector<std::size_t>{2, 2}));
+    EXPECT_THROW(fetchFile(job, {kUrl, "a.jpg"}), JobStopped);
+    EXPECT_EQ(bench.fakeTransfer.chunkRequests, (std::vector<std::size_t>{2, 2}));
     EXPECT_EQ(readFile(bench.saved("a.jpg")), "abcd");
     EXPECT_EQ(bench.view.log, kStart + "Downloading file a.jpg...");
     EXPECT_EQ(bench.program.runState, kRunning);
-    EXPECT_GE(bench.fakeInet.cancels, 1);
+    EXPECT_GE(bench.fakeTransfer.cancels, 1);
     EXPECT_EQ(job.finishedCount, 0);
     EXPECT_FALSE(std::filesystem::exists(bench.temp.path() / "failed.txt"));
 }

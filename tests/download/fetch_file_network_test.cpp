@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "download/fetch_file.h"
-#include "tests/download/log_texts.h"
-#include "tests/download/network_bench.h"
+#include "tests/support/log_texts.h"
+#include "tests/support/network_bench.h"
 
 namespace velnoria {
 namespace {
@@ -34,15 +34,14 @@ class CountingTransfer : public TransferControl {
   public:
     explicit CountingTransfer(TransferControl& inner) : inner_(inner) {}
     void setTimeoutSeconds(int seconds) override { inner_.setTimeoutSeconds(seconds); }
-    void execute(const std::string& url, const std::string& operation) override {
-        inner_.execute(url, operation);
-    }
+    void start(const std::string& url, Method method) override { inner_.start(url, method); }
     bool stillExecuting() override { return inner_.stillExecuting(); }
-    int responseCode() const override { return inner_.responseCode(); }
-    std::string getHeader(const std::string& name) const override { return inner_.getHeader(name); }
-    void getChunk(std::size_t count, std::string& piece) override {
+    int failureCode() const override { return inner_.failureCode(); }
+    std::string header(const std::string& name) const override { return inner_.header(name); }
+    std::string headerBlock() const override { return inner_.headerBlock(); }
+    void readPiece(std::size_t count, std::string& piece) override {
         ++chunks;
-        inner_.getChunk(count, piece);
+        inner_.readPiece(count, piece);
     }
     void cancel() override { inner_.cancel(); }
     int chunks = 0;
@@ -54,9 +53,7 @@ class CountingTransfer : public TransferControl {
 JobContext fetch(NetworkBench& net, const std::string& name = "a.jpg") {
     JobContext job(net.bench.program, *net.bench.services);
     net.bench.status->open();
-    job.targetUrl = kUrl;
-    job.targetName = name;
-    fetchFile(job);
+    fetchFile(job, {kUrl, name});
     return job;
 }
 
@@ -192,13 +189,11 @@ TEST(FetchFileNetwork, WithoutContentLengthTheAlternativeDownloadTakesTheFile) {
 TEST(FetchFileNetwork, ContentLengthZeroMakesAnEmptyFile) {
     NetworkBench net;
     net.server.route(kUrl, Reply::ok(""));
-    CountingTransfer counting(net.inet);
+    CountingTransfer counting(net.transfer);
     JobBench bench(&counting, &net.download, &net.loop, &net.cache);
     JobContext job(bench.program, *bench.services);
     bench.status->open();
-    job.targetUrl = kUrl;
-    job.targetName = "a.jpg";
-    fetchFile(job);
+    fetchFile(job, {kUrl, "a.jpg"});
     EXPECT_EQ(bench.view.log, kStart + kOnce + "OK\r\n");
     EXPECT_EQ(counting.chunks, 0);
     EXPECT_TRUE(std::filesystem::exists(bench.saved("a.jpg")));
@@ -211,14 +206,12 @@ TEST(FetchFileNetwork, AShortBodyIsAskedForInFullAndFails) {
     shortBody.headers.push_back({"Content-Length", "5000"});
     shortBody.closeAfterBodyBytes = 1000;
     net.server.route(kUrl, shortBody);
-    CountingTransfer counting(net.inet);
+    CountingTransfer counting(net.transfer);
     JobBench bench(&counting, &net.download, &net.loop, &net.cache);
     bench.program.settings.pieceSize = 1024;
     JobContext job(bench.program, *bench.services);
     bench.status->open();
-    job.targetUrl = kUrl;
-    job.targetName = "a.jpg";
-    fetchFile(job);
+    fetchFile(job, {kUrl, "a.jpg"});
     // 5000 / 1024 gives four whole pieces and one more for the rest, on each of three attempts.
     EXPECT_EQ(counting.chunks, 15);
     EXPECT_EQ(bench.view.log, kThreeFailures);

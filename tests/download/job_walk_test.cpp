@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "download/download_job.h"
-#include "tests/download/job_fakes.h"
+#include "tests/support/job_fakes.h"
 
 namespace velnoria {
 namespace {
@@ -45,26 +45,26 @@ TEST(JobWalk, SlotChoiceForEachAddress) {
     };
     for (const auto& c : cases) {
         JobBench bench;
-        bench.fakeInet.fallback = FakeAnswer::file("img");
+        bench.fakeTransfer.fallback = FakeAnswer::file("img");
         bench.document.images = {c.image};
         bench.run();
-        EXPECT_EQ(bench.fakeInet.executed, c.requests) << c.what;
+        EXPECT_EQ(bench.fakeTransfer.executed, c.requests) << c.what;
         EXPECT_EQ(bench.fakeDownload.requested, c.pages) << c.what;
     }
 }
 
 TEST(JobWalk, AtMost3000ImagesAndRepeatsHandledTwice) {
     JobBench bench;
-    bench.fakeInet.fallback = FakeAnswer::file("i");
+    bench.fakeTransfer.fallback = FakeAnswer::file("i");
     for (int k = 1; k <= 3005; ++k) {
         bench.document.images.push_back("http://radikal.ru/" + std::to_string(k) + "t.jpg");
     }
     bench.document.images[1] = bench.document.images[0];  // the same thumbnail twice
     const JobResult result = bench.run();
-    ASSERT_EQ(bench.fakeInet.executed.size(), 3000u);
-    EXPECT_EQ(bench.fakeInet.executed[0], "GET http://radikal.ru/1.jpg");
-    EXPECT_EQ(bench.fakeInet.executed[1], "GET http://radikal.ru/1.jpg");
-    EXPECT_EQ(bench.fakeInet.executed.back(), "GET http://radikal.ru/3000.jpg");
+    ASSERT_EQ(bench.fakeTransfer.executed.size(), 3000u);
+    EXPECT_EQ(bench.fakeTransfer.executed[0], "GET http://radikal.ru/1.jpg");
+    EXPECT_EQ(bench.fakeTransfer.executed[1], "GET http://radikal.ru/1.jpg");
+    EXPECT_EQ(bench.fakeTransfer.executed.back(), "GET http://radikal.ru/3000.jpg");
     EXPECT_EQ(result.finishedCount, 3000);
     EXPECT_EQ(bench.messageBox.shown,
               std::vector<std::string>{"Finish|Task finished !\r\n 3000 file(s) downloaded."});
@@ -87,7 +87,7 @@ TEST(JobWalk, PageWithoutImages) {
 
 TEST(JobWalk, FinishOpensTheSaveFolderAfterTheMessageAndBeforeClosing) {
     JobBench bench;
-    bench.fakeInet.fallback = FakeAnswer::file("img");
+    bench.fakeTransfer.fallback = FakeAnswer::file("img");
     bench.document.images = {"http://radikal.ru/at.jpg"};
     std::vector<std::string> order;
     bench.messageBox.onShow = [&] {
@@ -103,7 +103,7 @@ TEST(JobWalk, FinishOpensTheSaveFolderAfterTheMessageAndBeforeClosing) {
 
 TEST(JobWalk, ASecondStartWhileRunningDoesNothing) {
     JobBench bench;
-    bench.fakeInet.fallback = FakeAnswer::file("img");
+    bench.fakeTransfer.fallback = FakeAnswer::file("img");
     bench.document.images = {"http://radikal.ru/at.jpg", "http://radikal.ru/bt.jpg"};
     JobResult inner;
     bench.fakeEventLoop.onYield = [&](int yields) {
@@ -119,7 +119,7 @@ TEST(JobWalk, ASecondStartWhileRunningDoesNothing) {
 
 TEST(JobWalk, AStopLeftFromBeforeDoesNotEndTheNextJob) {
     JobBench bench;
-    bench.fakeInet.fallback = FakeAnswer::file("img");
+    bench.fakeTransfer.fallback = FakeAnswer::file("img");
     bench.document.images = {"http://radikal.ru/at.jpg"};
     bench.program.runState = kStopRequested;
     const JobResult result = bench.run();
@@ -130,17 +130,17 @@ TEST(JobWalk, AStopLeftFromBeforeDoesNotEndTheNextJob) {
 TEST(JobWalk, StopEndsTheWalkAtTheNextPiece) {
     JobBench bench;
     bench.program.settings.pieceSize = 2;
-    bench.fakeInet.fallback = FakeAnswer::file("abcdef");
+    bench.fakeTransfer.fallback = FakeAnswer::file("abcdef");
     bench.document.images = {"http://radikal.ru/at.jpg", "http://radikal.ru/bt.jpg",
                              "http://radikal.ru/ct.jpg"};
     // Stop/Abort clicked while the second file's first piece is on its way.
-    bench.fakeInet.beforeChunk = [&](std::size_t chunk) {
+    bench.fakeTransfer.beforeChunk = [&](std::size_t chunk) {
         if (chunk == 3) bench.status->stopClick();
     };
     const JobResult result = bench.run();
     EXPECT_TRUE(result.stopped);
     EXPECT_EQ(result.finishedCount, 1);
-    EXPECT_EQ(bench.fakeInet.executed,
+    EXPECT_EQ(bench.fakeTransfer.executed,
               gets({"http://radikal.ru/a.jpg", "http://radikal.ru/b.jpg"}));
     EXPECT_EQ(bench.view.log,
               "Starting download process...\r\nDownloading file a.jpg...OK\r\n"
@@ -160,7 +160,7 @@ TEST(JobWalk, UnreadableDocumentGivesAnEmptyList) {
     } document;
     JobBench bench;
     JobServices services = *bench.services;
-    JobServices patched{services.inet,       services.urlDownload, services.urlCache,
+    JobServices patched{services.transfer,   services.urlDownload, services.urlCache,
                         services.eventLoop,  services.status,      document,
                         services.messageBox, services.shell};
     const JobResult result = runDownloadJob(bench.program, patched, "x");
@@ -171,9 +171,9 @@ TEST(JobWalk, UnreadableDocumentGivesAnEmptyList) {
 
 TEST(JobWalk, ANameThatCannotBeFormedNeverReusesThePreviousOne) {
     JobBench bench;
-    bench.fakeInet.answer("http://radikal.ru/a.jpg", {FakeAnswer::file("first")});
+    bench.fakeTransfer.answer("http://radikal.ru/a.jpg", {FakeAnswer::file("first")});
     const std::string longUrl = "http://radikal.ru/" + std::string(40000, 'b') + ".jpg";
-    bench.fakeInet.answer(longUrl, {FakeAnswer::file("second")});
+    bench.fakeTransfer.answer(longUrl, {FakeAnswer::file("second")});
     // The second address is too long for the field helpers: its file name cannot be formed.
     bench.document.images = {"http://radikal.ru/at.jpg",
                              "http://radikal.ru/" + std::string(40000, 'b') + "t.jpg"};

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "download/job_context.h"
-#include "download/page_item_reader.h"
-#include "download/text_ops.h"
-#include "download/unique_fd.h"
-#include "tests/download/job_fakes.h"
+#include "core/page_item_reader.h"
+#include "core/text.h"
+#include "download/rule_text.h"
+#include "core/unique_fd.h"
+#include "tests/support/job_fakes.h"
 
 namespace velnoria {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tests/download/job_fakes.h"
+#include "tests/support/job_fakes.h"
 
 namespace velnoria {
 namespace {
@@ -20,15 +20,15 @@ struct RuleCase {
 
 void expectRule(const RuleCase& c) {
     JobBench bench;
-    bench.fakeInet.fallback = FakeAnswer::file("image bytes");
+    bench.fakeTransfer.fallback = FakeAnswer::file("image bytes");
     bench.document.images = {c.thumbnail};
     bench.run();
     if (c.url.empty()) {
-        EXPECT_TRUE(bench.fakeInet.executed.empty()) << c.thumbnail;
+        EXPECT_TRUE(bench.fakeTransfer.executed.empty()) << c.thumbnail;
         return;
     }
-    ASSERT_EQ(bench.fakeInet.executed.size(), 1u) << c.thumbnail;
-    EXPECT_EQ(bench.fakeInet.executed[0], "GET " + c.url) << c.thumbnail;
+    ASSERT_EQ(bench.fakeTransfer.executed.size(), 1u) << c.thumbnail;
+    EXPECT_EQ(bench.fakeTransfer.executed[0], "GET " + c.url) << c.thumbnail;
     EXPECT_EQ(readFile(bench.saved(c.name)), "image bytes") << c.thumbnail << " as " << c.name;
 }
 

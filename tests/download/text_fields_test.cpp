@@ -1,4 +1,4 @@
-#include "download/text_fields.h"
+#include "download/rule_text.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ TEST(Retparm, FieldsAsTheTableGivesThem) {
         {"a/b", INT_MAX, "/", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(retparm(c.text, c.n, c.delimiter), c.expected)
+        EXPECT_EQ(field(c.text, c.n, c.delimiter), c.expected)
             << "text=" << c.text << " n=" << c.n;
     }
 }
@@ -52,31 +52,31 @@ TEST(Retlast, LastFieldPassingOverEmptyEnds) {
         {"//", ""},
     };
     for (const auto& [text, expected] : cases) {
-        EXPECT_EQ(retlast(text, "/"), expected) << "text=" << text;
+        EXPECT_EQ(lastField(text, "/"), expected) << "text=" << text;
     }
 }
 
 TEST(Retparm, WalkStopsAtPosition32767) {
     const std::string fits(32766, 'x');
-    EXPECT_EQ(retparm(fits, 1, "/"), fits);
-    EXPECT_EQ(retlast(fits, "/"), fits);
+    EXPECT_EQ(field(fits, 1, "/"), fits);
+    EXPECT_EQ(lastField(fits, "/"), fits);
 
     const std::string tooLong(32767, 'x');
-    EXPECT_THROW(retparm(tooLong, 1, "/"), TextPositionOverflow);
-    EXPECT_THROW(retlast(tooLong, "/"), TextPositionOverflow);
+    EXPECT_THROW(field(tooLong, 1, "/"), TextPositionOverflow);
+    EXPECT_THROW(lastField(tooLong, "/"), TextPositionOverflow);
 
     // A field that ends before the limit is still read from a longer text.
     const std::string early = "ab/" + std::string(40000, 'y');
-    EXPECT_EQ(retparm(early, 1, "/"), "ab");
+    EXPECT_EQ(field(early, 1, "/"), "ab");
 }
 
 TEST(Retlast, MatchesFieldByFieldDefinition) {
-    // retlast finds delimiters once; compare with the literal loop over retparm.
+    // lastField() finds delimiters once; compare with the literal loop over field().
     const char* texts[] = {"a/b/c", "/", "a//", "//a//b", "x/y//z///", "///", "q"};
     for (const char* t : texts) {
         int k = 1;
-        while (!(retparm(t, k + 1, "/").empty() && retparm(t, k + 2, "/").empty())) ++k;
-        EXPECT_EQ(retlast(t, "/"), retparm(t, k, "/")) << t;
+        while (!(field(t, k + 1, "/").empty() && field(t, k + 2, "/").empty())) ++k;
+        EXPECT_EQ(lastField(t, "/"), field(t, k, "/")) << t;
     }
 }
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/cli/child_process.h"
-#include "tests/download/job_fakes.h"
+#include "tests/support/child_process.h"
+#include "tests/support/job_fakes.h"
 #include "tests/support/test_http_server.h"
 
 namespace velnoria::testing {

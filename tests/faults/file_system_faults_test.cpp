@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/download/log_texts.h"
-#include "tests/download/network_bench.h"
+#include "tests/support/log_texts.h"
+#include "tests/support/network_bench.h"
 
 namespace velnoria::testing {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/download/network_bench.h"
+#include "tests/support/network_bench.h"
 #include "tests/faults/process_usage.h"
 
 namespace velnoria::testing {

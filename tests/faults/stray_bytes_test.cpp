@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/download/network_bench.h"
+#include "tests/support/network_bench.h"
 
 namespace velnoria::testing {
 namespace {

@@ -14,8 +14,8 @@ class BrowserDocumentTest : public ::testing::Test {
   protected:
     // Loads a page and waits for the browser to call it complete.
     void load(const std::string& path) {
-        browser.Navigate2(QString::fromStdString(server.url(path)));
-        ASSERT_TRUE(waitUntil([&] { return browser.ReadyState() == WebBrowser::kComplete; }));
+        browser.navigate(QString::fromStdString(server.url(path)));
+        ASSERT_TRUE(waitUntil([&] { return browser.readyState() == WebBrowser::kComplete; }));
     }
 
     UsesGuiApp app;
@@ -57,8 +57,8 @@ TEST_F(BrowserDocumentTest, PageScriptsCannotChangeWhatIsRead) {
 }
 
 TEST_F(BrowserDocumentTest, AnEmptyPageGivesEmptyLists) {
-    browser.Navigate2(QStringLiteral("about:blank"));
-    ASSERT_TRUE(waitUntil([&] { return browser.ReadyState() == WebBrowser::kComplete; }));
+    browser.navigate(QStringLiteral("about:blank"));
+    ASSERT_TRUE(waitUntil([&] { return browser.readyState() == WebBrowser::kComplete; }));
     EXPECT_TRUE(browser.document().imageSources().empty());
     EXPECT_TRUE(browser.document().linkTargets().empty());
 }

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "shell/status_form.h"
+#include "shell/qt_status_view.h"
 #include "tests/gui/main_window_fixture.h"
 
 namespace velnoria::testing {
@@ -39,12 +39,12 @@ class DownloadButtonTest : public MainWindowTest {
         server.route(server.url("/thread.html"), Reply::ok(pageWithImages(images), "text/html"));
         start();
         go(server.url("/thread.html"));
-        ASSERT_TRUE(button("Download")->isEnabled());
+        ASSERT_TRUE(button("startDownload")->isEnabled());
     }
 
-    StatusForm* statusForm() { return window->statusView().form(); }
-    QString log() { return statusForm() ? statusForm()->log()->toPlainText() : QString(); }
-    int progress() { return statusForm() ? statusForm()->progressBar()->value() : -1; }
+    QtStatusView::Window* statusWindow() { return window->statusView().window(); }
+    QString log() { return statusWindow() ? statusWindow()->log()->toPlainText() : QString(); }
+    int progress() { return statusWindow() ? statusWindow()->progressBar()->value() : -1; }
 
     std::string savedFolderUrl() {
         return QUrl::fromLocalFile(QString::fromStdString((work.path() / "images").string()))
@@ -61,10 +61,10 @@ TEST_F(DownloadButtonTest, AWholeJobFromTheButton) {
     bool statusShownAtEnd = false;
     answerer.onBox([&](const SeenBox&) {
         logAtEnd = log();
-        counterAtEnd = statusForm() ? statusForm()->counter()->text() : QString();
-        statusShownAtEnd = statusForm() != nullptr && statusForm()->isVisible();
+        counterAtEnd = statusWindow() ? statusWindow()->counter()->text() : QString();
+        statusShownAtEnd = statusWindow() != nullptr && statusWindow()->isVisible();
     });
-    QTest::mouseClick(button("Download"), Qt::LeftButton);
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
 
     ASSERT_EQ(answerer.boxes().size(), 1u);
     EXPECT_EQ(answerer.boxes()[0].title, "Finish");
@@ -76,15 +76,15 @@ TEST_F(DownloadButtonTest, AWholeJobFromTheButton) {
     EXPECT_EQ(counterAtEnd, "Download in progress... 2 files finished.\n");
     EXPECT_TRUE(statusShownAtEnd);
 
-    EXPECT_EQ(readFileBytes(work.path() / "images" / "pic1.jpg"), generatedBytes(5000, 1));
-    EXPECT_EQ(readFileBytes(work.path() / "images" / "pic2.jpg"), generatedBytes(7000, 2));
+    EXPECT_EQ(readFile(work.path() / "images" / "pic1.jpg"), generatedBytes(5000, 1));
+    EXPECT_EQ(readFile(work.path() / "images" / "pic2.jpg"), generatedBytes(7000, 2));
     ASSERT_TRUE(RecordingOpener::instance().waitForOpened(1));
     EXPECT_EQ(RecordingOpener::instance().opened(), std::vector<std::string>{savedFolderUrl()});
 
     // The job leaves the button disabled and its window gone.
-    EXPECT_FALSE(button("Download")->isEnabled());
-    EXPECT_TRUE(statusForm() == nullptr || !statusForm()->isVisible());
-    EXPECT_FALSE(window->program().jobRunning);
+    EXPECT_FALSE(button("startDownload")->isEnabled());
+    EXPECT_TRUE(statusWindow() == nullptr || !statusWindow()->isVisible());
+    EXPECT_FALSE(window->state().jobRunning);
 }
 
 TEST_F(DownloadButtonTest, PauseContinueAndStopByTheirButtons) {
@@ -109,35 +109,35 @@ TEST_F(DownloadButtonTest, PauseContinueAndStopByTheirButtons) {
         if (step == 0 && log().contains("Downloading file big.jpg...") && progress() > 0) {
             step = 1;
             // A click on "Start Download" while the job runs starts nothing.
-            button("Download")->setEnabled(true);
-            QTest::mouseClick(button("Download"), Qt::LeftButton);
-            button("Download")->setEnabled(false);
+            button("startDownload")->setEnabled(true);
+            QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+            button("startDownload")->setEnabled(false);
             startsSeen = log().count("Starting download process...");
 
             QTimer::singleShot(300, [&] { progressEnteringPause = progress(); });
             QTimer::singleShot(900, [&] {
                 progressLeavingPause = progress();
-                counterInPause = statusForm()->counter()->text();
-                captionInPause = statusForm()->pauseButton()->text();
-                stopEnabledInPause = statusForm()->stopButton()->isEnabled();
-                QTest::mouseClick(statusForm()->pauseButton(), Qt::LeftButton);  // Continue
+                counterInPause = statusWindow()->counter()->text();
+                captionInPause = statusWindow()->pauseButton()->text();
+                stopEnabledInPause = statusWindow()->stopButton()->isEnabled();
+                QTest::mouseClick(statusWindow()->pauseButton(), Qt::LeftButton);  // Continue
             });
-            QTest::mouseClick(statusForm()->pauseButton(), Qt::LeftButton);  // held here
+            QTest::mouseClick(statusWindow()->pauseButton(), Qt::LeftButton);  // held here
             step = 2;
             return;
         }
         if (step == 2 && progress() > progressLeavingPause + 4000) {
             step = 3;
             progressAtStop = progress();
-            QTest::mouseClick(statusForm()->stopButton(), Qt::LeftButton);
+            QTest::mouseClick(statusWindow()->stopButton(), Qt::LeftButton);
         }
     });
     poll.start(50);
     answerer.onBox([&](const SeenBox&) {
         poll.stop();
-        statusShownAtEnd = statusForm() != nullptr && statusForm()->isVisible();
+        statusShownAtEnd = statusWindow() != nullptr && statusWindow()->isVisible();
     });
-    QTest::mouseClick(button("Download"), Qt::LeftButton);
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
     poll.stop();
 
     EXPECT_EQ(startsSeen, 1);
@@ -156,7 +156,7 @@ TEST_F(DownloadButtonTest, PauseContinueAndStopByTheirButtons) {
     EXPECT_FALSE(fs::exists(work.path() / "images" / "pic2.jpg"));
     EXPECT_LT(fs::file_size(work.path() / "images" / "big.jpg"), 400000u);
     EXPECT_FALSE(fs::exists(work.path() / "failed.txt"));
-    EXPECT_EQ(window->program().runState, 0);
+    EXPECT_EQ(window->state().runState, 0);
     ASSERT_TRUE(RecordingOpener::instance().waitForOpened(1));
     EXPECT_EQ(RecordingOpener::instance().opened(), std::vector<std::string>{savedFolderUrl()});
 }
@@ -164,14 +164,14 @@ TEST_F(DownloadButtonTest, PauseContinueAndStopByTheirButtons) {
 TEST_F(DownloadButtonTest, AJobOnAPageWithoutThumbnails) {
     writeSettings(102400);
     openThread({"http://other.example/a.png"});
-    QTest::mouseClick(button("Download"), Qt::LeftButton);
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
     ASSERT_EQ(answerer.boxes().size(), 1u);
     EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\nNo file downloaded.");
     QTest::qWait(200);
     EXPECT_TRUE(RecordingOpener::instance().opened().empty());
     // Go enables it again.
     go(server.url("/thread.html"));
-    EXPECT_TRUE(button("Download")->isEnabled());
+    EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
 }  // namespace

@@ -120,11 +120,4 @@ bool RecordingOpener::waitForOpened(std::size_t count, std::chrono::milliseconds
     return waitUntil([&] { return opened().size() >= count; }, timeout);
 }
 
-std::string readFileBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 }  // namespace velnoria::testing

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 class QApplication;
 class QWidget;
 
@@ -88,7 +90,5 @@ class RecordingOpener {
     std::filesystem::path log_;
     std::string previousPath_;
 };
-
-std::string readFileBytes(const std::filesystem::path& file);
 
 }  // namespace velnoria::testing

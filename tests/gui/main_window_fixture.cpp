@@ -7,7 +7,7 @@ namespace velnoria::testing {
 void MainWindowTest::go(const std::string& address) {
     addressBox()->clear();
     QTest::keyClicks(addressBox(), QString::fromStdString(address));
-    QTest::mouseClick(button("Go"), Qt::LeftButton);
+    QTest::mouseClick(button("go"), Qt::LeftButton);
 }
 
 std::string pageWithImages(const std::vector<std::string>& sources) {

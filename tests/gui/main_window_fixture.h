@@ -39,7 +39,7 @@ class MainWindowTest : public ::testing::Test {
     // Creates the main window and runs its start-up; shows it when start-up goes on.
     MainWindow& start(const std::string& arguments = "") {
         window = std::make_unique<MainWindow>([this](int code) { endCodes.push_back(code); });
-        started = window->Form_Load(arguments);
+        started = window->startUp(arguments);
         if (started) window->show();
         return *window;
     }
@@ -48,8 +48,8 @@ class MainWindowTest : public ::testing::Test {
     T* control(const char* name) {
         return window->findChild<T*>(QString::fromLatin1(name));
     }
-    QLineEdit* addressBox() { return control<QLineEdit>("Text1"); }
-    QLabel* statusLine() { return control<QLabel>("Label1"); }
+    QLineEdit* addressBox() { return control<QLineEdit>("addressBox"); }
+    QLabel* statusLine() { return control<QLabel>("statusLine"); }
     QPushButton* button(const char* name) { return control<QPushButton>(name); }
 
     // Types an address and presses Go; returns once the page wait has ended.

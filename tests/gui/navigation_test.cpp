@@ -38,19 +38,19 @@ TEST_F(NavigationTest, MainWindowLayout) {
         const char* toolTip;
     };
     const Control controls[] = {
-        {"Download", 480, 360, 2052, 492, "Start Download", ""},
-        {"Back", 2760, 360, 492, 492, "<<", "Go back one page"},
-        {"Stop", 3480, 360, 492, 492, "X", "Stop"},
-        {"Forward", 4200, 360, 492, 492, ">>", "Go forward one page"},
-        {"Check_update", 4920, 360, 492, 492, "U", "Check update"},
-        {"Image1", 5640, 360, 1320, 492, nullptr, "Visit the Velnoria Morvath home page"},
-        {"Settings", 7200, 360, 1452, 492, "Settings", ""},
-        {"About", 8880, 360, 1452, 492, "About", ""},
-        {"Exit", 10560, 360, 1452, 492, "Exit", ""},
-        {"Label1", 480, 960, 11532, 252, nullptr, ""},
-        {"Text1", 480, 1320, 10212, 372, nullptr, "Type adress here"},
-        {"Go", 10800, 1320, 1212, 372, "&Go", ""},
-        {"WebBrowser1", 480, 1920, 11532, 6852, nullptr, ""},
+        {"startDownload", 480, 360, 2052, 492, "Start Download", ""},
+        {"back", 2760, 360, 492, 492, "<<", "Go back one page"},
+        {"stop", 3480, 360, 492, 492, "X", "Stop"},
+        {"forward", 4200, 360, 492, 492, ">>", "Go forward one page"},
+        {"checkUpdate", 4920, 360, 492, 492, "U", "Check update"},
+        {"logo", 5640, 360, 1320, 492, nullptr, "Visit the Velnoria Morvath home page"},
+        {"settings", 7200, 360, 1452, 492, "Settings", ""},
+        {"about", 8880, 360, 1452, 492, "About", ""},
+        {"exit", 10560, 360, 1452, 492, "Exit", ""},
+        {"statusLine", 480, 960, 11532, 252, nullptr, ""},
+        {"addressBox", 480, 1320, 10212, 372, nullptr, "Type adress here"},
+        {"go", 10800, 1320, 1212, 372, "&Go", ""},
+        {"browser", 480, 1920, 11532, 6852, nullptr, ""},
     };
     const auto px = [](int twips) { return qRound(twips / 15.0); };
     EXPECT_EQ(window->size(), QSize(px(12168), px(8736)));
@@ -72,9 +72,9 @@ TEST_F(NavigationTest, MainWindowLayout) {
         }
         widget = widget->nextInFocusChain();
     } while (widget != addressBox() && order.size() < 40);
-    EXPECT_EQ(order, (std::vector<QString>{"Text1", "Download", "Go", "Exit", "About", "Back",
-                                           "Stop", "Forward", "Settings", "Check_update"}));
-    EXPECT_TRUE(button("Go")->isDefault());
+    EXPECT_EQ(order, (std::vector<QString>{"addressBox", "startDownload", "go", "exit", "about", "back",
+                                           "stop", "forward", "settings", "checkUpdate"}));
+    EXPECT_TRUE(button("go")->isDefault());
     EXPECT_EQ(window->palette().color(QPalette::Window), QColor(64, 64, 64));
     const Qt::WindowFlags flags = window->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
@@ -84,12 +84,12 @@ TEST_F(NavigationTest, MainWindowLayout) {
 
 TEST_F(NavigationTest, GoLoadsThePageAndEnablesTheDownload) {
     start();
-    ASSERT_FALSE(button("Download")->isEnabled());
+    ASSERT_FALSE(button("startDownload")->isEnabled());
     go("  " + server.url("/thread.html") + "  ");
     EXPECT_EQ(statusLine()->text(), "Loaded.");
     EXPECT_EQ(addressBox()->text().toStdString(), server.url("/thread.html"));
-    EXPECT_TRUE(button("Download")->isEnabled());
-    EXPECT_EQ(window->browser()->ReadyState(), WebBrowser::kComplete);
+    EXPECT_TRUE(button("startDownload")->isEnabled());
+    EXPECT_EQ(window->browser()->readyState(), WebBrowser::kComplete);
     // The browser asked for the trimmed address.
     EXPECT_EQ(server.requestsFor(server.url("/thread.html")).size(), 1u);
 }
@@ -118,19 +118,19 @@ TEST_F(NavigationTest, RedirectPutsTheFinalAddressInTheBox) {
 
 TEST_F(NavigationTest, EnterPressesTheFocusedButtonElseGo) {
     start();
-    button("About")->setFocus();
+    button("about")->setFocus();
     QTest::keyClick(window.get(), Qt::Key_Return);
     ASSERT_NE(window->aboutDialog(), nullptr);
     EXPECT_TRUE(window->aboutDialog()->isVisible());
     window->aboutDialog()->close();
 
-    control<QWidget>("Label1")->setFocus();
+    control<QWidget>("statusLine")->setFocus();
     addressBox()->setText(QString::fromStdString(server.url("/next.html")));
     window->activateWindow();
     window->setFocus();
     QTest::keyClick(window.get(), Qt::Key_Enter);
     EXPECT_EQ(statusLine()->text(), "Loaded.");
-    EXPECT_TRUE(button("Download")->isEnabled());
+    EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
 TEST_F(NavigationTest, StopDuringASlowLoadEnablesTheDownloadAtOnce) {
@@ -143,9 +143,9 @@ TEST_F(NavigationTest, StopDuringASlowLoadEnablesTheDownloadAtOnce) {
     bool enabledAfterStop = false;
     QTimer::singleShot(700, [&] {
         statusWhileLoading = statusLine()->text();
-        QTest::mouseClick(button("Stop"), Qt::LeftButton);
+        QTest::mouseClick(button("stop"), Qt::LeftButton);
         statusAfterStop = statusLine()->text();
-        enabledAfterStop = button("Download")->isEnabled();
+        enabledAfterStop = button("startDownload")->isEnabled();
     });
     const auto before = std::chrono::steady_clock::now();
     go(server.url("/slow.html"));
@@ -174,7 +174,7 @@ TEST_F(NavigationTest, APageWaitDoesNotSpin) {
     QTimer::singleShot(300, [&] { cpuAtStart = processCpuSeconds(); });
     QTimer::singleShot(2300, [&] {
         cpuAtEnd = processCpuSeconds();
-        QTest::mouseClick(button("Stop"), Qt::LeftButton);
+        QTest::mouseClick(button("stop"), Qt::LeftButton);
     });
     go(server.url("/silent.html"));
     // A spinning wait would use about a whole core for these two seconds.
@@ -197,35 +197,35 @@ TEST_F(NavigationTest, GoWhileAPageLoadsWaitsForTheNewPage) {
     go(server.url("/slow.html"));
     EXPECT_EQ(statusAfterInnerGo, "Loaded.");
     EXPECT_EQ(boxAfterInnerGo.toStdString(), server.url("/next.html"));
-    EXPECT_EQ(window->browser()->LocationURL().toStdString(), server.url("/next.html"));
+    EXPECT_EQ(window->browser()->location().toStdString(), server.url("/next.html"));
     EXPECT_EQ(statusLine()->text(), "Loaded.");
 }
 
 TEST_F(NavigationTest, StopWithoutALoadOnlyEnablesTheDownload) {
     start();
-    QTest::mouseClick(button("Stop"), Qt::LeftButton);
+    QTest::mouseClick(button("stop"), Qt::LeftButton);
     EXPECT_EQ(statusLine()->text(), "Page stopped.");
-    EXPECT_TRUE(button("Download")->isEnabled());
+    EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
 TEST_F(NavigationTest, BackAndForwardFollowTheHistoryAndFailSilentlyWithout) {
     start();
-    QTest::mouseClick(button("Back"), Qt::LeftButton);
-    QTest::mouseClick(button("Forward"), Qt::LeftButton);
+    QTest::mouseClick(button("back"), Qt::LeftButton);
+    QTest::mouseClick(button("forward"), Qt::LeftButton);
     QTest::qWait(300);
     EXPECT_TRUE(answerer.boxes().empty());
     EXPECT_EQ(statusLine()->text(), "");
     EXPECT_EQ(addressBox()->text(), "");
-    EXPECT_FALSE(button("Download")->isEnabled());
+    EXPECT_FALSE(button("startDownload")->isEnabled());
 
     go(server.url("/thread.html"));
     go(server.url("/next.html"));
     statusLine()->setText("unchanged");
-    QTest::mouseClick(button("Back"), Qt::LeftButton);
+    QTest::mouseClick(button("back"), Qt::LeftButton);
     // The box follows through the browser's document-complete notice.
     ASSERT_TRUE(waitUntil(
         [&] { return addressBox()->text().toStdString() == server.url("/thread.html"); }));
-    QTest::mouseClick(button("Forward"), Qt::LeftButton);
+    QTest::mouseClick(button("forward"), Qt::LeftButton);
     ASSERT_TRUE(
         waitUntil([&] { return addressBox()->text().toStdString() == server.url("/next.html"); }));
     EXPECT_EQ(statusLine()->text(), "unchanged");
@@ -233,11 +233,11 @@ TEST_F(NavigationTest, BackAndForwardFollowTheHistoryAndFailSilentlyWithout) {
 
 TEST_F(NavigationTest, AboutTwiceShowsOneCopyOfTheText) {
     start();
-    QTest::mouseClick(button("About"), Qt::LeftButton);
+    QTest::mouseClick(button("about"), Qt::LeftButton);
     AboutDialog* about = window->aboutDialog();
     ASSERT_NE(about, nullptr);
     about->text()->appendPlainText("typed by the user");
-    QTest::mouseClick(button("About"), Qt::LeftButton);
+    QTest::mouseClick(button("about"), Qt::LeftButton);
     EXPECT_EQ(window->aboutDialog(), about);
     EXPECT_TRUE(about->isVisible());
     EXPECT_EQ(about->text()->toPlainText().toStdString(),
@@ -257,7 +257,7 @@ TEST_F(NavigationTest, AboutTwiceShowsOneCopyOfTheText) {
 
 TEST_F(NavigationTest, LogoOpensTheHomePage) {
     start();
-    QTest::mouseClick(control<QWidget>("Image1"), Qt::LeftButton);
+    QTest::mouseClick(control<QWidget>("logo"), Qt::LeftButton);
     ASSERT_TRUE(RecordingOpener::instance().waitForOpened(1));
     EXPECT_EQ(RecordingOpener::instance().opened(),
               std::vector<std::string>{"http://www.velnoria.example/"});
@@ -265,7 +265,7 @@ TEST_F(NavigationTest, LogoOpensTheHomePage) {
 
 TEST_F(NavigationTest, SettingsShowTheValuesOfThisStart) {
     start();
-    QTest::mouseClick(button("Settings"), Qt::LeftButton);
+    QTest::mouseClick(button("settings"), Qt::LeftButton);
     SettingsDialog* settings = window->settingsDialog();
     ASSERT_NE(settings, nullptr);
     EXPECT_TRUE(settings->isVisible());
@@ -274,7 +274,7 @@ TEST_F(NavigationTest, SettingsShowTheValuesOfThisStart) {
     EXPECT_EQ(settings->pieceSizeBox()->text(), "102400");
     // OK writes the expanded folder: the token is gone from the file.
     QTest::mouseClick(settings->okButton(), Qt::LeftButton);
-    EXPECT_EQ(readFileBytes(work.path() / "settings.dat"),
+    EXPECT_EQ(readFile(work.path() / "settings.dat"),
               (work.path() / "images").string() + "\r\n 30 \r\n 102400 \r\n");
 }
 

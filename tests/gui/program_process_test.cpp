@@ -5,7 +5,7 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/cli/child_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_http_server.h"
 
 namespace velnoria::testing {

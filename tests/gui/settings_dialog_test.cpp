@@ -10,7 +10,7 @@
 #include <QTest>
 #include <filesystem>
 
-#include "platform/qt/qt_message_box.h"
+#include "platform/qt/qt_desktop.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace velnoria {
@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::guiApp;
 using testing::ModalAnswerer;
-using testing::readFileBytes;
+using testing::readFile;
 using testing::ScopedWorkFolder;
 
 class SettingsDialogTest : public ::testing::Test {
@@ -72,7 +72,7 @@ TEST_F(SettingsDialogTest, OkStoresTheNumbersAsReadAndRewritesTheFile) {
         EXPECT_TRUE(dialog.isNull() || !dialog->isVisible()) << c.timeoutText;
         EXPECT_EQ(settings.timeoutSeconds, c.timeout) << c.timeoutText;
         EXPECT_EQ(settings.pieceSize, c.piece) << c.pieceText;
-        EXPECT_EQ(readFileBytes(work.path() / "settings.dat"),
+        EXPECT_EQ(readFile(work.path() / "settings.dat"),
                   settings.savePath + "\r\n " + std::to_string(c.timeout) + " \r\n " +
                       std::to_string(c.piece) + " \r\n")
             << c.timeoutText;
@@ -132,7 +132,7 @@ TEST_F(SettingsDialogTest, BrowseTakesEffectAtOnceButOnlyOkSavesIt) {
     dialog = openDialog();
     dialog->folderBox()->setText("/somewhere/else");
     QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
-    EXPECT_EQ(readFileBytes(work.path() / "settings.dat"),
+    EXPECT_EQ(readFile(work.path() / "settings.dat"),
               chosen.string() + "\r\n 30 \r\n 102400 \r\n");
 }
 

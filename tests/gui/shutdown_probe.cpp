@@ -14,7 +14,7 @@
 
 #include "shell/desktop_program.h"
 #include "shell/main_window.h"
-#include "shell/status_form.h"
+#include "shell/qt_status_view.h"
 
 using velnoria::MainWindow;
 
@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
 
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    MainWindow form1(velnoria::endProcessNow);
-    if (!form1.Form_Load("")) return 5;
-    form1.show();
+    MainWindow window(velnoria::endProcessNow);
+    if (!window.startUp("")) return 5;
+    window.show();
 
     // Stuck: the program did not end although it was told to.
     QTimer watchdog;
@@ -39,23 +39,23 @@ int main(int argc, char** argv) {
     QObject::connect(&watchdog, &QTimer::timeout, [] { std::_Exit(4); });
     watchdog.start(30000);
 
-    auto* box = form1.findChild<QLineEdit*>(QStringLiteral("Text1"));
-    auto* go = form1.findChild<QPushButton*>(QStringLiteral("Go"));
-    auto* download = form1.findChild<QPushButton*>(QStringLiteral("Download"));
-    auto* exitButton = form1.findChild<QPushButton*>(QStringLiteral("Exit"));
+    auto* box = window.findChild<QLineEdit*>(QStringLiteral("addressBox"));
+    auto* go = window.findChild<QPushButton*>(QStringLiteral("go"));
+    auto* download = window.findChild<QPushButton*>(QStringLiteral("startDownload"));
+    auto* exitButton = window.findChild<QPushButton*>(QStringLiteral("exit"));
     const auto endNow = [&] {
         std::printf("ending\n");
         std::fflush(stdout);
         if (byExit) {
             QTest::mouseClick(exitButton, Qt::LeftButton);
         } else {
-            form1.close();
+            window.close();
         }
     };
 
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        velnoria::StatusForm* status = form1.statusView().form();
+        velnoria::QtStatusView::Window* status = window.statusView().window();
         const bool jobInFile = status != nullptr && status->isVisible() &&
                                status->log()->toPlainText().contains("Downloading file");
         if (mode == "job" && jobInFile) {

@@ -16,22 +16,22 @@ using StartupTest = MainWindowTest;
 TEST_F(StartupTest, FirstStartCreatesTheSettingsAndTheFolderAndSaysSoOnce) {
     start();
     ASSERT_TRUE(started);
-    EXPECT_EQ(readFileBytes(work.path() / "settings.dat"),
+    EXPECT_EQ(readFile(work.path() / "settings.dat"),
               "CURDIR$\\images\r\n 30 \r\n 102400 \r\n");
     ASSERT_EQ(answerer.boxes().size(), 1u);
     EXPECT_EQ(answerer.boxes()[0].title, "Error");
     EXPECT_EQ(answerer.boxes()[0].text, "Error: save path does not exist ! ");
     EXPECT_EQ(answerer.boxes()[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(fs::is_directory(work.path() / "images"));
-    EXPECT_EQ(window->program().settings.savePath, (work.path() / "images").string());
+    EXPECT_EQ(window->state().settings.savePath, (work.path() / "images").string());
 
     // What the window looks like once start-up is over.
     EXPECT_EQ(window->windowTitle(), "Velnoria Morvath v2.2");
-    EXPECT_FALSE(button("Download")->isEnabled());
+    EXPECT_FALSE(button("startDownload")->isEnabled());
     EXPECT_EQ(addressBox()->text(), "");
     EXPECT_EQ(statusLine()->text(), "");
     EXPECT_FALSE(window->startingUp());
-    EXPECT_EQ(window->browser()->LocationURL(), "about:blank");
+    EXPECT_EQ(window->browser()->location(), "about:blank");
     EXPECT_FALSE(fs::exists(work.path() / "version.txt"));
     EXPECT_TRUE(endCodes.empty());
     // The silent update check asked for the version file.
@@ -54,9 +54,9 @@ TEST_F(StartupTest, MissingSavedFolderIsReportedAndLeftAsSaved) {
     EXPECT_EQ(answerer.boxes()[0].text, "Error: save path does not exist ! ");
     EXPECT_TRUE(fs::is_directory(work.path() / "images"));
     EXPECT_FALSE(fs::exists(gone));
-    EXPECT_EQ(window->program().settings.savePath, gone.string());
-    EXPECT_EQ(window->program().settings.timeoutSeconds, 12);
-    EXPECT_EQ(window->program().settings.pieceSize, 4096);
+    EXPECT_EQ(window->state().settings.savePath, gone.string());
+    EXPECT_EQ(window->state().settings.timeoutSeconds, 12);
+    EXPECT_EQ(window->state().settings.pieceSize, 4096);
 }
 
 TEST_F(StartupTest, UpdateCheckAtStartUpSpeaksOnlyOfANewerVersion) {

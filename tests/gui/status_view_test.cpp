@@ -12,7 +12,7 @@
 #include "download/program_state.h"
 #include "download/status_window.h"
 #include "platform/qt/qt_event_loop.h"
-#include "shell/status_form.h"
+#include "shell/qt_status_view.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace velnoria {
@@ -29,7 +29,7 @@ class StatusViewTest : public ::testing::Test {
         view.setHandlers([this] { model.pauseClick(); }, [this] { model.stopClick(); });
     }
 
-    StatusForm& form() { return *view.form(); }
+    QtStatusView::Window& form() { return *view.window(); }
 
     testing::UsesGuiApp app;
     QWidget owner;
@@ -41,7 +41,7 @@ class StatusViewTest : public ::testing::Test {
 
 TEST_F(StatusViewTest, ShowsTheJobsTextsAsTheModelSetsThem) {
     model.open();
-    ASSERT_NE(view.form(), nullptr);
+    ASSERT_NE(view.window(), nullptr);
     EXPECT_TRUE(form().isVisible());
     EXPECT_EQ(form().windowTitle(), "Download status");
     EXPECT_EQ(form().log()->toPlainText(), "Starting download process...\n");
@@ -102,15 +102,15 @@ TEST_F(StatusViewTest, CannotBeClosedByTheUser) {
 
 TEST_F(StatusViewTest, EveryJobGetsAFreshWindowCentredOnItsOwner) {
     model.open();
-    QPointer<StatusForm> first = view.form();
+    QPointer<QtStatusView::Window> first = view.window();
     form().pauseButton()->setText("Continue");
     form().stopButton()->setEnabled(false);
     model.close();
     EXPECT_TRUE(first.isNull() || !first->isVisible());
 
     model.open();
-    ASSERT_NE(view.form(), nullptr);
-    EXPECT_NE(view.form(), first.data());
+    ASSERT_NE(view.window(), nullptr);
+    EXPECT_NE(view.window(), first.data());
     EXPECT_EQ(form().pauseButton()->text(), "Pause");
     EXPECT_TRUE(form().stopButton()->isEnabled());
     EXPECT_EQ(form().log()->toPlainText(), "Starting download process...\n");

@@ -22,7 +22,7 @@
 #include "shell/about_dialog.h"
 #include "shell/main_window.h"
 #include "shell/settings_dialog.h"
-#include "shell/status_form.h"
+#include "shell/qt_status_view.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/support/test_http_server.h"
 
@@ -122,35 +122,35 @@ int main(int argc, char** argv) {
 
     ModalAnswerer answerer;
     bool ok = true;
-    MainWindow form1([](int) {});
-    form1.Form_Load("");
-    form1.show();
-    QTest::qWaitForWindowExposed(&form1);
+    MainWindow window([](int) {});
+    window.startUp("");
+    window.show();
+    QTest::qWaitForWindowExposed(&window);
 
-    auto* box = form1.findChild<QLineEdit*>(QStringLiteral("Text1"));
-    auto* go = form1.findChild<QPushButton*>(QStringLiteral("Go"));
-    auto* download = form1.findChild<QPushButton*>(QStringLiteral("Download"));
+    auto* box = window.findChild<QLineEdit*>(QStringLiteral("addressBox"));
+    auto* go = window.findChild<QPushButton*>(QStringLiteral("go"));
+    auto* download = window.findChild<QPushButton*>(QStringLiteral("startDownload"));
 
     box->setText(QString::fromStdString(server.url("/thread.html")));
     go->click();
     QTest::qWait(1500);  // the page paints after it has loaded
-    ok &= save(grabScreenWindow(&form1), output + "/main-window.png");
+    ok &= save(grabScreenWindow(&window), output + "/main-window.png");
 
-    form1.findChild<QPushButton*>(QStringLiteral("Settings"))->click();
+    window.findChild<QPushButton*>(QStringLiteral("settings"))->click();
     QTest::qWait(300);
-    ok &= save(form1.settingsDialog()->grab().toImage(), output + "/settings.png");
-    form1.settingsDialog()->close();
+    ok &= save(window.settingsDialog()->grab().toImage(), output + "/settings.png");
+    window.settingsDialog()->close();
 
-    form1.findChild<QPushButton*>(QStringLiteral("About"))->click();
+    window.findChild<QPushButton*>(QStringLiteral("about"))->click();
     QTest::qWait(300);
-    ok &= save(form1.aboutDialog()->grab().toImage(), output + "/about.png");
-    form1.aboutDialog()->close();
+    ok &= save(window.aboutDialog()->grab().toImage(), output + "/about.png");
+    window.aboutDialog()->close();
 
     box->setText(QString::fromStdString(server.url("/job.html")));
     go->click();
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        StatusForm* status = form1.statusView().form();
+        QtStatusView::Window* status = window.statusView().window();
         if (status == nullptr || !status->log()->toPlainText().contains("harbour.jpg")) return;
         // Taken once the bar shows some progress; the job runs only while this returns.
         const QProgressBar* bar = status->findChild<QProgressBar*>();

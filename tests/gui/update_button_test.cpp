@@ -18,7 +18,7 @@ class UpdateButtonTest : public MainWindowTest {
     QString pressU() {
         QString statusDuringBox;
         answerer.onBox([&](const SeenBox&) { statusDuringBox = statusLine()->text(); });
-        QTest::mouseClick(button("Check_update"), Qt::LeftButton);
+        QTest::mouseClick(button("checkUpdate"), Qt::LeftButton);
         answerer.onBox(nullptr);
         return statusDuringBox;
     }

@@ -10,12 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "download/settings.h"
-#include "platform/qt/qt_message_box.h"
-#include "platform/qt/qt_shell.h"
+#include "core/settings.h"
+#include "platform/qt/qt_desktop.h"
 #include "shell/about_dialog.h"
 #include "shell/settings_dialog.h"
-#include "shell/status_form.h"
+#include "shell/qt_status_view.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace velnoria {
@@ -70,17 +69,17 @@ TEST(WindowLayout, SettingsDialog) {
     SettingsDialog form(settings, messageBox, "settings.dat");
     EXPECT_EQ(form.windowTitle(), "Settings");
     expectLayout(form, {5076, 3060},
-                 {{"Label1", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
-                  {"Text1", 2160, 360, 372, 288, nullptr, nullptr},
-                  {"Label3", 240, 840, 1692, 252, "Piece size (bytes)",
+                 {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
+                  {"timeoutBox", 2160, 360, 372, 288, nullptr, nullptr},
+                  {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
                    "Choose smaller value for slow connection and larger for faster"},
-                  {"Text3", 2160, 840, 852, 288, nullptr, nullptr},
-                  {"Label2", 240, 1560, 2772, 252, "Select save folder", nullptr},
-                  {"Text2", 240, 1920, 2772, 288, nullptr, nullptr},
-                  {"Command1", 3240, 1920, 1332, 372, "Browse", nullptr},
-                  {"Command2", 2040, 2640, 972, 372, "OK", nullptr}});
+                  {"pieceSizeBox", 2160, 840, 852, 288, nullptr, nullptr},
+                  {"folderLabel", 240, 1560, 2772, 252, "Select save folder", nullptr},
+                  {"folderBox", 240, 1920, 2772, 288, nullptr, nullptr},
+                  {"browse", 3240, 1920, 1332, 372, "Browse", nullptr},
+                  {"ok", 2040, 2640, 972, 372, "OK", nullptr}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
-              (std::vector<QString>{"Text1", "Text2", "Command1", "Command2", "Text3"}));
+              (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox"}));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
@@ -91,30 +90,30 @@ TEST(WindowLayout, AboutDialog) {
     AboutDialog form(shell);
     EXPECT_EQ(form.windowTitle(), "About");
     expectLayout(form, {4980, 3072},
-                 {{"Text1", 120, 120, 4692, 2052, nullptr, nullptr},
-                  {"Ok", 120, 2520, 1572, 492, "&Ok", nullptr},
-                  {"Homepage", 3000, 2520, 1812, 492, "&Visit homepage", nullptr}});
+                 {{"text", 120, 120, 4692, 2052, nullptr, nullptr},
+                  {"ok", 120, 2520, 1572, 492, "&Ok", nullptr},
+                  {"homepage", 3000, 2520, 1812, 492, "&Visit homepage", nullptr}});
     EXPECT_EQ(form.text()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_FALSE(form.text()->isReadOnly());
-    EXPECT_EQ(tabOrder(form.text()), (std::vector<QString>{"Text1", "Ok", "Homepage"}));
+    EXPECT_EQ(tabOrder(form.text()), (std::vector<QString>{"text", "ok", "homepage"}));
 }
 
 TEST(WindowLayout, StatusWindow) {
     guiApp();
     QWidget owner;
-    StatusForm form(
+    QtStatusView::Window form(
         &owner, [] {}, [] {});
     EXPECT_EQ(form.windowTitle(), "Download status");
     expectLayout(form, {7368, 4608},
-                 {{"Text1", 840, 240, 5172, 2052, nullptr, nullptr},
-                  {"Label1", 840, 2640, 5172, 372, nullptr, nullptr},
-                  {"ProgressBar1", 840, 3240, 5172, 492, nullptr, nullptr},
-                  {"Pause", 840, 4080, 1452, 372, "Pause", nullptr},
-                  {"Stop", 4560, 4080, 1452, 372, "Stop/Abort", nullptr}});
+                 {{"log", 840, 240, 5172, 2052, nullptr, nullptr},
+                  {"counter", 840, 2640, 5172, 372, nullptr, nullptr},
+                  {"progressBar", 840, 3240, 5172, 492, nullptr, nullptr},
+                  {"pause", 840, 4080, 1452, 372, "Pause", nullptr},
+                  {"stop", 4560, 4080, 1452, 372, "Stop/Abort", nullptr}});
     EXPECT_EQ(form.palette().color(QPalette::Window), QColor(128, 128, 128));
     EXPECT_EQ(form.log()->palette().color(QPalette::Base), QColor(255, 255, 128));
     EXPECT_EQ(tabOrder(form.progressBar()),
-              (std::vector<QString>{"ProgressBar1", "Text1", "Pause", "Stop"}));
+              (std::vector<QString>{"progressBar", "log", "pause", "stop"}));
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 namespace velnoria::testing {
 namespace {
 
+using Method = TransferControl::Method;
+
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Clock = std::chrono::steady_clock;
@@ -26,11 +28,11 @@ class CurlTransferControlTest : public ::testing::Test {
     ScopedProxy proxy{server};
     CurlUrlCache cache;
     CountingEventLoop loop;
-    CurlTransferControl inet{loop, cache};
+    CurlTransferControl transfer{loop, cache};
 
-    void run(const std::string& url, const std::string& operation = "GET") {
-        inet.execute(url, operation);
-        waitForHeaders(inet, loop, kBound);
+    void run(const std::string& url, Method method = Method::Get) {
+        transfer.start(url, method);
+        waitForHeaders(transfer, loop, kBound);
     }
 };
 
@@ -47,12 +49,12 @@ TEST_F(CurlTransferControlTest, BodyReadInPiecesEqualsTheBytesServed) {
         const std::string url = "http://img.host.test/" + std::to_string(++seed) + ".jpg";
         server.route(url, Reply::generated(c.size, seed));
         run(url);
-        ASSERT_EQ(inet.responseCode(), 0);
-        EXPECT_EQ(inet.getHeader("Content-Length"), std::to_string(c.size));
-        EXPECT_TRUE(readBody(inet, c.piece) == generatedBytes(c.size, seed));
-        EXPECT_EQ(inet.responseCode(), 0);
+        ASSERT_EQ(transfer.failureCode(), 0);
+        EXPECT_EQ(transfer.header("Content-Length"), std::to_string(c.size));
+        EXPECT_TRUE(readBody(transfer, c.piece) == generatedBytes(c.size, seed));
+        EXPECT_EQ(transfer.failureCode(), 0);
         std::string after = "x";
-        inet.getChunk(10, after);
+        transfer.readPiece(10, after);
         EXPECT_EQ(after, "");
     }
 }
@@ -69,17 +71,17 @@ TEST_F(CurlTransferControlTest, LargeBodyIsStreamedWithBoundedMemory) {
     bool same = true;
     const auto start = Clock::now();
     while (Clock::now() - start < 60s) {
-        inet.getChunk(piece, chunk);
+        transfer.readPiece(piece, chunk);
         if (chunk.empty()) break;
         same = same && chunk == generatedBytes(chunk.size(), 9, total);
         total += chunk.size();
     }
     EXPECT_EQ(total, size);
     EXPECT_TRUE(same);
-    EXPECT_EQ(inet.responseCode(), 0);
-    EXPECT_GT(inet.maxBuffered(), 0u);
+    EXPECT_EQ(transfer.failureCode(), 0);
+    EXPECT_GT(transfer.maxBuffered(), 0u);
     // One piece (at first a small default) plus one network read.
-    EXPECT_LE(inet.maxBuffered(), std::max<std::size_t>(piece, 16 * 1024) + 64 * 1024);
+    EXPECT_LE(transfer.maxBuffered(), std::max<std::size_t>(piece, 16 * 1024) + 64 * 1024);
 #ifndef __SANITIZE_ADDRESS__  // AddressSanitizer holds freed memory back: the peak says nothing
     EXPECT_LT(peakResidentKiB() - peakBefore, 16 * 1024);
 #endif
@@ -87,14 +89,14 @@ TEST_F(CurlTransferControlTest, LargeBodyIsStreamedWithBoundedMemory) {
 
 TEST_F(CurlTransferControlTest, HeadGivesHeadersAndNoBody) {
     server.route("http://h.test/a.jpg", Reply::ok("0123456789", "image/jpeg"));
-    run("http://h.test/a.jpg", "HEAD");
-    EXPECT_EQ(inet.responseCode(), 0);
-    EXPECT_EQ(inet.getHeader("content-length"), "10");
-    EXPECT_EQ(inet.getHeader("Content-Type"), "image/jpeg");
-    EXPECT_EQ(readBody(inet, 100), "");
+    run("http://h.test/a.jpg", Method::Head);
+    EXPECT_EQ(transfer.failureCode(), 0);
+    EXPECT_EQ(transfer.header("content-length"), "10");
+    EXPECT_EQ(transfer.header("Content-Type"), "image/jpeg");
+    EXPECT_EQ(readBody(transfer, 100), "");
     // The handle goes back to GET afterwards.
     run("http://h.test/a.jpg");
-    EXPECT_EQ(readBody(inet, 100), "0123456789");
+    EXPECT_EQ(readBody(transfer, 100), "0123456789");
     const auto log = server.requestsFor("http://h.test/a.jpg");
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].method, "HEAD");
@@ -109,7 +111,7 @@ TEST_F(CurlTransferControlTest, HeaderBlockAndLookup) {
     server.route("http://h.test/page", reply);
     run("http://h.test/page");
 
-    EXPECT_EQ(inet.getHeader(""),
+    EXPECT_EQ(transfer.headerBlock(),
               "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nX-Dup: first\r\nx-dup: second\r\n"
               "X-Spaced:   padded value\t\r\nContent-Length: 4\r\n\r\n");
     struct Case {
@@ -122,7 +124,7 @@ TEST_F(CurlTransferControlTest, HeaderBlockAndLookup) {
                                            {"Content-Length", "4"},
                                            {"Missing", ""},
                                            {"HTTP/1.1 200 OK", ""}}) {
-        EXPECT_EQ(inet.getHeader(c.name), c.value) << c.name;
+        EXPECT_EQ(transfer.header(c.name), c.value) << c.name;
     }
 }
 
@@ -134,12 +136,12 @@ TEST_F(CurlTransferControlTest, RedirectsAndInterimAnswersLeadToTheFinalHeaders)
     server.route("http://b.test/last", final);
     run("http://a.test/start");
 
-    EXPECT_EQ(inet.responseCode(), 0);
-    const std::string block = inet.getHeader("");
+    EXPECT_EQ(transfer.failureCode(), 0);
+    const std::string block = transfer.headerBlock();
     EXPECT_TRUE(block.starts_with("HTTP/1.1 200 OK\r\n")) << block;
-    EXPECT_EQ(inet.getHeader("Location"), "");
-    EXPECT_EQ(inet.getHeader("Content-Type"), "image/png");
-    EXPECT_EQ(readBody(inet, 3), "final body");
+    EXPECT_EQ(transfer.header("Location"), "");
+    EXPECT_EQ(transfer.header("Content-Type"), "image/png");
+    EXPECT_EQ(readBody(transfer, 3), "final body");
 }
 
 TEST_F(CurlTransferControlTest, FailuresBelowHttpGiveAResponseCode) {
@@ -158,17 +160,17 @@ TEST_F(CurlTransferControlTest, FailuresBelowHttpGiveAResponseCode) {
                                   "http://reset.test/x", "http://huge.test/x"}) {
         SCOPED_TRACE(url);
         run(url);
-        readBody(inet, 4096);
-        EXPECT_GT(inet.responseCode(), 0);
+        readBody(transfer, 4096);
+        EXPECT_GT(transfer.failureCode(), 0);
     }
 }
 
 TEST_F(CurlTransferControlTest, ConnectionRefusedGivesAResponseCode) {
     ScopedEnv deadProxy("http_proxy", "http://127.0.0.1:" + std::to_string(closedPort()));
-    inet.setTimeoutSeconds(5);
+    transfer.setTimeoutSeconds(5);
     run("http://nobody.test/a.jpg");
-    EXPECT_GT(inet.responseCode(), 0);
-    EXPECT_EQ(inet.getHeader(""), "");
+    EXPECT_GT(transfer.failureCode(), 0);
+    EXPECT_EQ(transfer.headerBlock(), "");
 }
 
 TEST_F(CurlTransferControlTest, BodyCutShortByACleanCloseJustEnds) {
@@ -176,9 +178,9 @@ TEST_F(CurlTransferControlTest, BodyCutShortByACleanCloseJustEnds) {
     shortBody.closeAfterBodyBytes = 20000;
     server.route("http://short.test/a.jpg", shortBody);
     run("http://short.test/a.jpg");
-    EXPECT_EQ(inet.getHeader("Content-Length"), "50000");
-    EXPECT_TRUE(readBody(inet, 8000) == generatedBytes(20000, 3));
-    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_EQ(transfer.header("Content-Length"), "50000");
+    EXPECT_TRUE(readBody(transfer, 8000) == generatedBytes(20000, 3));
+    EXPECT_EQ(transfer.failureCode(), 0);
 }
 
 TEST_F(CurlTransferControlTest, OddHeadersAreHandledCleanly) {
@@ -199,9 +201,9 @@ TEST_F(CurlTransferControlTest, OddHeadersAreHandledCleanly) {
         odd.rawHeaderBytes = c.rawHeaders;
         server.route("http://odd.test/x", odd);
         run("http://odd.test/x");
-        EXPECT_EQ(inet.responseCode() == 0, c.fine);
-        EXPECT_EQ(readBody(inet, 100), c.fine ? "body" : "");
-        EXPECT_EQ(inet.getHeader("X-Long").size(), c.fine ? 60000u : 0u);
+        EXPECT_EQ(transfer.failureCode() == 0, c.fine);
+        EXPECT_EQ(readBody(transfer, 100), c.fine ? "body" : "");
+        EXPECT_EQ(transfer.header("X-Long").size(), c.fine ? 60000u : 0u);
     }
 }
 
@@ -234,17 +236,17 @@ TEST_F(CurlTransferControlTest, TimeOutEndsSilentRequests) {
         SCOPED_TRACE(c.name);
         const std::string url = "http://slow.test/" + std::to_string(&c - cases.data());
         server.route(url, c.reply);
-        inet.setTimeoutSeconds(c.timeout);
+        transfer.setTimeoutSeconds(c.timeout);
         const auto start = Clock::now();
         run(url);
-        const std::string body = readBody(inet, 1000);
+        const std::string body = readBody(transfer, 1000);
         const auto took = Clock::now() - start;
         if (c.fails) {
-            EXPECT_GT(inet.responseCode(), 0);
+            EXPECT_GT(transfer.failureCode(), 0);
             EXPECT_GE(took, std::chrono::seconds(c.timeout));
             EXPECT_LT(took, std::chrono::seconds(c.timeout) + 1s);
         } else {
-            EXPECT_EQ(inet.responseCode(), 0);
+            EXPECT_EQ(transfer.failureCode(), 0);
             EXPECT_EQ(body, c.reply.body);
         }
     }
@@ -255,22 +257,22 @@ TEST_F(CurlTransferControlTest, TimeTheCallerSpendsElsewhereIsNoStall) {
     late.headerDelay = 1500ms;
     server.route("http://away.test/headers", late);
     server.route("http://away.test/body", Reply::generated(1 << 20, 4));
-    inet.setTimeoutSeconds(1);
+    transfer.setTimeoutSeconds(1);
 
     // A user holds the program (Pause) inside a yield while the server takes its time.
     loop.onYield = [] { std::this_thread::sleep_for(2s); };
     run("http://away.test/headers");
     loop.onYield = nullptr;
-    EXPECT_EQ(inet.responseCode(), 0);
-    EXPECT_EQ(readBody(inet, 100), "late but fine");
+    EXPECT_EQ(transfer.failureCode(), 0);
+    EXPECT_EQ(readBody(transfer, 100), "late but fine");
 
     // The transfer waits, paused, while the caller does something else between pieces.
     run("http://away.test/body");
     std::string first;
-    inet.getChunk(64 * 1024, first);
+    transfer.readPiece(64 * 1024, first);
     std::this_thread::sleep_for(1500ms);
-    const std::string rest = readBody(inet, 64 * 1024);
-    EXPECT_EQ(inet.responseCode(), 0);
+    const std::string rest = readBody(transfer, 64 * 1024);
+    EXPECT_EQ(transfer.failureCode(), 0);
     EXPECT_TRUE(first + rest == generatedBytes(1 << 20, 4));
 }
 
@@ -281,7 +283,7 @@ TEST_F(CurlTransferControlTest, WaitingForASlowAnswerBurnsLittleCpu) {
     const auto cpuBefore = processCpuTime();
     run("http://slow.test/cpu");
     const auto cpu = processCpuTime() - cpuBefore;
-    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_EQ(transfer.failureCode(), 0);
     EXPECT_LT(cpu, 100ms) << cpu.count() << " us";
 
     Reply dripping = Reply::ok("drip");
@@ -289,7 +291,7 @@ TEST_F(CurlTransferControlTest, WaitingForASlowAnswerBurnsLittleCpu) {
     server.route("http://slow.test/cpu2", dripping);
     run("http://slow.test/cpu2");
     const auto cpuBody = processCpuTime();
-    EXPECT_EQ(readBody(inet, 10), "drip");
+    EXPECT_EQ(readBody(transfer, 10), "drip");
     EXPECT_LT(processCpuTime() - cpuBody, 100ms);
     EXPECT_GT(loop.yields, 10);  // the wait for the body yields to the windows
 }
@@ -321,8 +323,8 @@ TEST_F(CurlTransferControlTest, BodyIsNotDecoded) {
     encoded.headers.emplace_back("Content-Encoding", "gzip");
     server.route("http://www.example-host.test/a.jpg", encoded);
     run("http://www.example-host.test/a.jpg");
-    EXPECT_EQ(inet.responseCode(), 0);
-    EXPECT_EQ(readBody(inet, 5), bytes);
+    EXPECT_EQ(transfer.failureCode(), 0);
+    EXPECT_EQ(readBody(transfer, 5), bytes);
     // Reached through http_proxy: the server saw the absolute address.
     EXPECT_EQ(server.requestsFor("http://www.example-host.test/a.jpg").size(), 1u);
 }
@@ -332,21 +334,21 @@ TEST_F(CurlTransferControlTest, ConnectionsAreReusedButNotAfterCancel) {
     server.route("http://k.test/sized", Reply::generated(524288, 2));
     server.route("http://k.test/big", Reply::generated(4 << 20));
     run("http://k.test/1");
-    readBody(inet, 1000);
+    readBody(transfer, 1000);
     // Read exactly the announced length, then cancel, as the job does.
     run("http://k.test/sized");
     std::string piece;
     for (std::size_t left = 524288; left > 0; left -= std::min<std::size_t>(left, 102400)) {
-        inet.getChunk(std::min<std::size_t>(left, 102400), piece);
+        transfer.readPiece(std::min<std::size_t>(left, 102400), piece);
         std::this_thread::sleep_for(50ms);  // the rest is in before the caller asks for it
     }
-    inet.cancel();
+    transfer.cancel();
     run("http://k.test/big");
-    inet.getChunk(1000, piece);
-    inet.cancel();
+    transfer.readPiece(1000, piece);
+    transfer.cancel();
     run("http://k.test/1");
-    EXPECT_TRUE(readBody(inet, 1000) == generatedBytes(5000));
-    EXPECT_EQ(inet.responseCode(), 0);
+    EXPECT_TRUE(readBody(transfer, 1000) == generatedBytes(5000));
+    EXPECT_EQ(transfer.failureCode(), 0);
 
     const auto log = server.requests();
     ASSERT_EQ(log.size(), 4u);
@@ -364,10 +366,10 @@ TEST_F(CurlTransferControlTest, ExecuteEndsTheRequestBefore) {
     server.route("http://e.test/next", Reply::ok("next"));
     run("http://e.test/endless");
     std::string piece;
-    inet.getChunk(100000, piece);
+    transfer.readPiece(100000, piece);
     EXPECT_EQ(piece.size(), 100000u);
     run("http://e.test/next");
-    EXPECT_EQ(readBody(inet, 100), "next");
+    EXPECT_EQ(readBody(transfer, 100), "next");
 }
 
 }  // namespace

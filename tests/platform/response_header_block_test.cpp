@@ -65,27 +65,5 @@ TEST(ResponseHeaderBlock, RefusesABlockBeyondItsBound) {
     EXPECT_LE(block.text().size(), ResponseHeaderBlock::kMaxBytes);
 }
 
-TEST(ResponseHeaderBlock, StatusCodeAndHeaderValues) {
-    EXPECT_EQ(statusCodeOf("HTTP/1.1 206 Partial\r\n"), 206);
-    EXPECT_EQ(statusCodeOf("HTTP/2 404\r\n"), 404);
-    EXPECT_EQ(statusCodeOf("HTTP/1.1 2x0 Odd\r\n"), 0);
-    EXPECT_EQ(statusCodeOf("garbage"), 0);
-
-    const std::string block =
-        "HTTP/1.1 200 Content-Length: 7\r\nX-A:1\r\ncontent-length:\t 42 \r\nX-A: 2\r\n"
-        "Content-Length: 43\r\nX-Nul: a\0b\r\n\r\n"s;
-    struct Case {
-        std::string name;
-        std::string value;
-    };
-    for (const auto& c : std::vector<Case>{{"Content-Length", "42"},
-                                           {"x-a", "1"},
-                                           {"X-Nul", std::string("a\0b", 3)},
-                                           {"X", ""},
-                                           {"", ""}}) {
-        EXPECT_EQ(headerValue(block, c.name), c.value) << c.name;
-    }
-}
-
 }  // namespace
 }  // namespace velnoria

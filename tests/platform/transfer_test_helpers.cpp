@@ -38,8 +38,8 @@ std::string readBody(TransferControl& control, std::size_t piece, std::chrono::m
     const auto start = Clock::now();
     std::string body;
     std::string chunk;
-    while (control.responseCode() == 0) {
-        control.getChunk(piece, chunk);
+    while (control.failureCode() == 0) {
+        control.readPiece(piece, chunk);
         if (chunk.empty()) break;
         EXPECT_LE(chunk.size(), piece);
         body += chunk;

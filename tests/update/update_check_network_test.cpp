@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/curl/curl_url_cache.h"
+#include "platform/curl/curl_common.h"
 #include "platform/curl/curl_url_download.h"
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
 #include "tests/update/update_fakes.h"
 #include "update/update_check.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/settings/temp_folder.h"
+#include "tests/support/temp_folder.h"
 #include "tests/update/update_fakes.h"
 
 namespace velnoria {
@@ -123,7 +123,7 @@ TEST(UpdateCheck, BrokenTransferLeavesNoPartialFile) {
 
 TEST(UpdateCheck, LeftoverVersionFileIsReadWhenTheFetchFailsThenRemoved) {
     TempFolder folder;
-    testing::writeWholeFile(folder / "version.txt", "3.0\r\n");
+    testing::writeFile(folder / "version.txt", "3.0\r\n");
     ScriptedDownload download;
     download.transferred = false;
     const Check check = runCheck(download, folder.path(), true);
@@ -133,7 +133,7 @@ TEST(UpdateCheck, LeftoverVersionFileIsReadWhenTheFetchFailsThenRemoved) {
 
 TEST(UpdateCheck, FetchedFileReplacesALeftoverOne) {
     TempFolder folder;
-    testing::writeWholeFile(folder / "version.txt", "3.0\r\n");
+    testing::writeFile(folder / "version.txt", "3.0\r\n");
     ScriptedDownload download;
     download.body = "1.0";
     EXPECT_EQ(runCheck(download, folder.path(), false).events, kNotNewer);
@@ -142,7 +142,7 @@ TEST(UpdateCheck, FetchedFileReplacesALeftoverOne) {
 
 TEST(UpdateCheck, OversizedLeftoverIsNotReadAsAVersion) {
     TempFolder folder;
-    testing::writeWholeFile(folder / "version.txt", std::string(2 * 1024 * 1024, '9'));
+    testing::writeFile(folder / "version.txt", std::string(2 * 1024 * 1024, '9'));
     ScriptedDownload download;
     download.transferred = false;
     const Check check = runCheck(download, folder.path(), false);

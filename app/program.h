@@ -1,0 +1,63 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "download/download_job.h"
+#include "download/program_state.h"
+#include "download/status_window.h"
+#include "platform/browser_document.h"
+#include "platform/desktop.h"
+#include "platform/event_loop.h"
+#include "platform/status_view.h"
+#include "platform/url_download.h"
+#include "update/update_check.h"
+
+namespace velnoria {
+
+class CurlUrlCache;
+class CurlTransferControl;
+class CurlUrlDownload;
+
+// What a front end shows the job with and asks the user through.
+struct FrontEnd {
+    EventLoop& eventLoop;
+    StatusView& statusView;
+    MessageBox& messageBox;
+    Shell& shell;
+};
+
+// The program both front ends are built around: its network on libcurl and the status window's
+// model, wired to the download job and the update check. The desktop program and velnoria-get
+// each make one after reading their settings, and differ only in the front end they hand in.
+class Program {
+  public:
+    // The time-out of state.settings is given to the network here, once.
+    Program(ProgramState& state, FrontEnd frontEnd);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    ProgramState& state() { return state_; }
+    // The status window's model; the view's Pause and Stop/Abort buttons call its handlers.
+    StatusWindow& statusWindow() { return statusWindow_; }
+    // The blocking download of pages (velnoria-get reads its page with it).
+    UrlDownload& urlDownload();
+
+    // "Start Download" on the given document; returns once the job has ended.
+    JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText);
+
+    // The "U" button, and the silent check at start-up.
+    UpdateCheckOutcome checkForUpdate(const std::function<void(const std::string&)>& setStatusLine,
+                                      bool startingUp);
+
+  private:
+    ProgramState& state_;
+    FrontEnd frontEnd_;
+    std::unique_ptr<CurlUrlCache> cache_;
+    std::unique_ptr<CurlTransferControl> transfer_;
+    std::unique_ptr<CurlUrlDownload> urlDownload_;
+    StatusWindow statusWindow_;
+};
+
+}  // namespace velnoria

@@ -1,0 +1,112 @@
+#include "cli/options.h"
+
+#include <limits>
+#include <string_view>
+
+#include "core/text.h"
+
+namespace velnoria {
+
+namespace {
+
+// A plain decimal number within [low, high]; anything else is refused.
+std::optional<long long> wholeNumber(std::string_view text, long long low, long long high) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    long long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+Options usageError(std::string reason) {
+    Options line;
+    line.action = CliAction::UsageError;
+    line.error = std::move(reason);
+    return line;
+}
+
+}  // namespace
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options line;
+    std::vector<std::string> pages;
+    bool optionsEnded = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            pages.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            line.action = CliAction::Help;
+            return line;
+        }
+        if (arg == "--version") {
+            line.action = CliAction::Version;
+            return line;
+        }
+
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        if (name != "--save-folder" && name != "--timeout" && name != "--piece-size") {
+            return usageError("unknown option " + name);
+        }
+        std::string value;
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return usageError("option " + name + " needs a value");
+        }
+
+        if (name == "--save-folder") {
+            if (value.empty()) return usageError("--save-folder needs a folder name");
+            line.saveFolder = value;
+        } else if (name == "--timeout") {
+            const auto seconds = wholeNumber(value, 0, 255);
+            if (!seconds) return usageError("--timeout must be a whole number from 0 to 255");
+            line.timeoutSeconds = static_cast<int>(*seconds);
+        } else {
+            const auto bytes = wholeNumber(value, 1, std::numeric_limits<std::int32_t>::max());
+            if (!bytes) {
+                return usageError("--piece-size must be a whole number from 1 to 2147483647");
+            }
+            line.pieceSize = static_cast<std::int32_t>(*bytes);
+        }
+    }
+
+    if (pages.empty()) return usageError("no PAGE given");
+    if (pages.size() > 1) return usageError("more than one PAGE given: " + pages[1]);
+    if (trim(pages.front(), " \t\n\r").empty()) return usageError("PAGE is empty");
+    line.page = pages.front();
+    return line;
+}
+
+std::string usageText() {
+    return "Usage: velnoria-get [--save-folder DIR] [--timeout SECONDS] [--piece-size BYTES] "
+           "PAGE\n"
+           "Saves the full-size images behind the thumbnails of a web page.\n"
+           "\n"
+           "PAGE is an http(s) address or a local HTML file.\n"
+           "  --save-folder DIR    save the images into DIR (created when missing)\n"
+           "  --timeout SECONDS    request time-out, 0 to 255 (0: none)\n"
+           "  --piece-size BYTES   bytes read per piece, 1 or more\n"
+           "  --help               show this help\n"
+           "  --version            show the version\n"
+           "\n"
+           "Settings not given here come from settings.dat in the current folder.\n"
+           "Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
+           "2 usage error or page not loaded, 130 stopped by Ctrl+C.\n";
+}
+
+}  // namespace velnoria

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velnoria {
+
+enum class CliAction { Run, Help, Version, UsageError };
+
+// What velnoria-get was asked to do. The options override the settings for this run only.
+struct Options {
+    CliAction action = CliAction::Run;
+    std::optional<std::string> saveFolder;
+    std::optional<int> timeoutSeconds;
+    std::optional<std::int32_t> pieceSize;
+    std::string page;   // as given
+    std::string error;  // the reason of a usage error, one line
+};
+
+// args: the arguments after the program's name. Options take their value as the next argument
+// or after "="; "--" ends the options.
+Options parseOptions(const std::vector<std::string>& args);
+
+std::string usageText();
+
+}  // namespace velnoria

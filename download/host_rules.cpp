@@ -1,0 +1,319 @@
+// The built-in host rules, one per service, and the table of their slots at the end.
+//
+// Each rule looks at the address its slot took (the thumbnail), works out the full-size file's
+// address and name and hands them to the per-file download, or declines by doing nothing. Three
+// families: rules that rewrite the address alone, rules that first read an intermediate page of
+// the service, and Photoshare, which reads the page's links instead of its images.
+#include <chrono>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "download/fetch_file.h"
+#include "download/host_registry.h"
+#include "download/page_scan.h"
+#include "download/rule_text.h"
+
+namespace velnoria {
+
+namespace {
+
+// The keys that select the slots; the rules build their services' addresses from them.
+constexpr std::string_view kImageBam = "imagebam.com";
+constexpr std::string_view kImageVenue = "imagevenue.com";
+constexpr std::string_view kImageHaven = "imagehaven.net";
+constexpr std::string_view kPlaceholder = "#############";
+constexpr std::string_view kImageShack = "imageshack.us";
+constexpr std::string_view kGoogleUserContent = "googleusercontent.com";
+constexpr std::string_view kOnSugar = "media.onsugar.com";
+constexpr std::string_view kHqCity = "hqcity.net";
+constexpr std::string_view kSkins = "skins.be";
+constexpr std::string_view kRadikal = "radikal.ru";
+constexpr std::string_view kTurboImageHost = "turboimagehost.com";
+constexpr std::string_view kFlickr = "flickr.com";
+constexpr std::string_view kPhotofile = "users.photofile.ru/photo";
+constexpr std::string_view kShareNxs = "sharenxs.com";
+constexpr std::string_view kFrillr = "frillr.com";
+constexpr std::string_view kWebshots = "webshots.com";
+constexpr std::string_view kYandexFotki = "img-fotki.yandex.ru";
+constexpr std::string_view kPhotoshare = "photoshare.ru";
+
+// Host name prefix of Flickr's first static image server.
+constexpr std::string_view kFlickrFirstStaticServer = "farm1.static";
+
+constexpr std::chrono::milliseconds kImageVenueWait{300};
+
+std::string text(std::string_view key) {
+    return std::string(key);
+}
+
+// The last "/" field of an address, as most rules name their files (skipped when it overflows).
+void nameFromLastField(DownloadTarget& target, std::string_view address) {
+    assignField(target.name, [&] { return lastField(address, "/"); });
+}
+
+// Downloads url under the name of its own last "/" field.
+void fetchNamedByLastField(JobContext& job, std::string url) {
+    DownloadTarget target{std::move(url), {}};
+    nameFromLastField(target, target.url);
+    fetchFile(job, target);
+}
+
+PageScanResult scanIndexPage(JobContext& job, const std::string& pageUrl, std::string marker,
+                             std::chrono::milliseconds wait = {}) {
+    return scanPage(job.services.urlDownload,
+                    {pageUrl, job.program.workFolder / "index.htm", std::move(marker), wait, {}});
+}
+
+// --- Rules that rewrite the address alone ---
+
+void imageShackRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, ".th.")) return;
+    // Every "th." goes, also one inside the file name: that is how the service's names come out.
+    fetchNamedByLastField(job, replaceAll(entry, "th.", ""));
+}
+
+void googleUserContentRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, kGoogleUserContent) || !contains(entry, "/s128")) return;
+    fetchNamedByLastField(job, replaceAll(entry, "/s128", "/d"));
+}
+
+void onSugarRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "larger.")) return;
+    fetchNamedByLastField(job, replaceAll(entry, "larger.", ""));
+}
+
+void hqCityRule(JobContext& job, const std::string& entry) {
+    fetchNamedByLastField(job, replaceAll(entry, "thumbs/", "hq/"));
+}
+
+void skinsRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "thumb." + text(kSkins))) return;
+    fetchNamedByLastField(job, replaceAll(entry, "thumb.", "img."));
+}
+
+void radikalRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "t.jpg")) return;
+    fetchNamedByLastField(job, replaceAll(entry, "t.jpg", ".jpg"));
+}
+
+void photofileRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "small/")) return;
+    if (contains(entry, "?") && !contains(entry, "?cid=")) return;
+    std::string url = replaceAll(entry, "small/", "");
+    assignField(url, [&] { return field(url, 1, "?"); });
+    fetchNamedByLastField(job, std::move(url));
+}
+
+void shareNxsRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "/thumbnails/")) return;
+    DownloadTarget target;
+    assignField(target.name, [&] { return lastField(entry, "-"); });
+    std::string prefix;
+    assignField(prefix, [&] { return field(lastField(entry, "/"), 1, "-"); });
+    target.url = replaceAll(entry, prefix + "-", "");
+    if (const auto at = positionOf(target.url, "caba/"); at > 0) {
+        target.url = "http://images." + text(kShareNxs) + "/wz/" +
+                     fromPosition(target.url, static_cast<long long>(at));
+    }
+    fetchFile(job, target);
+}
+
+void frillrRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "/thumbnails/")) return;
+    DownloadTarget target;
+    nameFromLastField(target, entry);
+    target.url = replaceAll(entry, "/thumbnails/", "/images/");
+    fetchFile(job, target);
+}
+
+void webshotsRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "http://thumb") || !contains(entry, "_th.")) return;
+    DownloadTarget target;
+    target.url = replaceAll(entry, "_th.", "_fs.");
+    // Saved under the thumbnail's own name, "_th." and all.
+    nameFromLastField(target, entry);
+    fetchFile(job, target);
+}
+
+void yandexFotkiRule(JobContext& job, const std::string& entry) {
+    if (!contains(entry, "_S") && !contains(entry, "-S")) return;
+    DownloadTarget target;
+    target.url = replaceAll(replaceAll(entry, "-S", "-orig"), "_S", "_orig");
+    assignField(target.name, [&] {
+        return replaceAll(replaceAll(lastField(target.url, "/"), "_orig", ""), "-orig", "") +
+               ".jpg";
+    });
+    fetchFile(job, target);
+}
+
+// --- Rules that read an intermediate page of the service first ---
+
+void imageBamRule(JobContext& job, const std::string& entry) {
+    std::string imageId;
+    assignField(imageId, [&] { return field(lastField(entry, "/"), 1, "."); });
+    const PageScanResult page = scanIndexPage(job, "http://www." + text(kImageBam) + "/image/" +
+                                                       imageId,
+                                              text(kImageBam) + "/download/");
+    if (page.position < 1) return;
+
+    DownloadTarget target;
+    const std::string item = fromPosition(page.item, static_cast<long long>(page.position) - 12);
+    // The page writes the address's ampersands as "&amp;".
+    assignField(target.url, [&] { return replaceAll(field(item, 2, "'"), "amp;", ""); });
+
+    // The file name comes from the download address's own answer, not from the thumbnail.
+    TransferControl& transfer = job.services.transfer;
+    transfer.start(target.url, TransferControl::Method::Head);
+    do {
+        job.services.eventLoop.yieldOnce();
+    } while (transfer.stillExecuting());
+    const std::string disposition = transfer.header("Content-Disposition");
+    assignField(target.name, [&] { return field(disposition, 2, "\""); });
+    transfer.cancel();
+    fetchFile(job, target);
+}
+
+void imageVenueRule(JobContext& job, const std::string& entry) {
+    const std::size_t m = positionOf(entry, ".com");
+    std::string location;
+    assignField(location, [&] { return field(fromPosition(entry, m + 5), 1, "/"); });
+    const std::string host = firstChars(entry, m + 4);
+    const std::size_t s = positionOf(entry, "th_");
+    const std::string pageUrl =
+        host + "img.php?loc=" + location + "&image=" + fromPosition(entry, s + 3);
+
+    const PageScanResult page = scanIndexPage(job, pageUrl, " alt=", kImageVenueWait);
+    if (page.position < 1) return;
+
+    std::string path;
+    assignField(path, [&] {
+        return field(fromPosition(page.item, static_cast<long long>(page.position) + 6), 1, "\"");
+    });
+    DownloadTarget target{host + path, {}};
+    // Downloaded before in this run (or part of an address that was): the scan was for nothing.
+    if (contains(job.program.doneList, target.url)) return;
+    nameFromLastField(target, target.url);
+    fetchFile(job, target);
+    job.program.doneList += "*" + target.url;
+}
+
+void imageHavenRule(JobContext& job, const std::string& entry) {
+    const PageScanResult page =
+        scanIndexPage(job, replaceAll(entry, "/thumbs/", ".php?id="), "<img src='");
+    if (page.position < 1) return;
+
+    std::string path;
+    assignField(path, [&] {
+        return field(fromPosition(page.item, static_cast<long long>(page.position) + 12), 1, "'");
+    });
+    const std::size_t d = positionOf(entry, ".net");
+    fetchNamedByLastField(job, firstChars(entry, d + 4) + path);
+}
+
+void turboImageHostRule(JobContext& job, const std::string& entry) {
+    const std::string key = text(kTurboImageHost);
+    if (!contains(entry, key + "/t")) return;
+    std::string fileName;
+    assignField(fileName, [&] { return lastField(entry, "/"); });
+    const std::string pageUrl =
+        replaceFirst("http://www." + key + "/p/" + fileName + ".html", "_", "/");
+
+    const PageScanResult page = scanIndexPage(job, pageUrl, "." + key + "/sp");
+    if (page.position == 0) return;
+
+    // The address starts 11 characters before the image server's host name ends its "http://".
+    DownloadTarget target;
+    target.url = fromPosition(page.item, static_cast<long long>(page.position) - 11);
+    assignField(target.url, [&] { return field(target.url, 1, "\""); });
+    nameFromLastField(target, target.url);
+    fetchFile(job, target);
+}
+
+// Flickr: the photo's size page names the original file.
+void flickrRule(JobContext& job, const std::string& entry) {
+    // Set by the first address of the job that comes here, whether it is handled or not.
+    if (job.flickrUser.empty()) {
+        const std::size_t p = positionOf(job.pageAddress, "/photos/");
+        assignField(job.flickrUser,
+                    [&] { return field(fromPosition(job.pageAddress, p + 1), 2, "/"); });
+    }
+    if (!contains(entry, "_s")) return;
+
+    std::string photo;
+    assignField(photo, [&] { return field(lastField(entry, "/"), 1, "_"); });
+    const std::string sizePage =
+        "http://www." + text(kFlickr) + "/photos/" + job.flickrUser + "/" + photo + "/sizes/o/";
+
+    // The download happens while the size page's scratch file is still open; a stop in it
+    // leaves through the scan, which deletes the file.
+    const PageScanResult page =
+        scanPage(job.services.urlDownload,
+                 {sizePage, job.program.workFolder / "temp.txt", "_o.jpg", {}, [&](const std::string& item, std::size_t position) {
+                      DownloadTarget target;
+                      assignField(target.url,
+                                  [&] { return lastField(firstChars(item, position + 5), "\""); });
+                      target.name = photo + ".jpg";
+                      fetchFile(job, target);
+                  }});
+    if (page.position > 0) return;
+
+    job.services.status.appendLog("Original file cannot be downloaded.\r\n");
+    if (!contains(entry, kFlickrFirstStaticServer)) return;
+    fetchFile(job, {replaceAll(entry, "_s.", "_o."), photo + ".jpg"});
+}
+
+// Photoshare: the page's links, not its images, lead to the files; then the walk ends.
+void photoshareRule(JobContext& job, const std::string&) {
+    // No later entry is looked at, however this rule ends.
+    job.walkEnded = true;
+    std::vector<std::string> links;
+    try {
+        links = job.services.document.linkTargets();
+    } catch (const std::exception&) {
+        // An unreadable document has no links.
+    }
+    const std::string key = text(kPhotoshare);
+    const std::string photoPath = key + "/photo";
+    std::string lastLink = job.pageAddress;
+    for (const std::string& href : links) {
+        if (href == lastLink) continue;  // the same address twice in a row is taken once
+        lastLink = href;
+        if (!contains(href, photoPath)) continue;
+        DownloadTarget target;
+        target.url = replaceAll(replaceAll(href, photoPath, key + "/original/" + key + "-"),
+                                ".html", ".jpg");
+        assignField(target.name,
+                    [&] { return replaceAll(lastField(target.url, "/"), key + "-", ""); });
+        fetchFile(job, target);
+    }
+}
+
+constexpr HostSlot kBuiltInSlots[] = {
+    {"ImageBam", kImageBam, imageBamRule},
+    {"ImageVenue", kImageVenue, imageVenueRule},
+    {"ImageHaven", kImageHaven, imageHavenRule},
+    {"(placeholder)", kPlaceholder, nullptr},
+    {"ImageShack", kImageShack, imageShackRule},
+    {"Google user content", kGoogleUserContent, googleUserContentRule},
+    {"OnSugar", kOnSugar, onSugarRule},
+    {"HQCity", kHqCity, hqCityRule},
+    {"Skins", kSkins, skinsRule},
+    {"Radikal", kRadikal, radikalRule},
+    {"TurboImageHost", kTurboImageHost, turboImageHostRule},
+    {"Flickr", kFlickr, flickrRule},
+    {"Photofile", kPhotofile, photofileRule},
+    {"ShareNXS", kShareNxs, shareNxsRule},
+    {"Frillr", kFrillr, frillrRule},
+    {"Webshots", kWebshots, webshotsRule},
+    {"Yandex Fotki", kYandexFotki, yandexFotkiRule},
+    {"Photoshare", kPhotoshare, photoshareRule},
+};
+
+}  // namespace
+
+std::span<const HostSlot> builtInHostSlots() {
+    return kBuiltInSlots;
+}
+
+}  // namespace velnoria

@@ -1,0 +1,77 @@
+#include "platform/curl/curl_common.h"
+
+#include <stdexcept>
+
+#include "core/program_identity.h"
+
+namespace velnoria {
+
+void ensureCurlGlobalInit() {
+    static std::once_flag once;
+    // Never cleaned up: other handles may live until the process ends.
+    std::call_once(once, [] {
+        if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            throw std::runtime_error("libcurl could not be initialised");
+        }
+    });
+}
+
+RequestHeaders::~RequestHeaders() {
+    curl_slist_free_all(list_);
+}
+
+void RequestHeaders::reset(bool bypassCaches) {
+    curl_slist_free_all(list_);
+    list_ = nullptr;
+    if (bypassCaches) {
+        list_ = curl_slist_append(list_, "Cache-Control: no-cache");
+        list_ = curl_slist_append(list_, "Pragma: no-cache");
+    }
+}
+
+void applyCommonOptions(CURL* easy) {
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // The bytes on disk must be the bytes the server sent.
+    curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    // A proxy tunnel's own answer is not the response.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kNetworkReadBytes);
+}
+
+void applyRequestOptions(CURL* easy, const std::string& url, const RequestHeaders& headers) {
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list());
+}
+
+bool worthAFreshConnection(CURL* easy, CURLcode result) {
+    switch (result) {
+        case CURLE_UNSUPPORTED_PROTOCOL:  // stray bytes read as an HTTP/0.9 answer
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_GOT_NOTHING:
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            break;
+        default:
+            return false;
+    }
+    long newConnections = -1;
+    curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &newConnections);
+    return newConnections == 0;
+}
+
+void CurlUrlCache::deleteEntry(const std::string& url) {
+    std::lock_guard lock(mutex_);
+    marked_.insert(url);
+}
+
+bool CurlUrlCache::mustBypass(const std::string& url) const {
+    std::lock_guard lock(mutex_);
+    return marked_.count(url) != 0;
+}
+
+}  // namespace velnoria

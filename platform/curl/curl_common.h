@@ -1,0 +1,62 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <mutex>
+#include <string>
+#include <unordered_set>
+
+#include "platform/url_download.h"
+
+// What every libcurl request of the program shares: the library's set-up, the options, the
+// request headers, and the marks of addresses that must bypass caches.
+
+namespace velnoria {
+
+// libcurl's process-wide set-up, done once before the first handle whatever thread asks first.
+void ensureCurlGlobalInit();
+
+inline constexpr long kMaxRedirects = 10;
+// The most libcurl reads from the network in one go, and so hands over in one call.
+inline constexpr long kNetworkReadBytes = 64 * 1024;
+
+// The request headers a request carries; owns its list.
+class RequestHeaders {
+  public:
+    RequestHeaders() = default;
+    ~RequestHeaders();
+    RequestHeaders(const RequestHeaders&) = delete;
+    RequestHeaders& operator=(const RequestHeaders&) = delete;
+
+    void reset(bool bypassCaches);
+    curl_slist* list() const { return list_; }
+
+  private:
+    curl_slist* list_ = nullptr;
+};
+
+// The options every request of the program shares: user agent, http(s) only (also when
+// redirected), redirects followed, the body exactly as sent. Proxies come from the environment.
+void applyCommonOptions(CURL* easy);
+
+// The address and the per-request headers.
+void applyRequestOptions(CURL* easy, const std::string& url, const RequestHeaders& headers);
+
+// Whether a request that ended with `result` before any answer arrived is worth sending once more
+// over a new connection: it went over a kept-alive connection that the server had meanwhile
+// closed, reset, or filled with the tail of an earlier answer that ran past its length.
+bool worthAFreshConnection(CURL* easy, CURLcode result);
+
+// libcurl keeps no cache of its own, so "deleting" an entry marks the address instead: later
+// requests for it ask every cache on the way (proxies) to fetch it afresh.
+class CurlUrlCache : public UrlCache {
+  public:
+    void deleteEntry(const std::string& url) override;
+    bool mustBypass(const std::string& url) const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::unordered_set<std::string> marked_;
+};
+
+}  // namespace velnoria

@@ -1,0 +1,174 @@
+#include "shell/qt_status_view.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "platform/qt/qt_text.h"
+#include "shell/window_style.h"
+
+namespace velnoria {
+
+namespace {
+
+int toBarValue(double value) {
+    if (std::isnan(value)) return 0;
+    const double limit = std::numeric_limits<int>::max();
+    return static_cast<int>(std::clamp(value, -limit, limit));
+}
+
+}  // namespace
+
+QtStatusView::Window::Window(QWidget* owner, std::function<void()> pauseClick,
+                       std::function<void()> stopClick)
+    : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      log_(new QPlainTextEdit(this)),
+      counter_(new QLabel(this)),
+      progressBar_(new QProgressBar(this)),
+      pause_(new QPushButton(QStringLiteral("Pause"), this)),
+      stop_(new QPushButton(QStringLiteral("Stop/Abort"), this)) {
+    setObjectName(QStringLiteral("statusWindow"));
+    setWindowTitle(QStringLiteral("Download status"));
+    setFixedSize(twipsSize(7368, 4608));
+    paintBackground(this, QColor(0x80, 0x80, 0x80));
+
+    log_->setObjectName(QStringLiteral("log"));
+    log_->setGeometry(twipsRect(840, 240, 5172, 2052));
+    log_->setReadOnly(true);
+    log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    paintBase(log_, QColor(255, 255, 128));
+
+    counter_->setObjectName(QStringLiteral("counter"));
+    counter_->setGeometry(twipsRect(840, 2640, 5172, 372));
+    counter_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    paintLabelFace(counter_);
+
+    progressBar_->setObjectName(QStringLiteral("progressBar"));
+    progressBar_->setGeometry(twipsRect(840, 3240, 5172, 492));
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setTextVisible(false);
+
+    pause_->setObjectName(QStringLiteral("pause"));
+    pause_->setGeometry(twipsRect(840, 4080, 1452, 372));
+    stop_->setObjectName(QStringLiteral("stop"));
+    stop_->setGeometry(twipsRect(4560, 4080, 1452, 372));
+
+    progressBar_->setFocusPolicy(Qt::TabFocus);
+    setTabOrder(progressBar_, log_);
+    setTabOrder(log_, pause_);
+    setTabOrder(pause_, stop_);
+
+    connect(pause_, &QPushButton::clicked, this, [pauseClick] { pauseClick(); });
+    connect(stop_, &QPushButton::clicked, this, [stopClick] { stopClick(); });
+
+    if (owner != nullptr) centreOn(this, owner);
+}
+
+void QtStatusView::Window::closeEvent(QCloseEvent* event) {
+    // Only the end of the job closes this window.
+    event->ignore();
+}
+
+QtStatusView::QtStatusView(QWidget* owner) : owner_(owner) {}
+
+QtStatusView::~QtStatusView() {
+    delete window_.data();
+}
+
+void QtStatusView::setHandlers(std::function<void()> pauseClick, std::function<void()> stopClick) {
+    pauseClick_ = std::move(pauseClick);
+    stopClick_ = std::move(stopClick);
+}
+
+QtStatusView::Window* QtStatusView::ensureWindow() {
+    if (window_.isNull()) {
+        window_ = new Window(
+            owner_,
+            [this] {
+                if (pauseClick_) pauseClick_();
+            },
+            [this] {
+                if (stopClick_) stopClick_();
+            });
+    }
+    return window_;
+}
+
+void QtStatusView::createHidden() {
+    ensureWindow()->log()->clear();
+}
+
+void QtStatusView::open() {
+    // A window left over from start-up is still in its design-time state; one a job has shown
+    // is gone by now.
+    Window* window = ensureWindow();
+    if (owner_ != nullptr) centreOn(window, owner_);
+    window->show();
+    window->raise();
+    window->repaint();
+}
+
+void QtStatusView::close() {
+    if (window_.isNull()) return;
+    Window* window = window_;
+    window_.clear();
+    window->hide();
+    // Deleted from the event loop: a button handler of this window may still be on the stack.
+    window->deleteLater();
+}
+
+void QtStatusView::setLog(const std::string& text) {
+    Window* window = ensureWindow();
+    window->log()->setPlainText(toDisplayText(text));
+    window->log()->moveCursor(QTextCursor::End);
+    window->log()->repaint();
+}
+
+void QtStatusView::appendLog(const std::string& text) {
+    Window* window = ensureWindow();
+    QPlainTextEdit* log = window->log();
+    log->moveCursor(QTextCursor::End);
+    log->insertPlainText(toDisplayText(text));
+    log->moveCursor(QTextCursor::End);
+    log->ensureCursorVisible();
+    log->repaint();
+}
+
+void QtStatusView::setCounter(const std::string& text) {
+    Window* window = ensureWindow();
+    window->counter()->setText(toDisplayText(text));
+    window->counter()->repaint();
+}
+
+void QtStatusView::setProgress(double minimum, double maximum, double value) {
+    QProgressBar* bar = ensureWindow()->progressBar();
+    const int low = toBarValue(minimum);
+    int high = toBarValue(maximum);
+    // An empty range would turn the bar into a busy indicator.
+    if (high <= low) high = low == std::numeric_limits<int>::max() ? low : low + 1;
+    bar->setRange(low, high);
+    bar->setValue(std::clamp(toBarValue(value), low, high));
+    bar->repaint();
+}
+
+void QtStatusView::setPauseCaption(const std::string& caption) {
+    Window* window = ensureWindow();
+    window->pauseButton()->setText(toDisplayText(caption));
+    window->repaint();
+}
+
+void QtStatusView::setStopEnabled(bool enabled) {
+    Window* window = ensureWindow();
+    window->stopButton()->setEnabled(enabled);
+    window->repaint();
+}
+
+}  // namespace velnoria

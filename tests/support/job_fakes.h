@@ -1,0 +1,168 @@
+#pragma once
+
+// Stand-ins for the platform, for tests of the job's logic without a network.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/download_job.h"
+#include "download/job_context.h"
+#include "download/program_state.h"
+#include "download/status_window.h"
+#include "tests/support/temp_folder.h"
+
+namespace velnoria::testing {
+
+// One scripted answer of the fake transfer control.
+struct FakeAnswer {
+    int failureCode = 0;  // at the end of start()
+    std::string headerBlock = "HTTP/1.1 200 OK\r\n";
+    std::optional<std::string> contentLength;  // the "Content-Length" value; none = no header
+    std::string body;
+    // After this many body bytes the transfer breaks (response code 56); none = never.
+    std::optional<std::size_t> breakAfter;
+
+    static FakeAnswer file(const std::string& body);  // 200 with a correct length
+};
+
+// Answers by address; a list of answers is used one per request, the last one repeating.
+// Unknown addresses fail at connection level (response code 7).
+class FakeTransfer : public TransferControl {
+  public:
+    void answer(const std::string& url, std::vector<FakeAnswer> answers);
+
+    void setTimeoutSeconds(int) override {}
+    void start(const std::string& url, Method method) override;
+    bool stillExecuting() override { return false; }
+    int failureCode() const override { return failureCode_; }
+    std::string header(const std::string& name) const override;
+    std::string headerBlock() const override;
+    void readPiece(std::size_t count, std::string& piece) override;
+    void cancel() override { ++cancels; }
+
+    std::optional<FakeAnswer> fallback;  // for every address not answered otherwise
+    std::vector<std::string> executed;   // "GET url"
+    std::vector<std::size_t> chunkRequests;
+    int cancels = 0;
+    std::function<void(std::size_t chunkIndex)> beforeChunk;  // called before each readPiece
+
+  private:
+    std::map<std::string, std::vector<FakeAnswer>> answers_;
+    std::map<std::string, std::size_t> used_;
+    std::optional<FakeAnswer> current_;
+    std::size_t sent_ = 0;
+    int failureCode_ = 0;
+};
+
+// The blocking download: bodies by address; unknown addresses fail to transfer.
+class FakeUrlDownload : public UrlDownload {
+  public:
+    struct Page {
+        std::string body;
+        long status = 200;
+        bool transferred = true;
+    };
+    void serve(const std::string& url, Page page) { pages_[url] = std::move(page); }
+    DownloadOutcome download(const std::string& url, const ByteSink& sink,
+                             std::uint64_t maxBytes) override;
+    std::vector<std::string> requested;
+    std::function<void(const std::string& url)> onDownload;  // after the body went to the sink
+
+  private:
+    std::map<std::string, Page> pages_;
+};
+
+class FakeUrlCache : public UrlCache {
+  public:
+    void deleteEntry(const std::string& url) override { deleted.push_back(url); }
+    std::vector<std::string> deleted;
+};
+
+// Nothing to handle but the test's own hook; a yield that may block sleeps that long, as an
+// idle window system would.
+class FakeEventLoop : public EventLoop {
+  public:
+    void yieldOnce(std::chrono::milliseconds maxBlock) override;
+    int yields = 0;
+    std::function<void(int)> onYield;
+};
+
+class RecordingStatusView : public StatusView {
+  public:
+    void open() override { ++opens; }
+    void close() override { ++closes; }
+    void setLog(const std::string& text) override { log = text; }
+    void appendLog(const std::string& text) override { log += text; }
+    void setCounter(const std::string& text) override { counter = text; }
+    void setProgress(double minimum, double maximum, double value) override;
+    void setPauseCaption(const std::string&) override {}
+    void setStopEnabled(bool enabled) override { stopEnabled = enabled; }
+
+    int opens = 0;
+    bool stopEnabled = true;
+    int closes = 0;
+    std::string log;
+    std::string counter;
+    double maximum = 100;
+    std::vector<double> values;  // every progress value shown, in order
+};
+
+class FakeDocument : public BrowserDocument {
+  public:
+    std::vector<std::string> imageSources() override { return images; }
+    std::vector<std::string> linkTargets() override { return links; }
+    std::vector<std::string> images;
+    std::vector<std::string> links;
+};
+
+class FakeMessageBox : public MessageBox {
+  public:
+    void show(const std::string& title, const std::string& text, MessageIcon) override {
+        shown.push_back(title + "|" + text);
+        if (onShow) onShow();
+    }
+    std::vector<std::string> shown;
+    std::function<void()> onShow;
+};
+
+class FakeShell : public Shell {
+  public:
+    void openFolder(const std::string& folder) override { folders.push_back(folder); }
+    void openUrl(const std::string&) override {}
+    std::vector<std::string> folders;
+};
+
+// A whole job's surroundings: program state with a save folder and a work folder in a temporary
+// folder, and platform pieces that are either fakes or supplied by the test.
+struct JobBench {
+    explicit JobBench(TransferControl* transfer = nullptr, UrlDownload* urlDownload = nullptr,
+                      EventLoop* eventLoop = nullptr, UrlCache* urlCache = nullptr);
+
+    JobResult run(const std::string& addressBoxText = "http://forum.test/thread");
+    std::filesystem::path saved(const std::string& name) const { return saveFolder / name; }
+    std::string failedTxt() const;
+    // Names of the files in the work folder (to see scratch files left behind).
+    std::vector<std::string> workFolderFiles() const;
+
+    TempFolder temp;
+    std::filesystem::path saveFolder;
+    ProgramState program;
+    FakeTransfer fakeTransfer;
+    FakeUrlDownload fakeDownload;
+    FakeUrlCache cache;
+    FakeEventLoop fakeEventLoop;
+    RecordingStatusView view;
+    std::unique_ptr<StatusWindow> status;
+    FakeDocument document;
+    FakeMessageBox messageBox;
+    FakeShell shell;
+    std::unique_ptr<JobServices> services;
+};
+
+}  // namespace velnoria::testing

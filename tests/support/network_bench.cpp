@@ -1,0 +1,52 @@
+#include "tests/support/network_bench.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace velnoria::testing {
+
+Watchdog::Watchdog(std::chrono::seconds limit) {
+    thread_ = std::thread([this, limit] {
+        std::unique_lock lock(mutex_);
+        if (!done_.wait_for(lock, limit, [this] { return finished_; })) {
+            std::fprintf(stderr, "watchdog: test still running after %llds\n",
+                         static_cast<long long>(limit.count()));
+            std::abort();
+        }
+    });
+}
+
+Watchdog::~Watchdog() {
+    {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+    }
+    done_.notify_all();
+    thread_.join();
+}
+
+NetworkBench::NetworkBench(int timeoutSeconds, std::chrono::seconds watchdogLimit)
+    : watchdog(watchdogLimit),
+      proxy(server),
+      transfer(loop, cache),
+      download(timeoutSeconds, cache),
+      bench(&transfer, &download, &loop, &cache) {
+    transfer.setTimeoutSeconds(timeoutSeconds);
+}
+
+std::vector<std::string> NetworkBench::seen() const {
+    std::vector<std::string> out;
+    for (const auto& request : server.requests()) out.push_back(request.method + " " + request.url);
+    return out;
+}
+
+std::string refusingProxy() {
+    std::uint16_t port;
+    {
+        TestHttpServer gone;
+        port = gone.port();
+    }
+    return "http://127.0.0.1:" + std::to_string(port);
+}
+
+}  // namespace velnoria::testing
