@@ -21,6 +21,7 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
         readyState_ = kLoading;
     });
     connect(view_, &QWebEngineView::urlChanged, this, [this](const QUrl&) {
+        pending_.clear();
         // A jump within the page changes the address without any loading.
         if (!awaitingStart_) return;
         awaitingStart_ = false;
@@ -55,6 +56,9 @@ void WebBrowser::navigate(const QString& address) {
     // previous page's "complete".
     readyState_ = kLoading;
     awaitingStart_ = true;
+    // Until the engine shows the page, the address is the one asked for: a load stopped before
+    // it reached its page must not put the previous page's address into the address box.
+    pending_ = url;
     view_->load(url);
 }
 
@@ -74,7 +78,7 @@ void WebBrowser::stop() {
 }
 
 QString WebBrowser::location() const {
-    return view_->url().toString();
+    return (pending_.isEmpty() ? view_->url() : pending_).toString();
 }
 
 BrowserDocument& WebBrowser::document() {

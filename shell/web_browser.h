@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <memory>
 
@@ -32,7 +33,8 @@ class WebBrowser : public QWidget {
     void goForward();
     void stop();
     int readyState() const { return readyState_; }
-    // The top-level address of the current page.
+    // The top-level address of the current page; while a navigation has not reached a page of
+    // its own (or was stopped before it did), the address it was asked for.
     QString location() const;
 
     // The current page's document (images, links) for the download job.
@@ -50,6 +52,7 @@ class WebBrowser : public QWidget {
     std::unique_ptr<BrowserDocument> document_;
     int readyState_ = kUninitialized;
     bool awaitingStart_ = false;  // navigation asked for, engine has not said it started
+    QUrl pending_;                // asked for by navigate(), not yet shown
 };
 
 }  // namespace velnoria

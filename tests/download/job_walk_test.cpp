@@ -78,6 +78,8 @@ TEST(JobWalk, PageWithoutImages) {
     EXPECT_EQ(bench.view.log, "Starting download process...\r\n");
     EXPECT_EQ(bench.view.counter, "");
     EXPECT_EQ(bench.view.opens, 1);
+    // The window is filled before it is shown.
+    EXPECT_EQ(bench.view.shownWith, "Starting download process...\r\n|");
     EXPECT_EQ(bench.view.closes, 1);
     EXPECT_EQ(bench.messageBox.shown,
               std::vector<std::string>{"Finish|Task finished !\r\nNo file downloaded."});

@@ -133,6 +133,29 @@ TEST_F(NavigationTest, EnterPressesTheFocusedButtonElseGo) {
     EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
+TEST_F(NavigationTest, OneEnterIsOneGoAndStopKeepsTheTypedAddress) {
+    Reply slow = Reply::ok("<html><body>late</body></html>", "text/html");
+    slow.headerDelay = std::chrono::seconds{4};
+    server.route(server.url("/slow.html"), slow);
+    start();
+    const std::string fast = server.url("/thread.html");
+    QTest::keyClicks(addressBox(), QString::fromStdString(fast));
+    QTest::keyClick(addressBox(), Qt::Key_Return);
+    QTest::qWait(300);
+    EXPECT_EQ(server.requestsFor(fast).size(), 1u);
+    EXPECT_EQ(addressBox()->text().toStdString(), fast);
+
+    // Stopped before the page arrived: the box keeps what was typed, and no second Go follows.
+    const std::string typed = server.url("/slow.html");
+    addressBox()->clear();
+    QTest::keyClicks(addressBox(), QString::fromStdString(typed));
+    QTimer::singleShot(700, [&] { QTest::mouseClick(button("stop"), Qt::LeftButton); });
+    QTest::keyClick(addressBox(), Qt::Key_Return);
+    QTest::qWait(500);
+    EXPECT_EQ(addressBox()->text().toStdString(), typed);
+    EXPECT_EQ(server.requestsFor(typed).size(), 1u);
+}
+
 TEST_F(NavigationTest, StopDuringASlowLoadEnablesTheDownloadAtOnce) {
     Reply slow = Reply::ok("<html><body>late</body></html>", "text/html");
     slow.headerDelay = std::chrono::seconds{4};

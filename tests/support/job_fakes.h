@@ -95,7 +95,10 @@ class FakeEventLoop : public EventLoop {
 
 class RecordingStatusView : public StatusView {
   public:
-    void open() override { ++opens; }
+    void open() override {
+        ++opens;
+        shownWith = log + "|" + counter;
+    }
     void close() override { ++closes; }
     void setLog(const std::string& text) override { log = text; }
     void appendLog(const std::string& text) override { log += text; }
@@ -105,6 +108,7 @@ class RecordingStatusView : public StatusView {
     void setStopEnabled(bool enabled) override { stopEnabled = enabled; }
 
     int opens = 0;
+    std::string shownWith;  // "log|counter" as they stood when the window was shown
     bool stopEnabled = true;
     int closes = 0;
     std::string log;
