@@ -22,8 +22,8 @@ UrlDownload& Program::urlDownload() {
 }
 
 JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& addressBoxText) {
-    JobServices services{*transfer_,         *urlDownload_, *cache_,
-                         frontEnd_.eventLoop, statusWindow_, document,
+    JobServices services{*transfer_,           *urlDownload_,  *cache_,
+                         frontEnd_.eventLoop,  statusWindow_,  document,
                          frontEnd_.messageBox, frontEnd_.shell};
     return velnoria::runDownloadJob(state_, services, addressBoxText);
 }

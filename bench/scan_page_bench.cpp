@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "download/page_scan.h"
 #include "core/unique_fd.h"
+#include "download/page_scan.h"
 #include "platform/curl/curl_url_download.h"
 
 namespace {

@@ -14,7 +14,6 @@ namespace velnoria {
 
 namespace {
 
-
 bool isOneOf(const std::string& name, std::initializer_list<std::string_view> names) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -37,7 +36,6 @@ std::size_t findNoCase(std::string_view text, std::string_view needle, std::size
     const std::size_t at = positionIgnoringCase(text.substr(from), needle);
     return at == 0 ? std::string_view::npos : from + at - 1;
 }
-
 
 struct GumboDeleter {
     void operator()(GumboOutput* output) const {

@@ -29,7 +29,6 @@ class ParsedPage : public BrowserDocument {
     std::vector<std::string> links_;
 };
 
-
 // The HTML5 parser slows down steeply with the nesting depth of elements (2000 levels of
 // formatting elements take a second, 20000 take minutes), so a page is measured before it is
 // parsed. Real pages nest a few dozen levels.

@@ -152,9 +152,8 @@ void yandexFotkiRule(JobContext& job, const std::string& entry) {
 void imageBamRule(JobContext& job, const std::string& entry) {
     std::string imageId;
     assignField(imageId, [&] { return field(lastField(entry, "/"), 1, "."); });
-    const PageScanResult page = scanIndexPage(job, "http://www." + text(kImageBam) + "/image/" +
-                                                       imageId,
-                                              text(kImageBam) + "/download/");
+    const PageScanResult page = scanIndexPage(
+        job, "http://www." + text(kImageBam) + "/image/" + imageId, text(kImageBam) + "/download/");
     if (page.position < 1) return;
 
     DownloadTarget target;
@@ -247,15 +246,19 @@ void flickrRule(JobContext& job, const std::string& entry) {
 
     // The download happens while the size page's scratch file is still open; a stop in it
     // leaves through the scan, which deletes the file.
-    const PageScanResult page =
-        scanPage(job.services.urlDownload,
-                 {sizePage, job.program.workFolder / "temp.txt", "_o.jpg", {}, [&](const std::string& item, std::size_t position) {
-                      DownloadTarget target;
-                      assignField(target.url,
-                                  [&] { return lastField(firstChars(item, position + 5), "\""); });
-                      target.name = photo + ".jpg";
-                      fetchFile(job, target);
-                  }});
+    const PageScanResult page = scanPage(
+        job.services.urlDownload, {sizePage,
+                                   job.program.workFolder / "temp.txt",
+                                   "_o.jpg",
+                                   {},
+                                   [&](const std::string& item, std::size_t position) {
+                                       DownloadTarget target;
+                                       assignField(target.url, [&] {
+                                           return lastField(firstChars(item, position + 5), "\"");
+                                       });
+                                       target.name = photo + ".jpg";
+                                       fetchFile(job, target);
+                                   }});
     if (page.position > 0) return;
 
     job.services.status.appendLog("Original file cannot be downloaded.\r\n");

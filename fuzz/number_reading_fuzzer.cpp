@@ -14,9 +14,9 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_support.h"
 #include "core/number_reading.h"
 #include "core/settings.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 
 #include "core/page_item_reader.h"
 #include "core/text.h"
+#include "core/unique_fd.h"
 #include "download/page_scan.h"
 #include "download/rule_text.h"
-#include "core/unique_fd.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "download/safe_file_name.h"
 #include "download/rule_text.h"
+#include "download/safe_file_name.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/settings.h"
 #include "core/unique_fd.h"
 #include "fuzz/fuzz_support.h"
-#include "core/settings.h"
 
 namespace {
 

@@ -8,7 +8,7 @@ namespace velnoria {
 // With maxBlock above zero it may block up to that long waiting for something to happen, so that
 // a waiting loop never spins a core.
 class EventLoop {
-public:
+  public:
     virtual ~EventLoop() = default;
     virtual void yieldOnce(std::chrono::milliseconds maxBlock = std::chrono::milliseconds{0}) = 0;
 };

@@ -7,7 +7,7 @@ namespace velnoria {
 // What the status window shows; the model in download/ decides every text and state, a view only
 // renders it (a Qt window in the desktop program, the terminal in velnoria-get).
 class StatusView {
-public:
+  public:
     virtual ~StatusView() = default;
 
     // Shows the window, owned by the main window. A job's window is fresh, in the design-time

@@ -8,7 +8,7 @@ namespace velnoria {
 // The program's one transfer control: one request at a time, started by start() and driven while
 // the caller polls stillExecuting(). The body is pulled piece by piece with readPiece().
 class TransferControl {
-public:
+  public:
     enum class Method { Get, Head };
 
     virtual ~TransferControl() = default;

@@ -22,7 +22,7 @@ using ByteSink = std::function<bool(const char* data, std::size_t size)>;
 
 // A blocking download of an address: returns when the transfer has ended.
 class UrlDownload {
-public:
+  public:
     virtual ~UrlDownload() = default;
 
     // maxBytes bounds the body; a longer body aborts the transfer (transferred becomes false).
@@ -32,7 +32,7 @@ public:
 
 // Removes an address's cached copy so that the next request for it is answered by the server.
 class UrlCache {
-public:
+  public:
     virtual ~UrlCache() = default;
     virtual void deleteEntry(const std::string& url) = 0;
 };

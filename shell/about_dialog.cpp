@@ -4,8 +4,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "platform/qt/qt_text.h"
 #include "core/program_identity.h"
+#include "platform/qt/qt_text.h"
 #include "shell/window_style.h"
 
 namespace velnoria {

@@ -145,8 +145,8 @@ bool MainWindow::startUp(const std::string& argumentText) {
     }
     statusView_->createHidden();
     setWindowTitle(QString::fromUtf8(kProgramCaption));
-    program_ = std::make_unique<Program>(
-        state_, FrontEnd{eventLoop_, *statusView_, messageBox_, shell_});
+    program_ =
+        std::make_unique<Program>(state_, FrontEnd{eventLoop_, *statusView_, messageBox_, shell_});
     startDownload_->setEnabled(false);
     setStatusLine(QStringLiteral("Status"), false);
     browser_->navigate(QStringLiteral("about:blank"));
@@ -251,8 +251,7 @@ void MainWindow::startDownload() {
 void MainWindow::checkForUpdate() {
     if (program_ == nullptr) return;
     program_->checkForUpdate(
-        [this](const std::string& text) { setStatusLine(toDisplayText(text), true); },
-        startingUp_);
+        [this](const std::string& text) { setStatusLine(toDisplayText(text), true); }, startingUp_);
 }
 
 void MainWindow::openHomePage() {
@@ -261,8 +260,8 @@ void MainWindow::openHomePage() {
 
 void MainWindow::showSettings() {
     if (settingsDialog_.isNull()) {
-        settingsDialog_ = new SettingsDialog(state_.settings, messageBox_,
-                                             state_.workFolder / kSettingsFileName);
+        settingsDialog_ =
+            new SettingsDialog(state_.settings, messageBox_, state_.workFolder / kSettingsFileName);
     }
     settingsDialog_->show();
     settingsDialog_->raise();

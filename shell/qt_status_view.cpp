@@ -27,7 +27,7 @@ int toBarValue(double value) {
 }  // namespace
 
 QtStatusView::Window::Window(QWidget* owner, std::function<void()> pauseClick,
-                       std::function<void()> stopClick)
+                             std::function<void()> stopClick)
     : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       log_(new QPlainTextEdit(this)),
       counter_(new QLabel(this)),

@@ -79,8 +79,8 @@ void SettingsDialog::browseForFolder() {
 }
 
 void SettingsDialog::saveAndClose() {
-    const SettingsDialogInput input =
-        readSettingsDialogInput(fromQString(timeoutBox_->text()), fromQString(pieceSizeBox_->text()));
+    const SettingsDialogInput input = readSettingsDialogInput(fromQString(timeoutBox_->text()),
+                                                              fromQString(pieceSizeBox_->text()));
     if (!input.accepted) {
         messageBox_.show("Error", input.errorText, MessageIcon::Critical);
         return;

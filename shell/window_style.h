@@ -8,7 +8,6 @@ class QWidget;
 
 namespace velnoria {
 
-
 // The window layouts are kept in twips as designed; 15 twips are one pixel.
 constexpr int twipsToPixels(int twips) {
     return (twips * 2 + 15) / 30;

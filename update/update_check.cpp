@@ -4,9 +4,9 @@
 #include <optional>
 #include <system_error>
 
+#include "core/number_reading.h"
 #include "core/page_item_reader.h"
 #include "core/unique_fd.h"
-#include "core/number_reading.h"
 
 namespace velnoria {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/desktop.h"
 #include "core/program_identity.h"
+#include "platform/desktop.h"
 #include "platform/url_download.h"
 
 namespace velnoria {

@@ -1,8 +1,8 @@
-#include "core/settings.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "core/settings.h"
 
 namespace velnoria {
 namespace {

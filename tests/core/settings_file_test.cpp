@@ -1,10 +1,9 @@
-#include "core/settings.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
+#include "core/settings.h"
 #include "tests/support/temp_folder.h"
 
 namespace velnoria {

@@ -1,5 +1,3 @@
-#include "core/settings.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "tests/support/temp_folder.h"
 
 namespace velnoria {

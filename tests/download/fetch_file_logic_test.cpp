@@ -134,7 +134,8 @@ TEST(FetchFileLogic, VerdictsAndLogText) {
         EXPECT_EQ(bench.view.log, c.log) << c.what;
         EXPECT_EQ(job.finishedCount, c.finished) << c.what;
         EXPECT_EQ(bench.failedTxt(), c.failed) << c.what;
-        const auto failures = bench.fakeTransfer.executed.size() - static_cast<std::size_t>(c.finished);
+        const auto failures =
+            bench.fakeTransfer.executed.size() - static_cast<std::size_t>(c.finished);
         EXPECT_EQ(bench.cache.deleted, std::vector<std::string>(failures, kUrl)) << c.what;
         EXPECT_EQ(bench.view.counter,
                   "Download in progress... " + std::to_string(c.finished) + " files finished.\r\n")

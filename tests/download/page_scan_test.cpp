@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "download/job_context.h"
 #include "core/page_item_reader.h"
 #include "core/text.h"
-#include "download/rule_text.h"
 #include "core/unique_fd.h"
+#include "download/job_context.h"
+#include "download/rule_text.h"
 #include "tests/support/job_fakes.h"
 
 namespace velnoria {

@@ -1,9 +1,9 @@
-#include "download/rule_text.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
+
+#include "download/rule_text.h"
 
 namespace velnoria {
 namespace {
@@ -35,8 +35,7 @@ TEST(Retparm, FieldsAsTheTableGivesThem) {
         {"a/b", INT_MAX, "/", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(field(c.text, c.n, c.delimiter), c.expected)
-            << "text=" << c.text << " n=" << c.n;
+        EXPECT_EQ(field(c.text, c.n, c.delimiter), c.expected) << "text=" << c.text << " n=" << c.n;
     }
 }
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/network_bench.h"
 #include "tests/faults/process_usage.h"
+#include "tests/support/network_bench.h"
 
 namespace velnoria::testing {
 namespace {

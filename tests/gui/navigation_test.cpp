@@ -72,8 +72,8 @@ TEST_F(NavigationTest, MainWindowLayout) {
         }
         widget = widget->nextInFocusChain();
     } while (widget != addressBox() && order.size() < 40);
-    EXPECT_EQ(order, (std::vector<QString>{"addressBox", "startDownload", "go", "exit", "about", "back",
-                                           "stop", "forward", "settings", "checkUpdate"}));
+    EXPECT_EQ(order, (std::vector<QString>{"addressBox", "startDownload", "go", "exit", "about",
+                                           "back", "stop", "forward", "settings", "checkUpdate"}));
     EXPECT_TRUE(button("go")->isDefault());
     EXPECT_EQ(window->palette().color(QPalette::Window), QColor(64, 64, 64));
     const Qt::WindowFlags flags = window->windowFlags();

@@ -72,9 +72,9 @@ TEST_F(SettingsDialogTest, OkStoresTheNumbersAsReadAndRewritesTheFile) {
         EXPECT_TRUE(dialog.isNull() || !dialog->isVisible()) << c.timeoutText;
         EXPECT_EQ(settings.timeoutSeconds, c.timeout) << c.timeoutText;
         EXPECT_EQ(settings.pieceSize, c.piece) << c.pieceText;
-        EXPECT_EQ(readFile(work.path() / "settings.dat"),
-                  settings.savePath + "\r\n " + std::to_string(c.timeout) + " \r\n " +
-                      std::to_string(c.piece) + " \r\n")
+        EXPECT_EQ(readFile(work.path() / "settings.dat"), settings.savePath + "\r\n " +
+                                                              std::to_string(c.timeout) + " \r\n " +
+                                                              std::to_string(c.piece) + " \r\n")
             << c.timeoutText;
         delete dialog.data();
     }
@@ -132,8 +132,7 @@ TEST_F(SettingsDialogTest, BrowseTakesEffectAtOnceButOnlyOkSavesIt) {
     dialog = openDialog();
     dialog->folderBox()->setText("/somewhere/else");
     QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
-    EXPECT_EQ(readFile(work.path() / "settings.dat"),
-              chosen.string() + "\r\n 30 \r\n 102400 \r\n");
+    EXPECT_EQ(readFile(work.path() / "settings.dat"), chosen.string() + "\r\n 30 \r\n 102400 \r\n");
 }
 
 TEST_F(SettingsDialogTest, CancelledBrowseKeepsTheFolder) {

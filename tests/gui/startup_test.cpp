@@ -16,8 +16,7 @@ using StartupTest = MainWindowTest;
 TEST_F(StartupTest, FirstStartCreatesTheSettingsAndTheFolderAndSaysSoOnce) {
     start();
     ASSERT_TRUE(started);
-    EXPECT_EQ(readFile(work.path() / "settings.dat"),
-              "CURDIR$\\images\r\n 30 \r\n 102400 \r\n");
+    EXPECT_EQ(readFile(work.path() / "settings.dat"), "CURDIR$\\images\r\n 30 \r\n 102400 \r\n");
     ASSERT_EQ(answerer.boxes().size(), 1u);
     EXPECT_EQ(answerer.boxes()[0].title, "Error");
     EXPECT_EQ(answerer.boxes()[0].text, "Error: save path does not exist ! ");

@@ -21,8 +21,8 @@
 
 #include "shell/about_dialog.h"
 #include "shell/main_window.h"
-#include "shell/settings_dialog.h"
 #include "shell/qt_status_view.h"
+#include "shell/settings_dialog.h"
 #include "tests/gui/gui_test_support.h"
 #include "tests/support/test_http_server.h"
 

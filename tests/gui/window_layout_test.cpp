@@ -13,8 +13,8 @@
 #include "core/settings.h"
 #include "platform/qt/qt_desktop.h"
 #include "shell/about_dialog.h"
-#include "shell/settings_dialog.h"
 #include "shell/qt_status_view.h"
+#include "shell/settings_dialog.h"
 #include "tests/gui/gui_test_support.h"
 
 namespace velnoria {

@@ -119,9 +119,9 @@ JobBench::JobBench(TransferControl* transfer, UrlDownload* urlDownload, EventLoo
     program.workFolder = temp.path();
     EventLoop& loop = eventLoop ? *eventLoop : fakeEventLoop;
     status = std::make_unique<StatusWindow>(program.runState, view, loop);
-    services.reset(
-        new JobServices{transfer ? *transfer : fakeTransfer, urlDownload ? *urlDownload : fakeDownload,
-                        urlCache ? *urlCache : cache, loop, *status, document, messageBox, shell});
+    services.reset(new JobServices{
+        transfer ? *transfer : fakeTransfer, urlDownload ? *urlDownload : fakeDownload,
+        urlCache ? *urlCache : cache, loop, *status, document, messageBox, shell});
 }
 
 JobResult JobBench::run(const std::string& addressBoxText) {
