@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     MainWindow window([](int) {});
     window.startUp("");
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    ok &= QTest::qWaitForWindowExposed(&window);
 
     auto* box = window.findChild<QLineEdit*>(QStringLiteral("addressBox"));
     auto* go = window.findChild<QPushButton*>(QStringLiteral("go"));
