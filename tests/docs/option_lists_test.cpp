@@ -32,7 +32,7 @@ std::string readFile(const fs::path& file) {
 
 std::string helpText() {
     std::string text;
-    FILE* pipe = ::popen(VELNORIA_GET_PATH " --help", "r");
+    FILE* pipe = ::popen("'" VELNORIA_GET_PATH "' --help", "r");
     if (pipe == nullptr) return text;
     char buffer[4096];
     while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
