@@ -23,17 +23,17 @@ void enterMenuLaunchFolder() {
     const std::string userDirs{std::istreambuf_iterator<char>(file),
                                std::istreambuf_iterator<char>()};
     const std::filesystem::path folder = velnoria::menuLaunchFolder(homeFolder, userDirs);
-    std::error_code ec;
     if (folder.empty()) {
-        ec = std::make_error_code(std::errc::no_such_file_or_directory);
-    } else {
-        std::filesystem::create_directories(folder, ec);
-        if (!ec) std::filesystem::current_path(folder, ec);
+        std::fputs("velnoria-morvath: no home folder; staying in the current folder\n", stderr);
+        return;
     }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!ec) std::filesystem::current_path(folder, ec);
     if (ec) {
         std::fprintf(stderr,
-                     "velnoria-morvath: cannot work in \"%s\" (%s); staying in the "
-                     "current folder\n",
+                     "velnoria-morvath: cannot work in \"%s\" (%s); staying in the current "
+                     "folder\n",
                      folder.c_str(), ec.message().c_str());
     }
 }

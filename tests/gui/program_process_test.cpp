@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "tests/cli/child_process.h"
@@ -157,14 +158,26 @@ TEST_F(MenuLaunchTest, OnlyAFirstMenuArgumentMovesAndTheRestMeetsTheCommandLineR
     }
 }
 
-TEST_F(MenuLaunchTest, AFolderThatCannotBeMadeLeavesTheProgramInTheCurrentFolder) {
+TEST_F(MenuLaunchTest, WithoutAFolderToGoToTheProgramStaysInTheCurrentFolder) {
     std::ofstream(home / "Bilder") << "a file where the folder would go";
-    fs::create_directories(launcher / "images");
-    const ChildResult result = runChild(VELNORIA_DESKTOP_PROGRAM, {"--menu-launch", "x"}, launcher);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(fs::exists(launcher / "settings.dat"));
-    EXPECT_NE(result.err.find("cannot work in \"" + menuFolder.string() + "\""), std::string::npos)
-        << result.err;
+    struct Case {
+        std::optional<std::string> home;
+        std::string message;
+    };
+    const Case cases[] = {
+        {home.string(), "cannot work in \"" + menuFolder.string() + "\""},
+        {std::nullopt, "no home folder"},
+    };
+    for (const Case& c : cases) {
+        ScopedEnv homeVariable("HOME", c.home);
+        fs::remove_all(launcher);
+        fs::create_directories(launcher / "images");
+        const ChildResult result =
+            runChild(VELNORIA_DESKTOP_PROGRAM, {"--menu-launch", "x"}, launcher);
+        EXPECT_EQ(result.exitCode, 1) << c.message;
+        EXPECT_TRUE(fs::exists(launcher / "settings.dat")) << c.message;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
 }
 
 }  // namespace
