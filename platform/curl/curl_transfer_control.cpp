@@ -51,9 +51,9 @@ void CurlTransferControl::start(const std::string& url, Method method) {
     code_ = 0;
     headers_.clear();
     finalHeaders_.clear();
-    if (buffer_.capacity() > 2 * (wanted_ + kNetworkReadBytes)) std::string().swap(buffer_);
-    buffer_.clear();
-    readPos_ = 0;
+    if (spill_.capacity() > 2 * (wanted_ + kNetworkReadBytes)) std::string().swap(spill_);
+    spill_.clear();
+    spillPos_ = 0;
     maxBuffered_ = 0;
     received_ = false;
     answered_ = false;
@@ -98,10 +98,15 @@ void CurlTransferControl::readPiece(std::size_t count, std::string& piece) {
     piece.clear();
     if (count == 0) return;
     wanted_ = count;
-    buffer_.reserve(std::min<std::size_t>(count, 1 << 20) + kNetworkReadBytes);
+    takeSpill(count, piece);
     const auto enough = [&] {
-        return buffered() >= count || (state_ != State::AwaitingHeaders && state_ != State::Body);
+        return piece.size() >= count || (state_ != State::AwaitingHeaders && state_ != State::Body);
     };
+    if (enough()) return;
+    piece.reserve(std::min<std::size_t>(count, 1 << 20));
+    // From here libcurl's callback writes into the piece itself.
+    piece_ = &piece;
+    pieceWanted_ = count;
     while (!enough()) {
         resume();
         if (enough()) break;
@@ -109,16 +114,32 @@ void CurlTransferControl::readPiece(std::size_t count, std::string& piece) {
         if (enough()) break;
         eventLoop_.yieldOnce();
     }
-    const std::size_t taken = std::min(count, buffered());
-    piece.assign(buffer_, readPos_, taken);
-    readPos_ += taken;
+    piece_ = nullptr;
+}
+
+void CurlTransferControl::takeSpill(std::size_t count, std::string& piece) {
+    if (spilled() == 0) return;
+    if (spillPos_ == 0 && spill_.size() <= count) {
+        // The spill becomes the piece, and the piece's storage the next spill: no byte moves.
+        piece.swap(spill_);
+        spill_.clear();
+        return;
+    }
+    // Only when the caller asks for less than it asked for before.
+    const std::size_t taken = std::min(count, spilled());
+    piece.assign(spill_, spillPos_, taken);
+    spillPos_ += taken;
+    if (spilled() == 0) {
+        spill_.clear();
+        spillPos_ = 0;
+    }
 }
 
 void CurlTransferControl::cancel() {
     release();
     state_ = State::Idle;
-    buffer_.clear();
-    readPos_ = 0;
+    spill_.clear();
+    spillPos_ = 0;
 }
 
 void CurlTransferControl::release() {
@@ -176,17 +197,30 @@ std::size_t CurlTransferControl::onBody(char* data, std::size_t size, std::size_
         me.finalHeaders_ = me.headers_.text();
         me.state_ = State::Body;
     }
-    if (me.buffered() >= me.wanted_) {
+    std::size_t taken = 0;
+    if (me.piece_ != nullptr && me.piece_->size() < me.pieceWanted_) {
+        taken = std::min(length, me.pieceWanted_ - me.piece_->size());
+        me.piece_->append(data, taken);
+        if (taken == length) {
+            me.noteHeld();
+            return length;
+        }
+    }
+    // The rest waits in the spill, which the next piece takes over whole. The spill was emptied
+    // into the piece before the piece began to fill, so a remainder always finds it empty.
+    const std::size_t rest = length - taken;
+    if (taken == 0 && (me.spillPos_ != 0 || me.spill_.size() + rest > me.wanted_)) {
         me.paused_ = true;
         return CURL_WRITEFUNC_PAUSE;  // libcurl keeps this data and offers it again on resume
     }
-    if (me.readPos_ > 0) {  // drop what was handed out, moving only the little left over
-        me.buffer_.erase(0, me.readPos_);
-        me.readPos_ = 0;
-    }
-    me.buffer_.append(data, length);
-    me.maxBuffered_ = std::max(me.maxBuffered_, me.buffer_.size());
+    me.spill_.append(data + taken, rest);
+    me.noteHeld();
     return length;
+}
+
+void CurlTransferControl::noteHeld() {
+    const std::size_t filling = piece_ != nullptr ? piece_->size() : 0;
+    maxBuffered_ = std::max(maxBuffered_, filling + spilled());
 }
 
 void CurlTransferControl::drive() {

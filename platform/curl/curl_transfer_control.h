@@ -15,9 +15,10 @@
 namespace velnoria {
 
 // The transfer control on libcurl's multi interface. One easy handle serves every request, so
-// connections stay alive between requests. The body is buffered up to one piece (the size last
-// asked for) plus one network read; beyond that the transfer is paused until the caller asks
-// for more.
+// connections stay alive between requests. Body bytes are copied once, from libcurl's buffer
+// straight into the caller's piece; bytes that arrive while no piece is asked for wait in a spare
+// piece (at most one piece, the size last asked for), which the next readPiece takes over whole
+// without copying. Beyond that the transfer is paused until the caller asks for more.
 class CurlTransferControl : public TransferControl {
   public:
     CurlTransferControl(EventLoop& eventLoop, const CurlUrlCache& cache);
@@ -69,11 +70,18 @@ class CurlTransferControl : public TransferControl {
     ResponseHeaderBlock headers_;
     std::string finalHeaders_;
 
-    std::size_t buffered() const { return buffer_.size() - readPos_; }
+    std::size_t spilled() const { return spill_.size() - spillPos_; }
+    void takeSpill(std::size_t count, std::string& piece);
+    void noteHeld();
 
-    std::string buffer_;  // body bytes received; those from readPos_ on are not handed out yet
-    std::size_t readPos_ = 0;
-    std::size_t wanted_;  // pause once the buffer holds this many: the last piece asked for
+    // The piece a readPiece is filling right now, and how many bytes it wants.
+    std::string* piece_ = nullptr;
+    std::size_t pieceWanted_ = 0;
+    // Body bytes received while no piece was being filled; those from spillPos_ on are not
+    // handed out yet.
+    std::string spill_;
+    std::size_t spillPos_ = 0;
+    std::size_t wanted_;  // the last piece asked for: the spill holds at most this many
     bool paused_ = false;
     std::size_t maxBuffered_ = 0;
 

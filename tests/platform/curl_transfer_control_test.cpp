@@ -59,6 +59,37 @@ TEST_F(CurlTransferControlTest, BodyReadInPiecesEqualsTheBytesServed) {
     }
 }
 
+// Bytes that arrive between two pieces wait for the next one; a caller that changes its piece
+// size (the last piece of a file is shorter) must still get every byte once, in order.
+TEST_F(CurlTransferControlTest, PiecesOfChangingSizeGiveEveryByteOnce) {
+    const std::vector<std::vector<std::size_t>> cases = {
+        {102400, 1000, 70000, 7, 200000}, {1, 65536, 3}, {8192, 102400}, {300000, 10}};
+    const std::uint64_t size = 3u << 20;
+    std::uint32_t seed = 40;
+    for (const auto& pieces : cases) {
+        const std::string url = "http://img.host.test/changing" + std::to_string(++seed);
+        server.route(url, Reply::generated(size, seed));
+        run(url);
+        ASSERT_EQ(transfer.failureCode(), 0);
+        std::string body;
+        std::string piece;
+        std::size_t largest = 0;
+        for (std::size_t i = 0; body.size() < size; ++i) {
+            const std::size_t count = pieces[i % pieces.size()];
+            largest = std::max(largest, count);
+            transfer.readPiece(count, piece);
+            ASSERT_FALSE(piece.empty()) << "after " << body.size() << " bytes";
+            // Short only at the end of the body.
+            EXPECT_EQ(piece.size(), std::min<std::uint64_t>(count, size - body.size()));
+            body += piece;
+        }
+        EXPECT_TRUE(body == generatedBytes(size, seed)) << "pieces case " << seed;
+        // Held back: the piece being filled and one piece waiting, or one network read.
+        EXPECT_LE(transfer.maxBuffered(), largest + std::max<std::size_t>(largest, 64 * 1024));
+        transfer.cancel();
+    }
+}
+
 TEST_F(CurlTransferControlTest, LargeBodyIsStreamedWithBoundedMemory) {
     const std::uint64_t size = 48ull << 20;
     const std::size_t piece = 8192;
