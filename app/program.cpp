@@ -21,10 +21,11 @@ UrlDownload& Program::urlDownload() {
     return *urlDownload_;
 }
 
-JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& addressBoxText) {
-    JobServices services{*transfer_,           *urlDownload_,  *cache_,
-                         frontEnd_.eventLoop,  statusWindow_,  document,
-                         frontEnd_.messageBox, frontEnd_.shell};
+JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
+                                  PageReader* nextPages) {
+    JobServices services{*transfer_,           *urlDownload_,   *cache_,
+                         frontEnd_.eventLoop,  statusWindow_,   document,
+                         frontEnd_.messageBox, frontEnd_.shell, nextPages};
     return velnoria::runDownloadJob(state_, services, addressBoxText);
 }
 

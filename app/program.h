@@ -44,8 +44,10 @@ class Program {
     // The blocking download of pages (velnoria-get reads its page with it).
     UrlDownload& urlDownload();
 
-    // "Start Download" on the given document; returns once the job has ended.
-    JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText);
+    // "Start Download" on the given document; returns once the job has ended. The reader, when
+    // given, reads the thread's next pages (when the options ask for them).
+    JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
+                             PageReader* nextPages = nullptr);
 
     // The "U" button, and the silent check at start-up.
     UpdateCheckOutcome checkForUpdate(const std::function<void(const std::string&)>& setStatusLine,

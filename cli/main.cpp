@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -38,6 +39,29 @@ class NoShell : public Shell {
     void openUrl(const std::string&) override {}
 };
 
+// The thread's next pages, fetched and parsed as the first one.
+class FetchedPages : public PageReader {
+  public:
+    explicit FetchedPages(UrlDownload& download) : download_(download) {}
+
+    BrowserDocument* read(const std::string& address, std::string& documentAddress,
+                          std::string& error) override {
+        document_.reset();
+        const LoadedPage page = loadPage(address, download_);
+        if (!page.loaded) {
+            error = page.error;
+            return nullptr;
+        }
+        documentAddress = page.documentUrl;
+        document_ = std::make_unique<ParsedPage>(page.html, page.documentUrl);
+        return document_.get();
+    }
+
+  private:
+    UrlDownload& download_;
+    std::unique_ptr<ParsedPage> document_;
+};
+
 int run(const Options& options) {
     const bool errIsTerminal = ::isatty(STDERR_FILENO) == 1;
     TerminalEventLoop eventLoop(errIsTerminal);
@@ -52,6 +76,8 @@ int run(const Options& options) {
         currentFolder, [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
     if (options.timeoutSeconds) state.settings.timeoutSeconds = *options.timeoutSeconds;
     if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
+    state.options.allPages = options.allPages;
+    if (options.maxPages) state.options.maxPages = *options.maxPages;
 
     TerminalStatusView view(stdout, stderr, errIsTerminal);
     TerminalMessageBox messageBox(view);
@@ -70,8 +96,9 @@ int run(const Options& options) {
         state.settings.savePath = *options.saveFolder;
     }
 
+    FetchedPages nextPages(program.urlDownload());
     eventLoop.beginJob(program.statusWindow());
-    const JobResult result = program.runDownloadJob(document, options.page);
+    const JobResult result = program.runDownloadJob(document, options.page, &nextPages);
     eventLoop.endJob();
 
     if (result.stopped) return kExitStopped;

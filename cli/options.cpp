@@ -3,6 +3,7 @@
 #include <limits>
 #include <string_view>
 
+#include "core/job_options.h"
 #include "core/text.h"
 
 namespace velnoria {
@@ -57,7 +58,13 @@ Options parseOptions(const std::vector<std::string>& args) {
 
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (name != "--save-folder" && name != "--timeout" && name != "--piece-size") {
+        if (name == "--all-pages") {
+            if (equals != std::string::npos) return usageError(name + " takes no value");
+            line.allPages = true;
+            continue;
+        }
+        if (name != "--save-folder" && name != "--timeout" && name != "--piece-size" &&
+            name != "--max-pages") {
             return usageError("unknown option " + name);
         }
         std::string value;
@@ -76,6 +83,14 @@ Options parseOptions(const std::vector<std::string>& args) {
             const auto seconds = wholeNumber(value, 0, 255);
             if (!seconds) return usageError("--timeout must be a whole number from 0 to 255");
             line.timeoutSeconds = static_cast<int>(*seconds);
+        } else if (name == "--max-pages") {
+            const auto pages = wholeNumber(value, 1, JobOptions::kLargestMaxPages);
+            if (!pages) {
+                return usageError("--max-pages must be a whole number from 1 to " +
+                                  std::to_string(JobOptions::kLargestMaxPages));
+            }
+            line.maxPages = static_cast<int>(*pages);
+            line.allPages = true;
         } else {
             const auto bytes = wholeNumber(value, 1, std::numeric_limits<std::int32_t>::max());
             if (!bytes) {
@@ -101,6 +116,9 @@ std::string usageText() {
            "  --save-folder DIR    save the images into DIR (created when missing)\n"
            "  --timeout SECONDS    request time-out, 0 to 255 (0: none)\n"
            "  --piece-size BYTES   bytes read per piece, 1 or more\n"
+           "  --all-pages          also read the pages the thread names as next (rel=\"next\")\n"
+           "  --max-pages N        read at most N pages, 1 to 100000 (default 50); implies\n"
+           "                       following the next pages\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "\n"

@@ -15,6 +15,8 @@ struct Options {
     std::optional<std::string> saveFolder;
     std::optional<int> timeoutSeconds;
     std::optional<std::int32_t> pieceSize;
+    bool allPages = false;  // also set by --max-pages
+    std::optional<int> maxPages;
     std::string page;   // as given
     std::string error;  // the reason of a usage error, one line
 };

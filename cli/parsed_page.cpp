@@ -53,6 +53,20 @@ std::optional<std::string> attribute(const GumboElement& element, const char* na
     return std::string(found->value);
 }
 
+// Whether a rel attribute's space-separated tokens name "next" (ASCII letter case ignored).
+bool relNamesNext(std::string_view rel) {
+    constexpr std::string_view kSpaces = " \t\n\f\r";
+    while (!rel.empty()) {
+        const std::size_t start = rel.find_first_not_of(kSpaces);
+        if (start == std::string_view::npos) break;
+        rel.remove_prefix(start);
+        const std::size_t end = std::min(rel.size(), rel.find_first_of(kSpaces));
+        if (sameNoCase(rel.substr(0, end), "next")) return true;
+        rel.remove_prefix(end);
+    }
+    return false;
+}
+
 // Elements in document order. Template contents and, since a browser runs scripts, noscript
 // contents are not part of the document's collections.
 template <typename Visit>
@@ -76,10 +90,12 @@ void forEachElement(const GumboNode* root, Visit visit) {
 
 ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl) {
     const std::string documentAddress = resolveUrl("", documentUrl);
+    documentAddress_ = documentAddress;
     std::unique_ptr<GumboOutput, GumboDeleter> output(
         gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size()));
 
     std::optional<std::string> baseHref;
+    std::optional<std::string> nextHref;
     // (is an image, its attribute), in document order; resolved once the base is known.
     std::vector<std::pair<bool, std::optional<std::string>>> found;
     std::size_t imageCount = 0;
@@ -92,10 +108,15 @@ ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl) {
             } else if (isHtml(element, GUMBO_TAG_A) || isHtml(element, GUMBO_TAG_AREA)) {
                 if (auto href = attribute(element, "href")) found.emplace_back(false, href);
             }
+            if (!nextHref && (isHtml(element, GUMBO_TAG_LINK) || isHtml(element, GUMBO_TAG_A))) {
+                const auto rel = attribute(element, "rel");
+                if (rel && relNamesNext(*rel)) nextHref = attribute(element, "href");
+            }
         });
     }
 
     baseUrl_ = baseHref ? resolveUrl(documentAddress, *baseHref) : documentAddress;
+    if (nextHref) nextPage_ = resolveUrl(baseUrl_, *nextHref);
     for (const auto& [isImage, value] : found) {
         if (isImage) {
             // An img without src reports "" and still takes its place in the list.

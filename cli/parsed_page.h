@@ -12,7 +12,7 @@ namespace velnoria {
 // A page parsed as HTML5, read as a browser's document object model reports it: the src of every
 // img element (document.images) and the href of every a and area element that has one
 // (document.links), in document order, made absolute against the document's base address (its
-// first <base href>, else its own address).
+// first <base href>, else its own address); and the first <link> or <a> with rel "next".
 class ParsedPage : public BrowserDocument {
   public:
     static constexpr std::size_t kMaxImages = 3000;
@@ -21,12 +21,16 @@ class ParsedPage : public BrowserDocument {
 
     std::vector<std::string> imageSources() override { return images_; }
     std::vector<std::string> linkTargets() override { return links_; }
+    std::string nextPageAddress() override { return nextPage_; }
+    std::string documentAddress() override { return documentAddress_; }
     const std::string& baseUrl() const { return baseUrl_; }
 
   private:
     std::string baseUrl_;
     std::vector<std::string> images_;
     std::vector<std::string> links_;
+    std::string nextPage_;
+    std::string documentAddress_;
 };
 
 // The HTML5 parser slows down steeply with the nesting depth of elements (2000 levels of

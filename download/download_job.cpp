@@ -8,6 +8,7 @@
 
 #include "core/text.h"
 #include "download/host_registry.h"
+#include "download/next_pages.h"
 
 namespace velnoria {
 
@@ -41,6 +42,7 @@ std::vector<std::string> harvestImages(BrowserDocument& document) {
 // Visits the thumb list's entries 1 to 3000 in order; the slot that takes an entry runs its rule
 // on it. Ends early when a rule ends the walk; JobStopped passes through.
 void walkThumbList(JobContext& job, const HostRegistry& registry) {
+    job.walkEnded = false;
     for (int i = 1; i <= kThumbListSize && !job.walkEnded; ++i) {
         const std::string& entry = job.thumbList[static_cast<std::size_t>(i - 1)];
         const HostSlot* slot = registry.slotFor(entry);
@@ -50,6 +52,75 @@ void walkThumbList(JobContext& job, const HostRegistry& registry) {
         } catch (const std::exception&) {
             // A failing step ends this rule only; the walk goes on with the next entry.
         }
+    }
+}
+
+std::string nextPageRefusal(NextPages::Verdict verdict, const NextPages& pages) {
+    switch (verdict) {
+        case NextPages::Verdict::NotWeb:
+            return "not a web address";
+        case NextPages::Verdict::OtherHost:
+            return "on another host";
+        case NextPages::Verdict::ReadBefore:
+            return "read before in this job";
+        case NextPages::Verdict::LimitReached:
+            return "the limit of " + std::to_string(pages.maxPages()) + " pages is reached";
+        case NextPages::Verdict::Follow:
+            break;
+    }
+    return {};
+}
+
+// A stop request met between two pages ends the job as one met before a piece does.
+void honourStopBetweenPages(JobContext& job) {
+    if (job.program.runState != kStopRequested) return;
+    job.program.runState = kRunning;
+    throw JobStopped{};
+}
+
+// After the walk of each page, the page it names as the next one, for as long as there is one
+// that may be read. JobStopped passes through.
+void walkNextPages(JobContext& job, const HostRegistry& registry, BrowserDocument* document) {
+    PageReader* reader = job.services.pageReader;
+    if (!job.program.options.allPages || reader == nullptr) return;
+    std::string firstFoundAt;
+    try {
+        firstFoundAt = document->documentAddress();
+    } catch (const std::exception&) {
+        // Then only the address box tells where the thread is.
+    }
+    NextPages pages(job.pageAddress, firstFoundAt, job.program.options.maxPages);
+    StatusWindow& status = job.services.status;
+    for (;;) {
+        honourStopBetweenPages(job);
+        std::string next;
+        try {
+            next = document->nextPageAddress();
+        } catch (const std::exception&) {
+            // An unreadable document names no next page.
+        }
+        if (next.empty()) return;
+        const NextPages::Verdict verdict = pages.judge(next);
+        if (verdict != NextPages::Verdict::Follow) {
+            status.appendLog("Next page not read (" + nextPageRefusal(verdict, pages) +
+                             "): " + oneLine(next) + "\r\n");
+            return;
+        }
+        status.appendLog("Reading page " + std::to_string(pages.pagesRead() + 1) + ": " +
+                         oneLine(next) + "\r\n");
+        std::string foundAt;
+        std::string error;
+        document = reader->read(next, foundAt, error);
+        pages.read(next, foundAt);
+        honourStopBetweenPages(job);
+        if (document == nullptr) {
+            status.appendLog("Page cannot be read: " + oneLine(next) + " (" + oneLine(error) +
+                             ")\r\n");
+            return;
+        }
+        job.pageAddress = foundAt.empty() ? next : foundAt;
+        job.thumbList = harvestImages(*document);
+        walkThumbList(job, registry);
     }
 }
 
@@ -90,6 +161,7 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
 
     try {
         walkThumbList(job, registry);
+        walkNextPages(job, registry, &services.document);
     } catch (const JobStopped&) {
         result.stopped = true;
     }

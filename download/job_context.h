@@ -30,6 +30,7 @@ struct JobServices {
     BrowserDocument& document;
     MessageBox& messageBox;
     Shell& shell;
+    PageReader* pageReader = nullptr;  // for the thread's next pages; none: one page only
 };
 
 // What a rule hands the per-file download: where the full-size file is, and the name to save it

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/job_options.h"
 #include "core/settings.h"
 
 namespace velnoria {
@@ -14,6 +15,7 @@ enum RunState : std::uint8_t { kRunning = 0, kPaused = 1, kStopRequested = 2 };
 // What lives for the whole program run, across jobs.
 struct ProgramState {
     Settings settings;
+    JobOptions options;
     std::uint8_t runState = kRunning;
     std::string doneList;  // every ImageVenue address handed to the download, each after "*"
     bool jobRunning = false;

@@ -2,13 +2,13 @@
 
 _velnoria_get() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local options="--save-folder --timeout --piece-size --help --version"
+    local options="--save-folder --timeout --piece-size --all-pages --max-pages --help --version"
 
     case $prev in
         --save-folder)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")
             return ;;
-        --timeout | --piece-size)
+        --timeout | --piece-size | --max-pages)
             return ;;
     esac
     if [[ $cur == -* ]]; then

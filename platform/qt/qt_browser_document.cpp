@@ -13,6 +13,11 @@ namespace {
 // functions used here, while the document itself is the page's.
 const char* const kImagesScript = "Array.from(document.images, function (e) { return e.src; })";
 const char* const kLinksScript = "Array.from(document.links, function (e) { return e.href; })";
+// The first link or a element whose rel names "next" and that has an address, as an absolute one.
+const char* const kNextPageScript =
+    "(function () {"
+    " var e = document.querySelector('link[rel~=\"next\" i][href], a[rel~=\"next\" i][href]');"
+    " return e ? [e.href] : []; })()";
 
 struct PendingAnswer {
     bool arrived = false;
@@ -31,6 +36,15 @@ std::vector<std::string> QtBrowserDocument::imageSources() {
 
 std::vector<std::string> QtBrowserDocument::linkTargets() {
     return readStrings(QString::fromLatin1(kLinksScript));
+}
+
+std::string QtBrowserDocument::nextPageAddress() {
+    const std::vector<std::string> found = readStrings(QString::fromLatin1(kNextPageScript));
+    return found.empty() ? std::string() : found.front();
+}
+
+std::string QtBrowserDocument::documentAddress() {
+    return page_.isNull() ? std::string() : page_->url().toString().toStdString();
 }
 
 std::vector<std::string> QtBrowserDocument::readStrings(const QString& script) {

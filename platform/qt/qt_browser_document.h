@@ -20,6 +20,8 @@ class QtBrowserDocument : public BrowserDocument {
 
     std::vector<std::string> imageSources() override;
     std::vector<std::string> linkTargets() override;
+    std::string nextPageAddress() override;
+    std::string documentAddress() override;
 
   private:
     std::vector<std::string> readStrings(const QString& script);

@@ -40,6 +40,25 @@ TEST(Options, AcceptsOptionsInEitherForm) {
     }
 }
 
+TEST(Options, ThreadOptions) {
+    const struct {
+        Args args;
+        bool allPages;
+        std::optional<int> maxPages;
+    } cases[] = {
+        {{"p"}, false, {}},
+        {{"--all-pages", "p"}, true, {}},
+        {{"--max-pages", "7", "p"}, true, 7},
+        {{"--max-pages=100000", "--all-pages", "p"}, true, 100000},
+    };
+    for (const auto& c : cases) {
+        const Options line = parseOptions(c.args);
+        ASSERT_EQ(line.action, CliAction::Run) << line.error;
+        EXPECT_EQ(line.allPages, c.allPages);
+        EXPECT_EQ(line.maxPages, c.maxPages);
+    }
+}
+
 TEST(Options, HelpAndVersionWinOverEverythingBeforeAnError) {
     EXPECT_EQ(parseOptions({"--help"}).action, CliAction::Help);
     EXPECT_EQ(parseOptions({"-h", "--bogus"}).action, CliAction::Help);
@@ -68,6 +87,10 @@ TEST(Options, RefusesWhatItCannotUse) {
         {{"--piece-size", "0", "p"}, "1 to 2147483647"},
         {{"--piece-size=2147483648", "p"}, "1 to 2147483647"},
         {{"--piece-size", "12abc", "p"}, "1 to 2147483647"},
+        {{"--all-pages=yes", "p"}, "--all-pages takes no value"},
+        {{"--max-pages", "0", "p"}, "1 to 100000"},
+        {{"--max-pages", "100001", "p"}, "1 to 100000"},
+        {{"--max-pages", "x", "p"}, "1 to 100000"},
     };
     for (const auto& c : cases) {
         const Options line = parseOptions(c.args);

@@ -80,6 +80,30 @@ TEST(ParsedPage, SurvivesBrokenAndHostileMarkup) {
     }
 }
 
+TEST(ParsedPage, NextPageIsTheFirstLinkOrAnchorWhoseRelNamesNext) {
+    const struct {
+        std::string html;
+        std::string next;
+    } cases[] = {
+        {"<p>no next here <a href=\"/p2\">2</a>", ""},
+        {"<head><link rel=\"next\" href=\"?page=2\"></head>", "http://f.example/t/x?page=2"},
+        {"<a rel=\"nofollow NEXT\" href=\"/t/3\">next</a>", "http://f.example/t/3"},
+        {"<a rel=\"next\">no address</a><a rel=next href=p4>4</a>", "http://f.example/t/p4"},
+        {"<a rel=\"nextpage\" href=/x>x</a><link rel=\"prev next\" href=/y>", "http://f.example/y"},
+        {"<area rel=next href=/area><a rel=\"\tnext\n\" href=/tab>", "http://f.example/tab"},
+        {"<base href=\"http://m.example/b/\"><link rel=next href=\"n.html\">",
+         "http://m.example/b/n.html"},
+        {"<a rel=next href=\"javascript:more()\">more</a>", "javascript:more()"},
+        {"<template><a rel=next href=/hidden></a></template><a rel=next href=/seen>",
+         "http://f.example/seen"},
+    };
+    for (const auto& c : cases) {
+        ParsedPage page(c.html, "http://f.example/t/x");
+        EXPECT_EQ(page.nextPageAddress(), c.next) << c.html;
+        EXPECT_EQ(page.documentAddress(), "http://f.example/t/x");
+    }
+}
+
 std::string repeat(const std::string& piece, int times) {
     std::string out;
     for (int i = 0; i < times; ++i) out += piece;
