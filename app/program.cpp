@@ -29,6 +29,19 @@ JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& 
     return velnoria::runDownloadJob(state_, services, addressBoxText);
 }
 
+JobResult Program::runRetryJob(const std::vector<std::string>& addresses) {
+    // A retry has no page: its rules see an empty document.
+    class NoDocument : public BrowserDocument {
+      public:
+        std::vector<std::string> imageSources() override { return {}; }
+        std::vector<std::string> linkTargets() override { return {}; }
+    } document;
+    JobServices services{*transfer_,           *urlDownload_,  *cache_,
+                         frontEnd_.eventLoop,  statusWindow_,  document,
+                         frontEnd_.messageBox, frontEnd_.shell};
+    return velnoria::runRetryJob(state_, services, addresses);
+}
+
 UpdateCheckOutcome Program::checkForUpdate(
     const std::function<void(const std::string&)>& setStatusLine, bool startingUp) {
     const UpdateCheckServices services{setStatusLine, frontEnd_.messageBox, frontEnd_.shell,

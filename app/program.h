@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "download/download_job.h"
 #include "download/program_state.h"
@@ -48,6 +49,9 @@ class Program {
     // given, reads the thread's next pages (when the options ask for them).
     JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
                              PageReader* nextPages = nullptr);
+
+    // The job once more on the addresses of "failed.txt" (velnoria-get --retry-failed).
+    JobResult runRetryJob(const std::vector<std::string>& addresses);
 
     // The "U" button, and the silent check at start-up.
     UpdateCheckOutcome checkForUpdate(const std::function<void(const std::string&)>& setStatusLine,

@@ -3,9 +3,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "cli/terminal_status_view.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
+#include "download/failed_list.h"
 
 namespace velnoria {
 namespace {
@@ -62,6 +65,33 @@ class FetchedPages : public PageReader {
     std::unique_ptr<ParsedPage> document_;
 };
 
+// The addresses of failed.txt once more; failed.txt then holds those that failed again, and
+// those a stop left untried.
+int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::filesystem::path& folder,
+                const FailedList& failed) {
+    if (!failed.otherLines.empty()) {
+        std::fprintf(stderr,
+                     "velnoria-get: %zu line(s) of failed.txt are no http(s) address; they stay "
+                     "in the file as they are\n",
+                     failed.otherLines.size());
+    }
+    eventLoop.beginJob(program.statusWindow());
+    const JobResult result = program.runRetryJob(failed.addresses);
+    eventLoop.endJob();
+
+    const std::vector<std::string> notTried(
+        failed.addresses.begin() +
+            static_cast<std::ptrdiff_t>(std::min(result.addressesDone, failed.addresses.size())),
+        failed.addresses.end());
+    std::string error;
+    if (!replaceFailedList(folder, failed, notTried, error)) {
+        std::fprintf(stderr, "velnoria-get: %s; failed.txt keeps its old lines\n", error.c_str());
+        return kExitFailuresLogged;
+    }
+    if (result.stopped) return kExitStopped;
+    return result.failuresLogged > 0 || !notTried.empty() ? kExitFailuresLogged : kExitDone;
+}
+
 int run(const Options& options) {
     const bool errIsTerminal = ::isatty(STDERR_FILENO) == 1;
     TerminalEventLoop eventLoop(errIsTerminal);
@@ -84,9 +114,16 @@ int run(const Options& options) {
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
 
-    const LoadedPage page = loadPage(options.page, program.urlDownload());
-    if (!page.loaded) return fail("cannot load " + options.page + ": " + page.error);
-    ParsedPage document(page.html, page.documentUrl);
+    std::optional<LoadedPage> page;
+    std::optional<FailedList> failed;
+    if (options.retryFailed) {
+        std::string error;
+        failed = readFailedList(currentFolder, error);
+        if (!failed) return fail(error);
+    } else {
+        page = loadPage(options.page, program.urlDownload());
+        if (!page->loaded) return fail("cannot load " + options.page + ": " + page->error);
+    }
     if (options.saveFolder) {
         std::filesystem::create_directories(*options.saveFolder, ec);
         if (ec) {
@@ -96,6 +133,9 @@ int run(const Options& options) {
         state.settings.savePath = *options.saveFolder;
     }
 
+    if (failed) return retryFailed(program, eventLoop, currentFolder, *failed);
+
+    ParsedPage document(page->html, page->documentUrl);
     FetchedPages nextPages(program.urlDownload());
     eventLoop.beginJob(program.statusWindow());
     const JobResult result = program.runDownloadJob(document, options.page, &nextPages);

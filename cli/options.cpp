@@ -58,9 +58,9 @@ Options parseOptions(const std::vector<std::string>& args) {
 
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (name == "--all-pages") {
+        if (name == "--all-pages" || name == "--retry-failed") {
             if (equals != std::string::npos) return usageError(name + " takes no value");
-            line.allPages = true;
+            (name == "--all-pages" ? line.allPages : line.retryFailed) = true;
             continue;
         }
         if (name != "--save-folder" && name != "--timeout" && name != "--piece-size" &&
@@ -100,6 +100,11 @@ Options parseOptions(const std::vector<std::string>& args) {
         }
     }
 
+    if (line.retryFailed) {
+        if (!pages.empty()) return usageError("--retry-failed takes no PAGE: " + pages.front());
+        if (line.allPages) return usageError("--retry-failed reads no pages: no --all-pages");
+        return line;
+    }
     if (pages.empty()) return usageError("no PAGE given");
     if (pages.size() > 1) return usageError("more than one PAGE given: " + pages[1]);
     if (trim(pages.front(), " \t\n\r").empty()) return usageError("PAGE is empty");
@@ -110,6 +115,7 @@ Options parseOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     return "Usage: velnoria-get [--save-folder DIR] [--timeout SECONDS] [--piece-size BYTES] "
            "PAGE\n"
+           "       velnoria-get --retry-failed [OPTION...]\n"
            "Saves the full-size images behind the thumbnails of a web page.\n"
            "\n"
            "PAGE is an http(s) address or a local HTML file.\n"
@@ -119,6 +125,8 @@ std::string usageText() {
            "  --all-pages          also read the pages the thread names as next (rel=\"next\")\n"
            "  --max-pages N        read at most N pages, 1 to 100000 (default 50); implies\n"
            "                       following the next pages\n"
+           "  --retry-failed       instead of a PAGE, try the addresses of failed.txt again;\n"
+           "                       failed.txt then lists those that failed again\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "\n"

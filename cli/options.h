@@ -17,8 +17,9 @@ struct Options {
     std::optional<std::int32_t> pieceSize;
     bool allPages = false;  // also set by --max-pages
     std::optional<int> maxPages;
-    std::string page;   // as given
-    std::string error;  // the reason of a usage error, one line
+    bool retryFailed = false;  // no PAGE: the addresses of failed.txt
+    std::string page;          // as given
+    std::string error;         // the reason of a usage error, one line
 };
 
 // args: the arguments after the program's name. Options take their value as the next argument

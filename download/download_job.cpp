@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "core/text.h"
+#include "download/fetch_file.h"
 #include "download/host_registry.h"
 #include "download/next_pages.h"
+#include "download/rule_text.h"
 
 namespace velnoria {
 
@@ -124,6 +126,11 @@ void walkNextPages(JobContext& job, const HostRegistry& registry, BrowserDocumen
     }
 }
 
+// Every file a job ended, one way or the other.
+int filesSettled(const JobContext& job) {
+    return job.finishedCount + job.failuresLogged;
+}
+
 // The final message, the save folder opened when something was downloaded, the status window
 // closed.
 void finishJob(JobContext& job) {
@@ -162,6 +169,46 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     try {
         walkThumbList(job, registry);
         walkNextPages(job, registry, &services.document);
+    } catch (const JobStopped&) {
+        result.stopped = true;
+    }
+    finishJob(job);
+
+    result.finishedCount = job.finishedCount;
+    result.failuresLogged = job.failuresLogged;
+    return result;
+}
+
+JobResult runRetryJob(ProgramState& program, JobServices& services,
+                      const std::vector<std::string>& addresses) {
+    JobResult result;
+    if (program.jobRunning) return result;
+    RunningFlag running(program.jobRunning);
+    result.started = true;
+    program.runState = kRunning;
+
+    JobContext job(program, services);
+    services.status.open();
+    const HostRegistry registry;
+    try {
+        for (const std::string& address : addresses) {
+            const int settled = filesSettled(job);
+            const HostSlot* slot = registry.slotFor(address);
+            if (slot != nullptr && slot->rule != nullptr) {
+                try {
+                    slot->rule(job, address);
+                } catch (const std::exception&) {
+                    // As in the walk: a failing step ends this rule only.
+                }
+                job.walkEnded = false;  // there is no walk to end
+            }
+            if (filesSettled(job) == settled) {
+                DownloadTarget target{address, {}};
+                assignField(target.name, [&] { return lastField(address, "/"); });
+                fetchFile(job, target);
+            }
+            ++result.addressesDone;
+        }
     } catch (const JobStopped&) {
         result.stopped = true;
     }

@@ -2,7 +2,7 @@
 
 _velnoria_get() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local options="--save-folder --timeout --piece-size --all-pages --max-pages --help --version"
+    local options="--save-folder --timeout --piece-size --all-pages --max-pages --retry-failed --help --version"
 
     case $prev in
         --save-folder)

@@ -2,9 +2,11 @@
 // at once, each against the real program on the loopback server. Every run has its bound.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,7 +52,8 @@ std::string threadPage(int page, int images, const std::string& next, bool asLin
     if (!next.empty() && asLink) html += "<link rel=\"next\" href=\"" + next + "\">";
     html += "</head><body>\n";
     for (int i = 1; i <= images; ++i) html += "<img src=\"" + thumbAddress(page, i) + "\">\n";
-    if (!next.empty() && !asLink) html += "<a class=nav rel=\"next\" href=\"" + next + "\">Next</a>";
+    if (!next.empty() && !asLink)
+        html += "<a class=nav rel=\"next\" href=\"" + next + "\">Next</a>";
     return html + "</body></html>\n";
 }
 
@@ -164,8 +167,7 @@ TEST_F(VelnoriaGetThread, NextPagesThatMustNotBeReadEndTheFollowingWithALine) {
         {"a page that cannot be read",
          {"--all-pages"},
          {{1, kForum + "?page=404"}},
-         "Page cannot be read: " + kForum +
-             "?page=404 (the server answered with HTTP status 404)",
+         "Page cannot be read: " + kForum + "?page=404 (the server answered with HTTP status 404)",
          1},
     };
     for (const auto& c : cases) {
@@ -181,8 +183,8 @@ TEST_F(VelnoriaGetThread, NextPagesThatMustNotBeReadEndTheFollowingWithALine) {
         args.push_back(pageAddress(1));
         const ChildResult result = run(args);
         EXPECT_EQ(result.exitCode, 0) << result.err;
-        const std::string ending = c.lastLine + "\nTask finished !\n " +
-                                   std::to_string(c.files) + " file(s) downloaded.\n";
+        const std::string ending = c.lastLine + "\nTask finished !\n " + std::to_string(c.files) +
+                                   " file(s) downloaded.\n";
         EXPECT_TRUE(result.out.ends_with(ending)) << result.out;
         // Each page read once at most; nothing of another host or scheme was asked for.
         EXPECT_LE(server.requestsFor(pageAddress(1)).size(), 1u);
@@ -205,11 +207,108 @@ TEST_F(VelnoriaGetThread, AThreadOfTenThousandPagesStopsAtTheLimit) {
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
     EXPECT_NE(result.out.find("Reading page 50: " + pageAddress(50) + "\n"), std::string::npos);
-    EXPECT_TRUE(result.out.ends_with(
-        "Next page not read (the limit of 50 pages is reached): " + pageAddress(51) +
-        "\nTask finished !\nNo file downloaded.\n"))
+    EXPECT_TRUE(result.out.ends_with("Next page not read (the limit of 50 pages is reached): " +
+                                     pageAddress(51) + "\nTask finished !\nNo file downloaded.\n"))
         << result.out;
     EXPECT_TRUE(server.requestsFor(pageAddress(51)).empty());
+}
+
+TEST_F(VelnoriaGetThread, RetryFailedTriesTheListAgainAndKeepsWhatFailedAgain) {
+    const std::string gone = "http://s9.radikal.ru/i/gone.jpg";
+    server.route(gone, Reply::withStatus(404, "<html>gone</html>"));
+    const std::string binary("\x00\x01\xff\xfe binary \x00", 13);
+    // A full-size address (its rule declines it), a thumbnail (its rule resolves it), one that
+    // fails again, twice; blank lines, a line of control characters and one of binary bytes;
+    // LF and CR LF line ends.
+    writeFile(folder / "failed.txt", imageAddress(1, 1) + "\r\n\r\n   \n" + thumbAddress(2, 1) +
+                                         "\n" + gone + "\r\nhttp://x.example/a\x01b\r\n" + binary +
+                                         "\r\n" + gone + "\r\nnotes: retry later");
+
+    const ChildResult first = run({"--retry-failed"});
+    EXPECT_EQ(first.exitCode, 1) << first.err;
+    EXPECT_EQ(first.out,
+              "Starting download process...\n"
+              "Downloading file p1i1.jpg...OK\n"
+              "Downloading file p2i1.jpg...OK\n"
+              "Downloading file gone.jpg...FAILED\nRESTART DOWNLOAD.\n"
+              "Downloading file gone.jpg...FAILED\nRESTART DOWNLOAD.\n"
+              "Downloading file gone.jpg...FAILED\nFAILURE LOGGED.\n"
+              "Task finished !\n 2 file(s) downloaded.\n");
+    EXPECT_EQ(first.err,
+              "velnoria-get: 3 line(s) of failed.txt are no http(s) address; they stay in the "
+              "file as they are\n");
+    EXPECT_EQ(saved(), (std::vector<std::string>{"gone.jpg", "p1i1.jpg", "p2i1.jpg"}));
+    EXPECT_EQ(readFile(folder / "out" / "p2i1.jpg"), "bytes of " + imageAddress(2, 1));
+    const std::string kept = "http://x.example/a\x01b\r\n" + binary + "\r\nnotes: retry later\r\n";
+    EXPECT_EQ(readFile(folder / "failed.txt"), kept + gone + "\r\n");
+    // Only the new list is left in the folder.
+    EXPECT_EQ(std::count_if(fs::directory_iterator(folder.path()), fs::directory_iterator(),
+                            [](const fs::directory_entry& e) {
+                                return e.path().filename().string().starts_with("failed");
+                            }),
+              1);
+
+    // The address works again: the list keeps only the lines that are no address.
+    server.route(gone, Reply::ok("back", "image/jpeg"));
+    const ChildResult second = run({"--retry-failed", "--save-folder", "again"});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(readFile(folder / "again" / "gone.jpg"), "back");
+    EXPECT_EQ(readFile(folder / "failed.txt"), kept);
+}
+
+TEST_F(VelnoriaGetThread, RetryFailedOnListsThatAreNone) {
+    // No list: nothing to do, and no list is made.
+    ChildResult none = run({"--retry-failed"});
+    EXPECT_EQ(none.exitCode, 0) << none.err;
+    EXPECT_EQ(none.out, "Starting download process...\nTask finished !\nNo file downloaded.\n");
+    EXPECT_FALSE(fs::exists(folder / "failed.txt"));
+
+    // A list larger than any list of addresses is refused and left as it is.
+    { std::ofstream big(folder / "failed.txt", std::ios::binary); }
+    fs::resize_file(folder / "failed.txt", (64u << 20) + 1);
+    const ChildResult huge = run({"--retry-failed"});
+    EXPECT_EQ(huge.exitCode, 2);
+    EXPECT_EQ(huge.err, "velnoria-get: failed.txt is larger than 64 MiB: no list of addresses\n");
+    EXPECT_EQ(fs::file_size(folder / "failed.txt"), (64u << 20) + 1);
+
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } refused[] = {
+        {{"--retry-failed", kForum}, "--retry-failed takes no PAGE: " + kForum},
+        {{"--retry-failed", "--all-pages"}, "--retry-failed reads no pages: no --all-pages"},
+    };
+    for (const auto& c : refused) {
+        const ChildResult result = run(c.args);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.err, "velnoria-get: " + c.err + " (see velnoria-get --help)\n");
+    }
+}
+
+TEST_F(VelnoriaGetThread, ACtrlCInARetryOfAHundredThousandLinesLosesNoLine) {
+    std::string list;
+    for (int i = 0; i < 100000; ++i)
+        list += "http://s1.radikal.ru/many/" + std::to_string(i) + ".jpg\r\n";
+    writeFile(folder / "failed.txt", list);
+    testing::ChildProcess child(kProgram, {"--retry-failed"}, folder.path());
+    ASSERT_TRUE(server.waitForRequests(200, 30s));
+    child.signal(SIGINT);
+    const ChildResult result = child.finish(30s);
+    ASSERT_EQ(result.exitCode, 130) << result.err;
+
+    // Every address is either saved (its line ended "OK") or still listed, in order, each once;
+    // the one a stop cut short stays listed.
+    std::size_t done = 0;
+    for (std::size_t at = 0; (at = result.out.find("...OK\n", at)) != std::string::npos; ++at) {
+        ++done;
+    }
+    EXPECT_GE(done, 199u);
+    const std::string after = readFile(folder / "failed.txt");
+    const std::size_t firstLeft =
+        list.find("http://s1.radikal.ru/many/" + std::to_string(done) + ".jpg\r\n");
+    ASSERT_NE(firstLeft, std::string::npos);
+    EXPECT_TRUE(after == list.substr(firstLeft))
+        << "failed.txt starts with " << after.substr(0, 80) << " after " << done << " done";
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velnoria {
+
+inline constexpr const char* kFailedListName = "failed.txt";
+// A list of failed addresses is a few kilobytes; a larger file is no such list.
+inline constexpr std::uint64_t kFailedListLimit = 64ull * 1024 * 1024;
+
+// "failed.txt" as a retry reads it.
+struct FailedList {
+    std::vector<std::string> addresses;  // the http(s) addresses, each once, in file order
+    std::vector<std::string> otherLines;  // lines that are no such address, kept as they stand
+    std::uint64_t size = 0;               // the file's length when it was read
+    bool existed = false;
+};
+
+// Lines end at LF (a CR before it is dropped); blank lines are passed over. An address is a line
+// that starts with http:// or https:// (letter case ignored) and holds no control character;
+// blanks around it are dropped.
+FailedList parseFailedList(std::string_view text);
+
+// Reads the list in folder; an absent file is an empty list. nullopt with the reason when it
+// cannot be read or is larger than the limit.
+std::optional<FailedList> readFailedList(const std::filesystem::path& folder, std::string& error);
+
+// After a retry: replaces the list with the lines it had that were no address, the addresses the
+// retry did not get to (a stopped job), and what the retry appended to the file (the addresses
+// that failed again), each line ended by CR LF. The new file is written beside the old one and
+// renamed over it, so the list is whole at every moment. A list that did not exist and got
+// nothing stays absent. False with the reason when it could not be replaced; the file then keeps
+// the old list with the new failures appended.
+bool replaceFailedList(const std::filesystem::path& folder, const FailedList& before,
+                       const std::vector<std::string>& notTried, std::string& error);
+
+}  // namespace velnoria
