@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include "platform/curl/curl_transfer_control.h"
+#include "platform/curl/curl_transfer_pool.h"
 #include "platform/curl/curl_url_download.h"
 
 namespace velnoria {
@@ -10,6 +11,7 @@ Program::Program(ProgramState& state, FrontEnd frontEnd)
       frontEnd_(frontEnd),
       cache_(std::make_unique<CurlUrlCache>()),
       transfer_(std::make_unique<CurlTransferControl>(frontEnd.eventLoop, *cache_)),
+      pool_(std::make_unique<CurlTransferPool>(*cache_)),
       urlDownload_(std::make_unique<CurlUrlDownload>(state.settings.timeoutSeconds, *cache_)),
       statusWindow_(state.runState, frontEnd.statusView, frontEnd.eventLoop) {
     transfer_->setTimeoutSeconds(state.settings.timeoutSeconds);
@@ -23,9 +25,9 @@ UrlDownload& Program::urlDownload() {
 
 JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
                                   PageReader* nextPages) {
-    JobServices services{*transfer_,           *urlDownload_,   *cache_,
-                         frontEnd_.eventLoop,  statusWindow_,   document,
-                         frontEnd_.messageBox, frontEnd_.shell, nextPages};
+    JobServices services{
+        *transfer_, *urlDownload_,        *cache_,         frontEnd_.eventLoop, statusWindow_,
+        document,   frontEnd_.messageBox, frontEnd_.shell, nextPages,           pool_.get()};
     return velnoria::runDownloadJob(state_, services, addressBoxText);
 }
 

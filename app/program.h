@@ -18,6 +18,7 @@ namespace velnoria {
 
 class CurlUrlCache;
 class CurlTransferControl;
+class CurlTransferPool;
 class CurlUrlDownload;
 
 // What a front end shows the job with and asks the user through.
@@ -62,6 +63,7 @@ class Program {
     FrontEnd frontEnd_;
     std::unique_ptr<CurlUrlCache> cache_;
     std::unique_ptr<CurlTransferControl> transfer_;
+    std::unique_ptr<CurlTransferPool> pool_;  // downloads at once
     std::unique_ptr<CurlUrlDownload> urlDownload_;
     StatusWindow statusWindow_;
 };

@@ -108,6 +108,8 @@ int run(const Options& options) {
     if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
     state.options.allPages = options.allPages;
     if (options.maxPages) state.options.maxPages = *options.maxPages;
+    state.options.skipExisting = options.skipExisting;
+    if (options.parallel) state.options.parallel = *options.parallel;
 
     TerminalStatusView view(stdout, stderr, errIsTerminal);
     TerminalMessageBox messageBox(view);

@@ -58,13 +58,15 @@ Options parseOptions(const std::vector<std::string>& args) {
 
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (name == "--all-pages" || name == "--retry-failed") {
+        if (name == "--all-pages" || name == "--retry-failed" || name == "--skip-existing") {
             if (equals != std::string::npos) return usageError(name + " takes no value");
-            (name == "--all-pages" ? line.allPages : line.retryFailed) = true;
+            (name == "--all-pages"      ? line.allPages
+             : name == "--retry-failed" ? line.retryFailed
+                                        : line.skipExisting) = true;
             continue;
         }
         if (name != "--save-folder" && name != "--timeout" && name != "--piece-size" &&
-            name != "--max-pages") {
+            name != "--max-pages" && name != "--parallel") {
             return usageError("unknown option " + name);
         }
         std::string value;
@@ -91,6 +93,13 @@ Options parseOptions(const std::vector<std::string>& args) {
             }
             line.maxPages = static_cast<int>(*pages);
             line.allPages = true;
+        } else if (name == "--parallel") {
+            const auto count = wholeNumber(value, 1, JobOptions::kLargestParallel);
+            if (!count) {
+                return usageError("--parallel must be a whole number from 1 to " +
+                                  std::to_string(JobOptions::kLargestParallel));
+            }
+            line.parallel = static_cast<int>(*count);
         } else {
             const auto bytes = wholeNumber(value, 1, std::numeric_limits<std::int32_t>::max());
             if (!bytes) {
@@ -127,6 +136,9 @@ std::string usageText() {
            "                       following the next pages\n"
            "  --retry-failed       instead of a PAGE, try the addresses of failed.txt again;\n"
            "                       failed.txt then lists those that failed again\n"
+           "  --skip-existing      do not fetch a file again that is saved whole already\n"
+           "  --parallel N         download up to N images at once, 1 to 16 (default 1),\n"
+           "                       at most 2 from one host\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "\n"

@@ -18,8 +18,10 @@ struct Options {
     bool allPages = false;  // also set by --max-pages
     std::optional<int> maxPages;
     bool retryFailed = false;  // no PAGE: the addresses of failed.txt
-    std::string page;          // as given
-    std::string error;         // the reason of a usage error, one line
+    bool skipExisting = false;
+    std::optional<int> parallel;
+    std::string page;   // as given
+    std::string error;  // the reason of a usage error, one line
 };
 
 // args: the arguments after the program's name. Options take their value as the next argument

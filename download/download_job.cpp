@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <exception>
+#include <limits>
+#include <optional>
 #include <vector>
 
 #include "core/text.h"
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
 #include "download/next_pages.h"
+#include "download/parallel_downloads.h"
 #include "download/rule_text.h"
 
 namespace velnoria {
@@ -126,23 +129,63 @@ void walkNextPages(JobContext& job, const HostRegistry& registry, BrowserDocumen
     }
 }
 
-// Every file a job ended, one way or the other.
-int filesSettled(const JobContext& job) {
-    return job.finishedCount + job.failuresLogged;
-}
+// The job's surroundings, with every wait driving the downloads at once when the options ask
+// for them and the front end has a pool for them.
+class Surroundings {
+  public:
+    Surroundings(ProgramState& program, JobServices& services)
+        : parallel_(program.options.parallel > 1 && services.transferPool != nullptr),
+          pumping_(services.eventLoop),
+          services_{services.transfer,
+                    services.urlDownload,
+                    services.urlCache,
+                    parallel_ ? static_cast<EventLoop&>(pumping_) : services.eventLoop,
+                    services.status,
+                    services.document,
+                    services.messageBox,
+                    services.shell,
+                    services.pageReader,
+                    services.transferPool},
+          job_(program, services_) {
+        if (!parallel_) return;
+        downloads_.emplace(job_, *services.transferPool, program.options.parallel);
+        pumping_.attach(&*downloads_);
+        job_.parallel = &*downloads_;
+    }
+
+    JobContext& job() { return job_; }
+    // Waits for every download to end; a no-op for one file at a time. Throws JobStopped.
+    void finishDownloads() {
+        if (downloads_) downloads_->finish();
+    }
+    std::size_t lowestOpenTag() const {
+        return downloads_ ? downloads_->lowestOpenTag() : std::numeric_limits<std::size_t>::max();
+    }
+
+  private:
+    bool parallel_;
+    PumpingEventLoop pumping_;
+    JobServices services_;
+    JobContext job_;
+    std::optional<ParallelDownloads> downloads_;
+};
 
 // The final message, the save folder opened when something was downloaded, the status window
 // closed.
 void finishJob(JobContext& job) {
     JobServices& services = job.services;
+    // Files skipped as saved already are counted apart, only when there are any.
+    const std::string alreadySaved =
+        job.alreadySaved > 0 ? " " + std::to_string(job.alreadySaved) + " file(s) already saved."
+                             : "";
     if (job.finishedCount > 0) {
-        services.messageBox.show(
-            "Finish",
-            "Task finished !\r\n " + std::to_string(job.finishedCount) + " file(s) downloaded.",
-            MessageIcon::None);
+        services.messageBox.show("Finish",
+                                 "Task finished !\r\n " + std::to_string(job.finishedCount) +
+                                     " file(s) downloaded." + alreadySaved,
+                                 MessageIcon::None);
         services.shell.openFolder(job.program.settings.savePath);
     } else {
-        services.messageBox.show("Finish", "Task finished !\r\nNo file downloaded.",
+        services.messageBox.show("Finish", "Task finished !\r\nNo file downloaded." + alreadySaved,
                                  MessageIcon::None);
     }
     services.status.close();
@@ -160,7 +203,8 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     // A stop request left over from an earlier job must not end this one.
     program.runState = kRunning;
 
-    JobContext job(program, services);
+    Surroundings surroundings(program, services);
+    JobContext& job = surroundings.job();
     services.status.open();
     const HostRegistry registry;
     job.pageAddress = std::string(trim(addressBoxText, " "));
@@ -169,6 +213,7 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     try {
         walkThumbList(job, registry);
         walkNextPages(job, registry, &services.document);
+        surroundings.finishDownloads();
     } catch (const JobStopped&) {
         result.stopped = true;
     }
@@ -176,6 +221,7 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
 
     result.finishedCount = job.finishedCount;
     result.failuresLogged = job.failuresLogged;
+    result.alreadySaved = job.alreadySaved;
     return result;
 }
 
@@ -187,12 +233,14 @@ JobResult runRetryJob(ProgramState& program, JobServices& services,
     result.started = true;
     program.runState = kRunning;
 
-    JobContext job(program, services);
+    Surroundings surroundings(program, services);
+    JobContext& job = surroundings.job();
     services.status.open();
     const HostRegistry registry;
     try {
         for (const std::string& address : addresses) {
-            const int settled = filesSettled(job);
+            job.currentTag = result.addressesDone;
+            const int handled = job.filesHanded + job.failuresLogged;
             const HostSlot* slot = registry.slotFor(address);
             if (slot != nullptr && slot->rule != nullptr) {
                 try {
@@ -202,20 +250,24 @@ JobResult runRetryJob(ProgramState& program, JobServices& services,
                 }
                 job.walkEnded = false;  // there is no walk to end
             }
-            if (filesSettled(job) == settled) {
+            if (job.filesHanded + job.failuresLogged == handled) {
                 DownloadTarget target{address, {}};
                 assignField(target.name, [&] { return lastField(address, "/"); });
                 fetchFile(job, target);
             }
             ++result.addressesDone;
         }
+        surroundings.finishDownloads();
     } catch (const JobStopped&) {
         result.stopped = true;
+        // Downloads at once: an address is done only when every file of it has ended.
+        result.addressesDone = std::min(result.addressesDone, surroundings.lowestOpenTag());
     }
     finishJob(job);
 
     result.finishedCount = job.finishedCount;
     result.failuresLogged = job.failuresLogged;
+    result.alreadySaved = job.alreadySaved;
     return result;
 }
 

@@ -12,6 +12,7 @@ struct JobResult {
     bool started = false;           // false when a job was already running
     int finishedCount = 0;          // files that ended "OK"
     int failuresLogged = 0;         // addresses this job wrote to "failed.txt"
+    int alreadySaved = 0;           // files found saved whole already
     bool stopped = false;           // ended by Stop/Abort
     std::size_t addressesDone = 0;  // of a retry: how many of its addresses were handled whole
 };

@@ -15,7 +15,7 @@ inline constexpr std::uint64_t kFailedListLimit = 64ull * 1024 * 1024;
 
 // "failed.txt" as a retry reads it.
 struct FailedList {
-    std::vector<std::string> addresses;  // the http(s) addresses, each once, in file order
+    std::vector<std::string> addresses;   // the http(s) addresses, each once, in file order
     std::vector<std::string> otherLines;  // lines that are no such address, kept as they stand
     std::uint64_t size = 0;               // the file's length when it was read
     bool existed = false;

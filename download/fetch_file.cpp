@@ -1,5 +1,7 @@
 #include "download/fetch_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -7,6 +9,7 @@
 
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "download/parallel_downloads.h"
 #include "download/rule_text.h"
 #include "download/safe_file_name.h"
 
@@ -126,6 +129,26 @@ bool attemptDownload(const Attempt& attempt) {
     return ok;
 }
 
+// With "skip existing": whether a regular file of the target's name is as long as the answer
+// says the file is. Asked with HEAD, so no body is fetched; when it cannot tell, the file is
+// fetched as ever.
+bool alreadySaved(const Attempt& attempt) {
+    if (attempt.fileName.empty()) return false;
+    struct stat info {};
+    if (::stat(attempt.target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    JobContext& job = attempt.job;
+    TransferControl& transfer = job.services.transfer;
+    transfer.start(attempt.url, TransferControl::Method::Head);
+    do {
+        job.services.eventLoop.yieldOnce();
+    } while (transfer.stillExecuting());
+    const auto length = readContentLength(transfer.header("Content-Length"));
+    const bool same = transfer.failureCode() == 0 && statusCode(transfer.headerBlock()) < 400 &&
+                      length && *length == info.st_size;
+    transfer.cancel();
+    return same;
+}
+
 }  // namespace
 
 bool holdsErrorMarker(std::string_view headerBlock) {
@@ -143,6 +166,11 @@ bool appendToFailureLog(const std::filesystem::path& folder, std::string_view ur
 }
 
 void fetchFile(JobContext& job, const DownloadTarget& target) {
+    ++job.filesHanded;
+    if (job.parallel != nullptr) {
+        job.parallel->add(target, job.currentTag);
+        return;
+    }
     StatusWindow& status = job.services.status;
     TransferControl& transfer = job.services.transfer;
     status.showFinishedCount(job.finishedCount);
@@ -153,6 +181,12 @@ void fetchFile(JobContext& job, const DownloadTarget& target) {
     std::string piece;
     const Attempt attempt{job, target.url, fileName, job.program.settings.savePath + "/" + fileName,
                           piece};
+
+    if (job.program.options.skipExisting && alreadySaved(attempt)) {
+        status.appendLog("Downloading file " + displayName + "...ALREADY SAVED\r\n");
+        ++job.alreadySaved;
+        return;
+    }
 
     for (int retryCount = 0;;) {
         status.appendLog("Downloading file " + displayName + "...");

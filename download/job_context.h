@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "platform/desktop.h"
 #include "platform/event_loop.h"
 #include "platform/transfer_control.h"
+#include "platform/transfer_pool.h"
 #include "platform/url_download.h"
 
 namespace velnoria {
@@ -17,6 +19,8 @@ namespace velnoria {
 // and the job goes straight to its end. Deliberately not a std::exception, so that the handlers
 // that skip a failing step never swallow it.
 struct JobStopped {};
+
+class ParallelDownloads;
 
 inline constexpr int kThumbListSize = 3000;
 
@@ -30,7 +34,8 @@ struct JobServices {
     BrowserDocument& document;
     MessageBox& messageBox;
     Shell& shell;
-    PageReader* pageReader = nullptr;  // for the thread's next pages; none: one page only
+    PageReader* pageReader = nullptr;      // for the thread's next pages; none: one page only
+    TransferPool* transferPool = nullptr;  // for downloads at once; none: one at a time
 };
 
 // What a rule hands the per-file download: where the full-size file is, and the name to save it
@@ -52,8 +57,14 @@ struct JobContext {
     std::vector<std::string> thumbList;  // entries 1..3000 at indexes 0..2999
     int finishedCount = 0;
     int failuresLogged = 0;
+    int alreadySaved = 0;  // files found saved whole already (skip existing)
+    int filesHanded = 0;   // targets handed to the per-file download
     std::string flickrUser;
     bool walkEnded = false;  // set by a rule that ends the walk after the current entry
+    // Downloads at once: the per-file download hands its files over here. Files are tagged with
+    // currentTag (a retry's address index) to tell which addresses are settled.
+    ParallelDownloads* parallel = nullptr;
+    std::size_t currentTag = 0;
 };
 
 }  // namespace velnoria

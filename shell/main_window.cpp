@@ -192,6 +192,11 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 
 void MainWindow::go() {
     browser_->navigate(QString::fromUtf8(trim(fromQString(addressBox_->text()), " ")));
+    waitForPage(false);
+    startDownload_->setEnabled(true);
+}
+
+bool MainWindow::waitForPage(bool forJob) {
     int state = WebBrowser::kUninitialized;
     do {
         eventLoop_.yieldOnce(kPageWaitPass);
@@ -214,8 +219,28 @@ void MainWindow::go() {
             addressBox_->repaint();
         }
         state = browser_->readyState();
+        // A job's wait for its next page ends on Stop/Abort; the job then ends.
+        if (forJob && state_.runState == kStopRequested) {
+            browser_->stop();
+            return false;
+        }
     } while (state != WebBrowser::kComplete);
-    startDownload_->setEnabled(true);
+    return true;
+}
+
+BrowserDocument* MainWindow::read(const std::string& address, std::string& documentAddress,
+                                  std::string& error) {
+    browser_->navigate(QString::fromUtf8(address.c_str()));
+    if (!waitForPage(true)) {
+        error = "stopped";
+        return nullptr;
+    }
+    if (!browser_->loadSucceeded()) {
+        error = "the page did not load";
+        return nullptr;
+    }
+    documentAddress = fromQString(browser_->location());
+    return &browser_->document();
 }
 
 void MainWindow::goBack() {
@@ -245,7 +270,7 @@ void MainWindow::startDownload() {
     if (state_.jobRunning || program_ == nullptr) return;
     startDownload_->setEnabled(false);
     startDownload_->repaint();
-    program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()));
+    program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()), this);
 }
 
 void MainWindow::checkForUpdate() {

@@ -27,7 +27,7 @@ class WebBrowser;
 // start-up and shut-down. Everything runs on this window's thread: a long command (a page wait,
 // a download job) is a loop inside its handler that yields to the event loop, and the handlers
 // the user triggers meanwhile run nested inside it.
-class MainWindow : public QWidget {
+class MainWindow : public QWidget, private PageReader {
     Q_OBJECT
   public:
     // Ends the process at once with the code, from wherever it is called (nested waits included).
@@ -68,6 +68,13 @@ class MainWindow : public QWidget {
     void exitProgram();
     void onDocumentComplete();
     void shutDown();
+    // Waits for the browser's page as Go does. A job's wait (forJob) also ends on Stop/Abort,
+    // with false.
+    bool waitForPage(bool forJob);
+
+    // The thread's next pages, shown in the browser as Go shows a page.
+    BrowserDocument* read(const std::string& address, std::string& documentAddress,
+                          std::string& error) override;
 
     EndProgram endProgram_;
     ProgramState state_;

@@ -31,8 +31,9 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
     connect(view_, &QWebEngineView::loadProgress, this, [this](int) {
         if (readyState_ == kLoading) readyState_ = kInteractive;
     });
-    connect(view_, &QWebEngineView::loadFinished, this, [this](bool) {
+    connect(view_, &QWebEngineView::loadFinished, this, [this](bool ok) {
         awaitingStart_ = false;
+        loadSucceeded_ = ok;
         readyState_ = kComplete;
         emit documentComplete();
     });

@@ -33,6 +33,8 @@ class WebBrowser : public QWidget {
     void goForward();
     void stop();
     int readyState() const { return readyState_; }
+    // Whether the last load that completed reached its page (false for one that failed).
+    bool loadSucceeded() const { return loadSucceeded_; }
     // The top-level address of the current page; while a navigation has not reached a page of
     // its own (or was stopped before it did), the address it was asked for.
     QString location() const;
@@ -51,6 +53,7 @@ class WebBrowser : public QWidget {
     QWebEngineView* view_;
     std::unique_ptr<BrowserDocument> document_;
     int readyState_ = kUninitialized;
+    bool loadSucceeded_ = true;
     bool awaitingStart_ = false;  // navigation asked for, engine has not said it started
     QUrl pending_;                // asked for by navigate(), not yet shown
 };

@@ -104,7 +104,12 @@ void CurlTransferControl::readPiece(std::size_t count, std::string& piece) {
     };
     if (enough()) return;
     piece.reserve(std::min<std::size_t>(count, 1 << 20));
-    // From here libcurl's callback writes into the piece itself.
+    // From here libcurl's callback writes into the piece itself, until this call is left
+    // however it is left.
+    struct Filling {
+        CurlTransferControl& control;
+        ~Filling() { control.piece_ = nullptr; }
+    } filling{*this};
     piece_ = &piece;
     pieceWanted_ = count;
     while (!enough()) {
@@ -114,7 +119,6 @@ void CurlTransferControl::readPiece(std::size_t count, std::string& piece) {
         if (enough()) break;
         eventLoop_.yieldOnce();
     }
-    piece_ = nullptr;
 }
 
 void CurlTransferControl::takeSpill(std::size_t count, std::string& piece) {
