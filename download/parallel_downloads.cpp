@@ -153,8 +153,8 @@ class ParallelDownloads::File : public TransferListener {
         received_ = 0;
         file_.reset();
         if (!check) log_ += "Downloading file " + displayName_ + "...";
-        transfer_ = owner_.pool_.start(url_, *this, check ? TransferPool::Method::Head
-                                                          : TransferPool::Method::Get);
+        transfer_ = owner_.pool_.start(
+            url_, *this, check ? TransferPool::Method::Head : TransferPool::Method::Get);
     }
 
     // The file of an answer without a length is opened at its first byte, so a request that

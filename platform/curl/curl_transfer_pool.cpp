@@ -131,8 +131,7 @@ std::size_t CurlTransferPool::onHeader(char* data, std::size_t size, std::size_t
     return length;
 }
 
-std::size_t CurlTransferPool::onBody(char* data, std::size_t size, std::size_t count,
-                                     void* self) {
+std::size_t CurlTransferPool::onBody(char* data, std::size_t size, std::size_t count, void* self) {
     auto& transfer = *static_cast<Transfer*>(self);
     const std::size_t length = size * count;
     transfer.answered = true;

@@ -91,6 +91,11 @@ TEST(Options, RefusesWhatItCannotUse) {
         {{"--max-pages", "0", "p"}, "1 to 100000"},
         {{"--max-pages", "100001", "p"}, "1 to 100000"},
         {{"--max-pages", "x", "p"}, "1 to 100000"},
+        {{"--parallel", "0", "p"}, "1 to 16"},
+        {{"--parallel", "17", "p"}, "1 to 16"},
+        {{"--parallel=x", "p"}, "1 to 16"},
+        {{"--skip-existing=1", "p"}, "--skip-existing takes no value"},
+        {{"--retry-failed", "p"}, "--retry-failed takes no PAGE"},
     };
     for (const auto& c : cases) {
         const Options line = parseOptions(c.args);

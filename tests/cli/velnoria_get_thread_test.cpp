@@ -5,10 +5,13 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/child_process.h"
@@ -55,6 +58,18 @@ std::string threadPage(int page, int images, const std::string& next, bool asLin
     if (!next.empty() && !asLink)
         html += "<a class=nav rel=\"next\" href=\"" + next + "\">Next</a>";
     return html + "</body></html>\n";
+}
+
+// A text's lines in order of text.
+std::vector<std::string> sortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 class VelnoriaGetThread : public ::testing::Test {
@@ -309,6 +324,172 @@ TEST_F(VelnoriaGetThread, ACtrlCInARetryOfAHundredThousandLinesLosesNoLine) {
     ASSERT_NE(firstLeft, std::string::npos);
     EXPECT_TRUE(after == list.substr(firstLeft))
         << "failed.txt starts with " << after.substr(0, 80) << " after " << done << " done";
+}
+
+// A thread of 24 images over three hosts, served with a delay so that downloads overlap, and
+// with the answers a job meets: a missing file, no Content-Length, a chunked body, a body cut
+// short once, an error page with a 500 marker.
+class VelnoriaGetParallel : public VelnoriaGetThread {
+  protected:
+    void SetUp() override {
+        VelnoriaGetThread::SetUp();
+        std::string html = "<html><body>\n";
+        for (int host = 1; host <= 3; ++host) {
+            for (int i = 1; i <= 8; ++i) html += "<img src=\"" + thumbAddress(host, i) + "\">\n";
+        }
+        server.route(kForum, Reply::ok(html + "</body></html>", "text/html"));
+        server.setFallback([this](const Request& request) { return answer(request); });
+    }
+
+    Reply answer(const Request& request) {
+        const std::string& url = request.url;
+        Reply reply =
+            Reply::generated(20000 + url.size() * 100, static_cast<std::uint32_t>(url.size()));
+        if (url == imageAddress(1, 2)) reply = Reply::withStatus(404, "<html>gone</html>");
+        if (url == imageAddress(2, 3)) reply.autoContentLength = false;
+        if (url == imageAddress(2, 4)) reply.chunked = true;
+        if (url == imageAddress(3, 5)) reply = Reply::withStatus(500, "broken");
+        if (url == imageAddress(3, 6) && cutOnce_.exchange(false)) reply.closeAfterBodyBytes = 5000;
+        {
+            std::lock_guard lock(mutex_);
+            const std::string host = url.substr(0, url.find(".radikal.ru"));
+            const int now = ++inFlight_[host];
+            mostOnHost_ = std::max(mostOnHost_, now);
+            mostAtOnce_ = std::max(mostAtOnce_, ++total_);
+        }
+        // Held while counted, so that the downloads overlap in the count.
+        std::this_thread::sleep_for(40ms);
+        {
+            std::lock_guard lock(mutex_);
+            --inFlight_[url.substr(0, url.find(".radikal.ru"))];
+            --total_;
+        }
+        return reply;
+    }
+
+    // Files and their bytes, and failed.txt's lines in order of text.
+    std::map<std::string, std::string> savedFiles(const fs::path& dir) const {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            files[entry.path().filename().string()] = readFile(entry.path());
+        }
+        return files;
+    }
+    std::mutex mutex_;
+    std::map<std::string, int> inFlight_;
+    int total_ = 0;
+    int mostOnHost_ = 0;
+    int mostAtOnce_ = 0;
+    std::atomic<bool> cutOnce_{true};
+};
+
+TEST_F(VelnoriaGetParallel, DownloadsAtOnceGiveWhatOneAtATimeGives) {
+    const ChildResult one = run({"--save-folder", "one", kForum});
+    const std::string failedOne = readFile(folder / "failed.txt");
+    fs::remove(folder / "failed.txt");
+    EXPECT_EQ(mostAtOnce_, 1);
+
+    cutOnce_ = true;
+    mostOnHost_ = mostAtOnce_ = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const ChildResult many = run({"--parallel", "8", "--save-folder", "many", kForum});
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(one.exitCode, 1) << one.err;
+    EXPECT_EQ(many.exitCode, one.exitCode) << many.err;
+    EXPECT_EQ(savedFiles(folder / "many"), savedFiles(folder / "one"));
+    EXPECT_EQ(savedFiles(folder / "many").size(), 24u);
+    EXPECT_EQ(sortedLines(readFile(folder / "failed.txt")), sortedLines(failedOne));
+    EXPECT_EQ(sortedLines(failedOne),
+              (std::vector<std::string>{imageAddress(1, 2) + "\r", imageAddress(3, 5) + "\r"}));
+    // The same lines, each file's lines together; only the order of the files may differ.
+    EXPECT_EQ(sortedLines(many.out), sortedLines(one.out));
+    EXPECT_NE(many.out.find("Downloading file p2i3.jpg...\nWarning! Unknown file size, trying "
+                            "alternative method for download...OK\n"),
+              std::string::npos)
+        << many.out;
+    EXPECT_NE(many.out.find("Downloading file p1i2.jpg...FAILED\nRESTART DOWNLOAD.\n"
+                            "Downloading file p1i2.jpg...FAILED\nRESTART DOWNLOAD.\n"
+                            "Downloading file p1i2.jpg...FAILED\nFAILURE LOGGED.\n"),
+              std::string::npos)
+        << many.out;
+    // Several at once, never more than two on one host name, and faster for it.
+    EXPECT_GE(mostAtOnce_, 4);
+    EXPECT_LE(mostAtOnce_, 6);  // three hosts, two each
+    EXPECT_EQ(mostOnHost_, 2);
+    EXPECT_LT(took, 30s);
+}
+
+TEST_F(VelnoriaGetParallel, CtrlCCancelsEveryTransferAtOnce) {
+    server.setFallback([](const Request&) {
+        Reply slow = Reply::generated(2000000);
+        slow.drip = testing::Drip{2000, 10ms};
+        return slow;
+    });
+    testing::ChildProcess child(kProgram, {"--parallel", "6", kForum}, folder.path());
+    ASSERT_TRUE(server.waitForRequests(7, 20s));  // the page and six images
+    std::this_thread::sleep_for(300ms);
+    const auto start = std::chrono::steady_clock::now();
+    child.signal(SIGINT);
+    const ChildResult result = child.finish(20s);
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_EQ(result.out, "Starting download process...\nTask finished !\nNo file downloaded.\n");
+    EXPECT_FALSE(fs::exists(folder / "failed.txt"));
+    // No image was started after the stop.
+    EXPECT_LE(server.requestCount(), 7u);
+}
+
+TEST_F(VelnoriaGetThread, SkipExistingFetchesNoBodyTheSecondTime) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 3, pageAddress(2)), "text/html"));
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 2, ""), "text/html"));
+    for (const std::string parallel : {"1", "4"}) {
+        SCOPED_TRACE("--parallel " + parallel);
+        fs::remove_all(folder / "out");
+        fs::create_directory(folder / "out");
+        const std::vector<std::string> args = {"--all-pages", "--skip-existing", "--parallel",
+                                               parallel, pageAddress(1)};
+        const ChildResult first = run(args);
+        EXPECT_EQ(first.exitCode, 0) << first.err;
+        EXPECT_EQ(saved().size(), 5u);
+        // One file changed meanwhile (another length), one removed.
+        writeFile(folder / "out" / "p1i2.jpg", "shorter");
+        fs::remove(folder / "out" / "p2i2.jpg");
+
+        server.clearRequests();
+        const ChildResult second = run(args);
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        EXPECT_EQ(
+            sortedLines(second.out),
+            sortedLines("Starting download process...\n"
+                        "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                        "Downloading file p1i2.jpg...OK\n"
+                        "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                        "Reading page 2: " +
+                        pageAddress(2) +
+                        "\n"
+                        "Downloading file p2i1.jpg...ALREADY SAVED\n"
+                        "Downloading file p2i2.jpg...OK\n"
+                        "Task finished !\n 2 file(s) downloaded. 3 file(s) already saved.\n"));
+        EXPECT_EQ(readFile(folder / "out" / "p1i2.jpg"), "bytes of " + imageAddress(1, 2));
+        // Bodies only for the two files that were not saved whole.
+        int gets = 0;
+        for (const Request& r : server.requests()) {
+            if (r.url.find(".radikal.ru/") != std::string::npos && r.method == "GET") ++gets;
+        }
+        EXPECT_EQ(gets, 2);
+    }
+}
+
+TEST_F(VelnoriaGetThread, ParallelTakesOneToSixteen) {
+    for (const std::string bad : {"0", "17", "x", "", "-1"}) {
+        const ChildResult result = run({"--parallel", bad, kForum});
+        EXPECT_EQ(result.exitCode, 2) << bad;
+        EXPECT_EQ(result.err,
+                  "velnoria-get: --parallel must be a whole number from 1 to 16 (see "
+                  "velnoria-get --help)\n")
+            << bad;
+    }
 }
 
 }  // namespace
