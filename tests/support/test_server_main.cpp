@@ -1,20 +1,24 @@
 // velnoria-test-server: the loopback test server as a program, for benchmarks and manual runs.
 //
 //   velnoria-test-server [--port N] [--files K] [--size BYTES] [--delay-headers SECONDS]
-//                        [--folder DIR]
+//                        [--rate BYTES_PER_SECOND] [--folder DIR] [--log FILE]
 //
 // Every address whose path ends in "img<k>.jpg" (k < K) gets BYTES deterministic bytes (seed k);
-// with --folder, other addresses are answered with the file of that base name in DIR. Prints the
-// port on standard output, then serves until SIGINT or SIGTERM.
+// with --folder, other addresses are answered with the file of that base name in DIR. Every
+// answer waits --delay-headers first; with --rate, a body goes out at most that fast on each
+// connection. --log appends "METHOD ADDRESS" for every request. Prints the port on standard
+// output, then serves until SIGINT or SIGTERM.
 
 #include <signal.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -31,13 +35,16 @@ struct Options {
     unsigned long files = 0;
     unsigned long long size = 0;
     double delayHeaders = 0;
+    unsigned long long rate = 0;
     std::string folder;
+    std::string log;
 };
 
 [[noreturn]] void usage(const char* reason) {
     std::cerr << "velnoria-test-server: " << reason
               << "\nusage: velnoria-test-server [--port N] [--files K] [--size BYTES]"
-                 " [--delay-headers SECONDS] [--folder DIR]\n";
+                 " [--delay-headers SECONDS] [--rate BYTES_PER_SECOND] [--folder DIR]"
+                 " [--log FILE]\n";
     std::exit(2);
 }
 
@@ -64,6 +71,10 @@ Options parse(int argc, char** argv) {
             o.size = number<unsigned long long>(value);
         } else if (arg == "--delay-headers") {
             o.delayHeaders = number<double>(value);
+        } else if (arg == "--rate") {
+            o.rate = number<unsigned long long>(value);
+        } else if (arg == "--log") {
+            o.log = std::string(value);
         } else if (arg == "--folder") {
             o.folder = std::string(value);
         } else {
@@ -100,6 +111,12 @@ Reply answer(const Options& o, const Request& request) {
         }
     }
     reply.headerDelay = std::chrono::milliseconds(static_cast<long long>(o.delayHeaders * 1000));
+    if (o.rate > 0) {
+        // A hundredth of a second's worth at a time.
+        reply.drip = velnoria::testing::Drip{
+            static_cast<std::size_t>(std::max<unsigned long long>(o.rate / 100, 1)),
+            std::chrono::milliseconds(10)};
+    }
     return reply;
 }
 
@@ -116,7 +133,16 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     velnoria::testing::TestHttpServer server(static_cast<std::uint16_t>(options.port));
-    server.setFallback([&options](const Request& request) { return answer(options, request); });
+    std::mutex logMutex;
+    std::ofstream log;
+    if (!options.log.empty()) log.open(options.log, std::ios::app);
+    server.setFallback([&](const Request& request) {
+        if (log.is_open()) {
+            std::lock_guard lock(logMutex);
+            log << request.method << ' ' << request.url << std::endl;
+        }
+        return answer(options, request);
+    });
     std::cout << server.port() << std::endl;
 
     int signal = 0;
