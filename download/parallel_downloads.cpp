@@ -39,6 +39,7 @@ class ParallelDownloads::File : public TransferListener {
     }
 
     const std::string& host() const { return host_; }
+    const std::string& path() const { return path_; }
     std::size_t tag() const { return tag_; }
     bool running() const { return running_; }
     bool ended() const { return ended_; }
@@ -253,14 +254,20 @@ std::size_t ParallelDownloads::lowestOpenTag() const {
 }
 
 void ParallelDownloads::startWaiting() {
+    // Paths of files handed over earlier that have not ended: a later file of the same name
+    // waits for them, so that, as one at a time, the later one is what stays.
+    std::set<std::string> earlier;
     for (auto& file : files_) {
-        if (running_ >= limit_) return;
-        if (file->running() || file->ended()) continue;
-        int& onHost = runningPerHost_[file->host()];
-        if (onHost >= kPerHost) continue;
-        ++onHost;
-        ++running_;
-        file->start();
+        if (file->ended()) continue;
+        const bool mayStart = !file->running() && running_ < limit_ &&
+                              runningPerHost_[file->host()] < kPerHost &&
+                              earlier.count(file->path()) == 0;
+        if (mayStart) {
+            ++runningPerHost_[file->host()];
+            ++running_;
+            file->start();
+        }
+        if (!file->ended()) earlier.insert(file->path());
     }
 }
 

@@ -174,5 +174,107 @@ TEST_F(DownloadButtonTest, AJobOnAPageWithoutThumbnails) {
     EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
+long long savedBytes(const fs::path& folder) {
+    long long total = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        total += static_cast<long long>(entry.file_size());
+    }
+    return total;
+}
+
+TEST_F(DownloadButtonTest, DownloadsAtOncePauseHoldsAndStopCancelsEveryTransfer) {
+    writeSettings(102400);
+    std::vector<std::string> thumbs;
+    for (int host = 1; host <= 4; ++host) {
+        const std::string base =
+            "http://s" + std::to_string(host) + ".radikal.ru/i1/big" + std::to_string(host);
+        Reply slow = Reply::generated(400000, static_cast<std::uint32_t>(host));
+        slow.drip = Drip{2000, std::chrono::milliseconds{20}};
+        server.route(base + ".jpg", slow);
+        thumbs.push_back(base + "t.jpg");
+    }
+    openThread(thumbs);
+    window->state().options.parallel = 4;
+    const fs::path images = work.path() / "images";
+
+    long long enteringPause = -1;
+    long long leavingPause = -1;
+    long long atStop = -1;
+    long long afterStop = -1;
+    int barMaximum = -1;
+    QTimer poll;
+    int step = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (step == 0 && server.requestCount() >= 6 && savedBytes(images) > 20000) {
+            // All four at once, the bar counting the job's files.
+            step = 1;
+            barMaximum = statusWindow()->progressBar()->maximum();
+            QTimer::singleShot(300, [&] { enteringPause = savedBytes(images); });
+            QTimer::singleShot(900, [&] {
+                leavingPause = savedBytes(images);
+                QTest::mouseClick(statusWindow()->pauseButton(), Qt::LeftButton);  // Continue
+            });
+            QTest::mouseClick(statusWindow()->pauseButton(), Qt::LeftButton);  // held here
+            step = 2;
+            return;
+        }
+        if (step == 2 && savedBytes(images) > leavingPause + 20000) {
+            step = 3;
+            atStop = savedBytes(images);
+            QTest::mouseClick(statusWindow()->stopButton(), Qt::LeftButton);
+        }
+    });
+    poll.start(50);
+    answerer.onBox([&](const SeenBox&) { poll.stop(); });
+    const auto start = std::chrono::steady_clock::now();
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+    poll.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    QTest::qWait(300);
+    afterStop = savedBytes(images);
+
+    EXPECT_EQ(barMaximum, 4);
+    EXPECT_GT(enteringPause, 0);
+    EXPECT_EQ(leavingPause, enteringPause) << "a transfer moved while paused";
+    EXPECT_GT(atStop, leavingPause);
+    // Every transfer ended at the stop: nothing more arrives, no file is whole, nothing logged.
+    EXPECT_EQ(afterStop, savedBytes(images));
+    for (int host = 1; host <= 4; ++host) {
+        EXPECT_LT(fs::file_size(images / ("big" + std::to_string(host) + ".jpg")), 400000u);
+    }
+    ASSERT_EQ(answerer.boxes().size(), 1u);
+    EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\nNo file downloaded.");
+    EXPECT_FALSE(fs::exists(work.path() / "failed.txt"));
+    EXPECT_EQ(server.requestCount(), 6u);  // version file, page, four images
+    EXPECT_EQ(window->state().runState, 0);
+}
+
+TEST_F(DownloadButtonTest, NextPagesLoadInTheBrowser) {
+    writeSettings(102400);
+    const std::string page2 = server.url("/page2.html");
+    server.route(page2, Reply::ok(pageWithImages({kThumb2}), "text/html"));
+    std::string page1 = pageWithImages({kThumb1});
+    page1.replace(page1.find("<body>"), 6, "<body><a rel=\"next\" href=\"page2.html\">next</a>");
+    server.route(server.url("/thread.html"), Reply::ok(page1, "text/html"));
+    start();
+    go(server.url("/thread.html"));
+    window->state().options.allPages = true;
+    QString logAtEnd;
+    answerer.onBox([&](const SeenBox&) { logAtEnd = log(); });
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+
+    EXPECT_EQ(logAtEnd, QString::fromStdString("Starting download process...\n"
+                                               "Downloading file pic1.jpg...OK\n"
+                                               "Reading page 2: " +
+                                               page2 +
+                                               "\n"
+                                               "Downloading file pic2.jpg...OK\n"));
+    ASSERT_EQ(answerer.boxes().size(), 1u);
+    EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\n 2 file(s) downloaded.");
+    // The browser shows the page it read last.
+    EXPECT_EQ(addressBox()->text().toStdString(), page2);
+    EXPECT_EQ(readFile(work.path() / "images" / "pic2.jpg"), generatedBytes(7000, 2));
+}
+
 }  // namespace
 }  // namespace velnoria::testing
