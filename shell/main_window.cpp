@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <chrono>
 
+#include "core/job_options_file.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "core/text.h"
@@ -139,6 +140,7 @@ bool MainWindow::startUp(const std::string& argumentText) {
     state_.settings = loadStartupSettings(state_.workFolder, [this](const std::string& text) {
         messageBox_.show("Error", text, MessageIcon::Critical);
     });
+    state_.options = readJobOptions(state_.workFolder / kChoicesFile);
     if (!commandLineAllowsStart(argumentText)) {
         endProgram_(1);
         return false;
@@ -285,8 +287,8 @@ void MainWindow::openHomePage() {
 
 void MainWindow::showSettings() {
     if (settingsDialog_.isNull()) {
-        settingsDialog_ =
-            new SettingsDialog(state_.settings, messageBox_, state_.workFolder / kSettingsFileName);
+        settingsDialog_ = new SettingsDialog(state_.settings, state_.options, messageBox_,
+                                             state_.workFolder / kSettingsFileName);
     }
     settingsDialog_->show();
     settingsDialog_->raise();

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <filesystem>
 
+#include "core/job_options_file.h"
 #include "platform/qt/qt_desktop.h"
 #include "tests/gui/gui_test_support.h"
 
@@ -27,7 +30,8 @@ class SettingsDialogTest : public ::testing::Test {
     SettingsDialogTest() { settings.savePath = (work.path() / "images").string(); }
 
     SettingsDialog* openDialog() {
-        auto* dialog = new SettingsDialog(settings, messageBox, work.path() / "settings.dat");
+        auto* dialog =
+            new SettingsDialog(settings, options, messageBox, work.path() / "settings.dat");
         dialog->show();
         return dialog;
     }
@@ -43,6 +47,7 @@ class SettingsDialogTest : public ::testing::Test {
     testing::UsesGuiApp app;
     ScopedWorkFolder work;
     Settings settings;
+    JobOptions options;
     QtMessageBox messageBox;
 };
 
@@ -145,6 +150,41 @@ TEST_F(SettingsDialogTest, CancelledBrowseKeepsTheFolder) {
     QTest::mouseClick(dialog->browseButton(), Qt::LeftButton);
     EXPECT_EQ(settings.savePath, before);
     EXPECT_EQ(dialog->folderBox()->text().toStdString(), before);
+    delete dialog.data();
+}
+
+TEST_F(SettingsDialogTest, JobOptionsTakeEffectAndAreSavedBesideTheSettingsWithOk) {
+    // Choices of other kinds in the file stay as they are.
+    testing::writeFile(work.path() / "choices.conf", "# kept\nrules-file = r.toml\n");
+    QPointer<SettingsDialog> dialog = openDialog();
+    EXPECT_FALSE(dialog->followNextPagesBox()->isChecked());
+    EXPECT_FALSE(dialog->skipExistingBox()->isChecked());
+    EXPECT_EQ(dialog->downloadsAtOnceBox()->value(), 1);
+    EXPECT_EQ(dialog->downloadsAtOnceBox()->maximum(), 16);
+    EXPECT_EQ(dialog->downloadsAtOnceBox()->minimum(), 1);
+
+    QTest::mouseClick(dialog->followNextPagesBox(), Qt::LeftButton);
+    QTest::mouseClick(dialog->skipExistingBox(), Qt::LeftButton);
+    dialog->downloadsAtOnceBox()->setValue(8);
+    // Closed without OK: nothing changes.
+    dialog->close();
+    EXPECT_EQ(options, JobOptions{});
+
+    dialog = openDialog();
+    QTest::mouseClick(dialog->followNextPagesBox(), Qt::LeftButton);
+    dialog->downloadsAtOnceBox()->setValue(8);
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    EXPECT_TRUE(options.allPages);
+    EXPECT_FALSE(options.skipExisting);
+    EXPECT_EQ(options.parallel, 8);
+    EXPECT_EQ(readFile(work.path() / "choices.conf"),
+              "# kept\nrules-file = r.toml\nfollow-next-pages = true\nskip-existing = false\n"
+              "downloads-at-once = 8\n");
+    EXPECT_EQ(readJobOptions(work.path() / "choices.conf"), options);
+
+    dialog = openDialog();
+    EXPECT_TRUE(dialog->followNextPagesBox()->isChecked());
+    EXPECT_EQ(dialog->downloadsAtOnceBox()->value(), 8);
     delete dialog.data();
 }
 

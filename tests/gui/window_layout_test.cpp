@@ -65,21 +65,30 @@ void expectLayout(const QWidget& form, QSize clientTwips, std::initializer_list<
 TEST(WindowLayout, SettingsDialog) {
     guiApp();
     Settings settings;
+    JobOptions options;
     QtMessageBox messageBox;
-    SettingsDialog form(settings, messageBox, "settings.dat");
+    SettingsDialog form(settings, options, messageBox, "settings.dat");
     EXPECT_EQ(form.windowTitle(), "Settings");
-    expectLayout(form, {5076, 3060},
-                 {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
-                  {"timeoutBox", 2160, 360, 372, 288, nullptr, nullptr},
-                  {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
-                   "Choose smaller value for slow connection and larger for faster"},
-                  {"pieceSizeBox", 2160, 840, 852, 288, nullptr, nullptr},
-                  {"folderLabel", 240, 1560, 2772, 252, "Select save folder", nullptr},
-                  {"folderBox", 240, 1920, 2772, 288, nullptr, nullptr},
-                  {"browse", 3240, 1920, 1332, 372, "Browse", nullptr},
-                  {"ok", 2040, 2640, 972, 372, "OK", nullptr}});
+    // The described controls in their places; the job options below them.
+    expectLayout(
+        form, {5076, 4440},
+        {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
+         {"timeoutBox", 2160, 360, 372, 288, nullptr, nullptr},
+         {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
+          "Choose smaller value for slow connection and larger for faster"},
+         {"pieceSizeBox", 2160, 840, 852, 288, nullptr, nullptr},
+         {"folderLabel", 240, 1560, 2772, 252, "Select save folder", nullptr},
+         {"folderBox", 240, 1920, 2772, 288, nullptr, nullptr},
+         {"browse", 3240, 1920, 1332, 372, "Browse", nullptr},
+         {"ok", 2040, 2640, 972, 372, "OK", nullptr},
+         {"followNextPages", 240, 3180, 4596, 300, "Follow the thread's next pages", nullptr},
+         {"skipExisting", 240, 3540, 4596, 300, "Skip files already saved", nullptr},
+         {"downloadsAtOnceLabel", 240, 3960, 1692, 252, "Downloads at once",
+          "Images downloaded at the same time, at most 2 from one host"},
+         {"downloadsAtOnce", 2160, 3900, 852, 372, nullptr, nullptr}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
-              (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox"}));
+              (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox",
+                                    "followNextPages", "skipExisting", "downloadsAtOnce"}));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
