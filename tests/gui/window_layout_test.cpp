@@ -88,7 +88,8 @@ TEST(WindowLayout, SettingsDialog) {
          {"downloadsAtOnce", 2160, 3900, 852, 372, nullptr, nullptr}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
               (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox",
-                                    "followNextPages", "skipExisting", "downloadsAtOnce"}));
+                                    "followNextPages", "skipExisting", "downloadsAtOnce",
+                                    "qt_spinbox_lineedit"}));  // the spin box's own text box
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
