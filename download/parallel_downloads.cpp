@@ -43,6 +43,8 @@ class ParallelDownloads::File : public TransferListener {
     std::size_t tag() const { return tag_; }
     bool running() const { return running_; }
     bool ended() const { return ended_; }
+    // The file's log lines, whole once it has ended.
+    const std::string& log() const { return log_; }
 
     void start() {
         running_ = true;
@@ -173,10 +175,6 @@ class ParallelDownloads::File : public TransferListener {
         owner_.fileEnded(*this);
     }
 
-  public:
-    std::string log_;
-
-  private:
     ParallelDownloads& owner_;
     std::string url_;
     std::string fileName_;  // made safe; "" means nothing may be written
@@ -196,6 +194,7 @@ class ParallelDownloads::File : public TransferListener {
     std::int64_t expected_ = -1;
     std::uint64_t received_ = 0;
     UniqueFd file_;
+    std::string log_;
 };
 
 ParallelDownloads::ParallelDownloads(JobContext& job, TransferPool& pool, int limit)
@@ -276,7 +275,7 @@ void ParallelDownloads::fileEnded(File& file) {
     if (--runningPerHost_[file.host()] <= 0) runningPerHost_.erase(file.host());
     ++ended_;
     StatusWindow& status = job_.services.status;
-    status.appendLog(file.log_);
+    status.appendLog(file.log());
     status.showFinishedCount(job_.finishedCount);
     showProgress();
 }

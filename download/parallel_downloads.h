@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
 #include <list>
 #include <map>
 #include <memory>
