@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/program_identity.h"
+#include "core/program_identity.h"
 #include "shell/menu_launch.h"
 
 namespace velnoria {
