@@ -499,5 +499,43 @@ TEST_F(VelnoriaGetThread, ParallelTakesOneToSixteen) {
     }
 }
 
+TEST_F(VelnoriaGetThread, RetryWithDownloadsAtOnceLosesNoAddressToACtrlC) {
+    std::string list;
+    for (int i = 0; i < 20000; ++i)
+        list +=
+            "http://s" + std::to_string(i % 5) + ".radikal.ru/m/" + std::to_string(i) + ".jpg\r\n";
+    writeFile(folder / "failed.txt", list);
+    testing::ChildProcess child(kProgram, {"--retry-failed", "--parallel", "6"}, folder.path());
+    ASSERT_TRUE(server.waitForRequests(300, 30s));
+    child.signal(SIGINT);
+    const ChildResult result = child.finish(30s);
+    ASSERT_EQ(result.exitCode, 130) << result.err;
+
+    // Every address not saved whole is still listed; the list holds nothing else.
+    const std::vector<std::string> before = sortedLines(list);
+    const std::vector<std::string> after = sortedLines(readFile(folder / "failed.txt"));
+    std::vector<std::string> done;
+    for (std::size_t at = 0;
+         (at = result.out.find("Downloading file ", at)) != std::string::npos;) {
+        const std::size_t end = result.out.find('\n', at);
+        const std::string line = result.out.substr(at, end - at);
+        at = end;
+        if (!line.ends_with("...OK")) continue;
+        const std::string name = line.substr(17, line.size() - 17 - 5);
+        done.push_back(name);
+    }
+    EXPECT_GE(done.size(), 250u);
+    EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()));
+    std::size_t missing = 0;
+    for (const std::string& line : before) {
+        const std::string name =
+            line.substr(line.rfind('/') + 1, line.size() - line.rfind('/') - 2);
+        const bool saved = std::find(done.begin(), done.end(), name) != done.end();
+        if (!saved && !std::binary_search(after.begin(), after.end(), line)) ++missing;
+    }
+    EXPECT_EQ(missing, 0u);
+    EXPECT_LT(after.size(), before.size());
+}
+
 }  // namespace
 }  // namespace velnoria
