@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "cli/url_resolution.h"
+#include "platform/curl/url_resolution.h"
 #include "core/text.h"
 
 namespace velnoria {
