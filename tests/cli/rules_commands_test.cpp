@@ -18,9 +18,11 @@ TEST(TerminalSafe, ControlCharactersAndBrokenUtf8AreShownNotSent) {
         {"tab\there\r\n", "tab\\x09here\\x0D\\x0A"},
         {std::string("nul\0", 4), "nul\\x00"},
         {"del\x7F", "del\\x7F"},
-        {"csi \xC2\x9B" "31m", "csi \\xC2\\x9B31m"},         // C1 written as UTF-8
-        {"latin1 \xE9t\xE9", "latin1 \\xE9t\\xE9"},          // not UTF-8
-        {"overlong \xC0\xAF", "overlong \\xC0\\xAF"},        // "/" spelled long
+        {"csi \xC2\x9B"
+         "31m",
+         "csi \\xC2\\x9B31m"},                         // C1 written as UTF-8
+        {"latin1 \xE9t\xE9", "latin1 \\xE9t\\xE9"},    // not UTF-8
+        {"overlong \xC0\xAF", "overlong \\xC0\\xAF"},  // "/" spelled long
         {"surrogate \xED\xA0\x80", "surrogate \\xED\\xA0\\x80"},
         {"cut \xE2\x82", "cut \\xE2\\x82"},
     };

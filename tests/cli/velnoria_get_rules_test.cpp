@@ -124,8 +124,7 @@ TEST_F(VelnoriaGetRules, TheExampleRulesOnServicesOfTodaysShape) {
     EXPECT_EQ(namesIn(folder / "out"), names);
     EXPECT_EQ(server.requestsFor("http://viewhost.test/v/9f3a").size(), 1u);
     // Nothing of the rules' work stays behind.
-    EXPECT_EQ(namesIn(folder.path()),
-              (std::vector<std::string>{"images", "out", "settings.dat"}));
+    EXPECT_EQ(namesIn(folder.path()), (std::vector<std::string>{"images", "out", "settings.dat"}));
 }
 
 TEST_F(VelnoriaGetRules, TheDryRunPrintsEachImageAndWritesNothing) {
