@@ -34,12 +34,13 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
       rulesBox_(new QLineEdit(this)),
       rulesBrowse_(new QPushButton(QStringLiteral("Browse"), this)),
       linkedImages_(new QCheckBox(
-          QStringLiteral("Also save full-size images that thumbnails link to"), this)) {
+          // Two lines: the dialog keeps its width.
+          QStringLiteral("Also save full-size images that\nthumbnails link to"), this)) {
     setObjectName(QStringLiteral("settingsDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
     // The described controls keep their places; the choices beside them come below.
-    setFixedSize(twipsSize(5076, 4680));
+    setFixedSize(twipsSize(5076, 4800));
     paintBackground(this, QColor(64, 64, 64));
 
     timeoutLabel_->setObjectName(QStringLiteral("timeoutLabel"));
@@ -69,7 +70,7 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     rulesBrowse_->setObjectName(QStringLiteral("rulesBrowse"));
     rulesBrowse_->setGeometry(twipsRect(3240, 3600, 1332, 372));
     linkedImages_->setObjectName(QStringLiteral("linkedImages"));
-    linkedImages_->setGeometry(twipsRect(240, 4080, 4596, 288));
+    linkedImages_->setGeometry(twipsRect(240, 4080, 4596, 492));
     for (QWidget* label : std::initializer_list<QWidget*>{
              timeoutLabel_, folderLabel_, pieceSizeLabel_, rulesLabel_, linkedImages_}) {
         paintLabelFace(label);

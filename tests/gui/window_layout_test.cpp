@@ -70,7 +70,7 @@ TEST(WindowLayout, SettingsDialog) {
     SettingsDialog form(settings, choices, messageBox, "settings.dat");
     EXPECT_EQ(form.windowTitle(), "Settings");
     // The described controls in their places; the choices beside settings.dat below them.
-    expectLayout(form, {5076, 4680},
+    expectLayout(form, {5076, 4800},
                  {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
                   {"timeoutBox", 2160, 360, 372, 288, nullptr, nullptr},
                   {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
@@ -84,8 +84,8 @@ TEST(WindowLayout, SettingsDialog) {
                    "Host rules tried before the built-in ones (see docs/rules.md)"},
                   {"rulesBox", 240, 3600, 2772, 288, nullptr, nullptr},
                   {"rulesBrowse", 3240, 3600, 1332, 372, "Browse", nullptr},
-                  {"linkedImages", 240, 4080, 4596, 288,
-                   "Also save full-size images that thumbnails link to", nullptr}});
+                  {"linkedImages", 240, 4080, 4596, 492,
+                   "Also save full-size images that\nthumbnails link to", nullptr}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
               (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox",
                                     "rulesBox", "rulesBrowse", "linkedImages"}));
