@@ -101,7 +101,9 @@ int match(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     const std::string_view what = argc > 1 ? argv[1] : "";
-    const int status = what == "search" ? search(argc, argv) : what == "match" ? match(argc, argv) : 2;
+    const int status = what == "search"  ? search(argc, argv)
+                       : what == "match" ? match(argc, argv)
+                                         : 2;
     if (status == 2) {
         std::fputs(
             "usage: velnoria-rules-bench search FILE PATTERN\n"

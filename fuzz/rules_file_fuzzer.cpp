@@ -46,7 +46,8 @@ void checkProblems(const RulesFile& file, std::string_view text) {
         FUZZ_CHECK(problem.message.find_first_of("\r\n") == std::string::npos);
         if (i > 0) {
             const RuleProblem& before = file.problems[i - 1];
-            FUZZ_CHECK(std::tie(before.line, before.column) <= std::tie(problem.line, problem.column));
+            FUZZ_CHECK(std::tie(before.line, before.column) <=
+                       std::tie(problem.line, problem.column));
         }
     }
 }

@@ -29,12 +29,5 @@ TEST(TerminalSafe, ControlCharactersAndBrokenUtf8AreShownNotSent) {
     for (const auto& c : cases) EXPECT_EQ(terminalSafe(c.text), c.shown) << c.shown;
 }
 
-TEST(TargetLine, ATargetOrWhyThereIsNone) {
-    EXPECT_EQ(targetLine({"http://t/1.jpg", "http://f/1.jpg", "one 1.jpg", ""}),
-              "http://t/1.jpg -> http://f/1.jpg one 1.jpg");
-    EXPECT_EQ(targetLine({"http://t/\x1B.jpg", "", "", "no rule takes this address"}),
-              "http://t/\\x1B.jpg -> (declined: no rule takes this address)");
-}
-
 }  // namespace
 }  // namespace velnoria

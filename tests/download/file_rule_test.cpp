@@ -66,18 +66,6 @@ TEST(CaptureTemplate, ATemplateThatWouldGrowWithoutBoundGivesNothing) {
     EXPECT_EQ(repeated.expand(*captures, nullptr, 100000)->size(), 100000u);
 }
 
-TEST(SearchCaptures, CapturesLongerThanAllowedAreCutAndMarked) {
-    const re2::RE2 find(R"re(src="([^"]*)")re", latin1());
-    const std::string page = R"(<img src=")" + std::string(100, 'a') + R"(">)";
-    const auto whole = searchCaptures(find, page);
-    EXPECT_FALSE(whole->cut);
-    EXPECT_EQ(whole->groups[1].size(), 100u);
-    const auto cut = searchCaptures(find, page, 10);
-    EXPECT_TRUE(cut->cut);
-    EXPECT_EQ(cut->groups[1], std::string(10, 'a'));
-    EXPECT_FALSE(searchCaptures(find, "no image here"));
-}
-
 TEST(RuleSet, TheFirstRuleOfTheFileTakesTheImageWhicheverItTests) {
     const RulesFile file = parseRulesText(R"toml(
 [[rule]]
