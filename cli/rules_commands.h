@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <string>
-#include <string_view>
 
 #include "download/dry_run.h"
 
@@ -14,11 +13,7 @@ namespace velnoria {
 int checkRulesCommand(const std::string& file, std::FILE* out);
 
 // The line --print-targets prints for one image: "THUMBNAIL -> ADDRESS NAME" or
-// "THUMBNAIL -> (declined: REASON)".
+// "THUMBNAIL -> (declined: REASON)", each text shown as printableText shows it.
 std::string targetLine(const TargetReport& report);
-
-// Text from the network as it may go to a terminal: control characters (C1 too) and bytes that are
-// not UTF-8 written as \xHH.
-std::string terminalSafe(std::string_view text);
 
 }  // namespace velnoria

@@ -1,5 +1,6 @@
 #include "download/rule_runner.h"
 
+#include "core/printable.h"
 #include "download/dry_run.h"
 #include "download/fetch_file.h"
 #include "download/page_search.h"
@@ -31,10 +32,7 @@ void decline(JobContext& job, const std::string& reason) {
 }  // namespace
 
 std::string loggable(std::string_view text, std::size_t limit) {
-    std::string out;
-    for (const char c : text.substr(0, limit)) {
-        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-    }
+    std::string out = printableText(text.substr(0, limit));
     if (text.size() > limit) out += "...";
     return out;
 }

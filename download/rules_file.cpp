@@ -14,6 +14,7 @@
 #include <optional>
 #include <tuple>
 
+#include "core/printable.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 
@@ -56,13 +57,14 @@ std::string typeName(const toml::node& node) {
     }
 }
 
-// Text that goes into one line of a message: control characters become blanks, and a long text
-// is cut.
+// Text of the file that goes into one line of a message: ASCII control characters become blanks,
+// other control characters and bytes that are not UTF-8 are shown as \xHH, a long text is cut.
 std::string oneLine(std::string_view text, std::size_t limit = 80) {
-    std::string out;
-    for (const char c : text.substr(0, limit)) {
-        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+    std::string blanked(text.substr(0, limit));
+    for (char& c : blanked) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
     }
+    std::string out = printableText(blanked);
     if (text.size() > limit) out += "...";
     return out;
 }

@@ -308,6 +308,11 @@ TEST(FileRules, WhatARuleCannotUseIsLoggedAndNothingIsLost) {
          "Rule \"view page\": not an http(s) address: javascript:alert(document.cookie)\r\n", true},
         {"a file: address", Page{viewPage("file:///etc/passwd"), 200, true},
          "Rule \"view page\": not an http(s) address: file:///etc/passwd\r\n", true},
+        {"a terminal's control sequence",
+         Page{viewPage("javascript:\x1B[2J\xC2\x9B"
+                       "31m"),
+              200, true},
+         "Rule \"view page\": not an http(s) address: javascript:\\x1B[2J\\xC2\\x9B31m\r\n", true},
         {"a capture too long to be an address",
          Page{viewPage("http://img.view.test/" + std::string(70000, 'a')), 200, true},
          "Rule \"view page\": what `find` captured on http://view.test/v/q1 is longer than "

@@ -1,4 +1,4 @@
-#include "cli/rules_commands.h"
+#include "core/printable.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 namespace velnoria {
 namespace {
 
-TEST(TerminalSafe, ControlCharactersAndBrokenUtf8AreShownNotSent) {
+TEST(PrintableText, ControlCharactersAndBrokenUtf8AreShownNotSent) {
     const struct {
         std::string text;
         std::string shown;
@@ -26,7 +26,7 @@ TEST(TerminalSafe, ControlCharactersAndBrokenUtf8AreShownNotSent) {
         {"surrogate \xED\xA0\x80", "surrogate \\xED\\xA0\\x80"},
         {"cut \xE2\x82", "cut \\xE2\\x82"},
     };
-    for (const auto& c : cases) EXPECT_EQ(terminalSafe(c.text), c.shown) << c.shown;
+    for (const auto& c : cases) EXPECT_EQ(printableText(c.text), c.shown) << c.shown;
 }
 
 }  // namespace
