@@ -197,6 +197,20 @@ TEST_F(VelnoriaGetRules, AFaultyRuleIsReportedAndTheJobRunsWithTheOthers) {
     EXPECT_EQ(other.err, "");
 }
 
+TEST_F(VelnoriaGetRules, AFoundAddressCountsFromWherePageEndedAfterRedirects) {
+    writeFile(folder / "moved.toml",
+              "[[rule]]\nmatch = 'moved\\.test/t/(\\w+)'\npage = 'http://moved.test/v/$1'\n"
+              "find = '<img id=\"main\" src=\"([^\"]+)\"'\n");
+    server.route("http://moved.test/v/a1", Reply::redirect("http://moved.test/new/place/a1"));
+    server.route("http://moved.test/new/place/a1",
+                 Reply::ok("<img id=\"main\" src=\"../full/a1.jpg\">", "text/html"));
+    writeFile(folder / "page.html", "<img src='http://moved.test/t/a1'>");
+    const ChildResult run = runChild(
+        kProgram, {"--rules", "moved.toml", "--print-targets", "page.html"}, folder.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "http://moved.test/t/a1 -> http://moved.test/new/full/a1.jpg a1.jpg\n");
+}
+
 TEST_F(VelnoriaGetRules, ServicePagesStayWithinTheirBound) {
     // Pages without a single line end: one within the bound of service pages, searched to its
     // end without a hit; one past it, which is not read.
