@@ -13,8 +13,10 @@
 #include "cli/options.h"
 #include "cli/page_loading.h"
 #include "cli/parsed_page.h"
+#include "cli/rules_commands.h"
 #include "cli/terminal_event_loop.h"
 #include "cli/terminal_status_view.h"
+#include "core/choices.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
 
@@ -48,12 +50,23 @@ int run(const Options& options) {
 
     ProgramState state;
     state.workFolder = currentFolder;
-    state.settings = loadStartupSettings(
-        currentFolder, [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    if (options.printTargets) {
+        // A dry run writes nothing: settings.dat is only read, and no folder is made.
+        state.settings = readSettingsFile(currentFolder / kSettingsFileName).value_or(Settings{});
+    } else {
+        state.settings = loadStartupSettings(currentFolder, [](const std::string& text) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        });
+    }
     if (options.timeoutSeconds) state.settings.timeoutSeconds = *options.timeoutSeconds;
     if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
+    state.choices = readChoicesFile(currentFolder / kChoicesFileName).value_or(Choices{});
+    if (options.rulesFile) state.choices.rulesFile = *options.rulesFile;
+    if (options.linkedImages) state.choices.linkedImages = true;
 
-    TerminalStatusView view(stdout, stderr, errIsTerminal);
+    // A dry run's standard output is its target lines alone; what the rules log goes aside.
+    TerminalStatusView view(options.printTargets ? stderr : stdout, stderr,
+                            errIsTerminal && !options.printTargets);
     TerminalMessageBox messageBox(view);
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
@@ -61,6 +74,13 @@ int run(const Options& options) {
     const LoadedPage page = loadPage(options.page, program.urlDownload());
     if (!page.loaded) return fail("cannot load " + options.page + ": " + page.error);
     ParsedPage document(page.html, page.documentUrl);
+    if (options.printTargets) {
+        program.runDownloadJob(document, options.page, [](const TargetReport& report) {
+            std::printf("%s\n", targetLine(report).c_str());
+            std::fflush(stdout);
+        });
+        return kExitDone;
+    }
     if (options.saveFolder) {
         std::filesystem::create_directories(*options.saveFolder, ec);
         if (ec) {
@@ -93,6 +113,8 @@ int main(int argc, char** argv) {
             return kExitDone;
         case CliAction::UsageError:
             return fail(options.error + " (see velnoria-get --help)");
+        case CliAction::CheckRules:
+            return checkRulesCommand(options.checkRulesFile, stdout);
         case CliAction::Run:
             break;
     }

@@ -10,9 +10,9 @@
 namespace velnoria {
 
 // A page parsed as HTML5, read as a browser's document object model reports it: the src of every
-// img element (document.images) and the href of every a and area element that has one
-// (document.links), in document order, made absolute against the document's base address (its
-// first <base href>, else its own address).
+// img element (document.images), with the href of the nearest a element around it, and the href
+// of every a and area element that has one (document.links), in document order, made absolute
+// against the document's base address (its first <base href>, else its own address).
 class ParsedPage : public BrowserDocument {
   public:
     static constexpr std::size_t kMaxImages = 3000;
@@ -21,11 +21,13 @@ class ParsedPage : public BrowserDocument {
 
     std::vector<std::string> imageSources() override { return images_; }
     std::vector<std::string> linkTargets() override { return links_; }
+    std::vector<ImageInLink> imagesWithLinks() override;
     const std::string& baseUrl() const { return baseUrl_; }
 
   private:
     std::string baseUrl_;
     std::vector<std::string> images_;
+    std::vector<std::string> imageLinks_;  // beside images_: "" for an image in no link
     std::vector<std::string> links_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "download/dry_run.h"
 #include "download/rule_text.h"
 #include "download/safe_file_name.h"
 
@@ -143,6 +144,9 @@ bool appendToFailureLog(const std::filesystem::path& folder, std::string_view ur
 }
 
 void fetchFile(JobContext& job, const DownloadTarget& target) {
+    // A dry run reports what would be downloaded, and downloads nothing.
+    if (job.dryRun != nullptr) return job.dryRun->handOver(target);
+
     StatusWindow& status = job.services.status;
     TransferControl& transfer = job.services.transfer;
     status.showFinishedCount(job.finishedCount);
