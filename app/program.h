@@ -6,6 +6,7 @@
 
 #include "download/download_job.h"
 #include "download/program_state.h"
+#include "download/rules_file.h"
 #include "download/status_window.h"
 #include "platform/browser_document.h"
 #include "platform/desktop.h"
@@ -46,19 +47,28 @@ class Program {
     // The blocking download of pages (velnoria-get reads its page with it).
     UrlDownload& urlDownload();
 
-    // "Start Download" on the given document; returns once the job has ended. The reader, when
-    // given, reads the thread's next pages (when the options ask for them).
+    // "Start Download" on the given document; returns once the job has ended. The rules file of
+    // the choices is read for the job: its problems are shown in an "Error" box, and the job runs
+    // with its good rules. The reader, when given, reads the thread's next pages (when the
+    // choices ask for them). With a reporter, a dry run: the targets are reported, not downloaded.
     JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
-                             PageReader* nextPages = nullptr);
+                             PageReader* nextPages = nullptr, TargetReporter dryRun = {});
 
-    // The job once more on the addresses of "failed.txt" (velnoria-get --retry-failed).
+    // The job once more on the addresses of "failed.txt" (velnoria-get --retry-failed), with the
+    // rules file of the choices as a page's job has it.
     JobResult runRetryJob(const std::vector<std::string>& addresses);
+
+    // The rules file as a job reads it (a relative name counts from the work folder).
+    RulesFile readRules(const std::string& rulesFile) const;
 
     // The "U" button, and the silent check at start-up.
     UpdateCheckOutcome checkForUpdate(const std::function<void(const std::string&)>& setStatusLine,
                                       bool startingUp);
 
   private:
+    // The options a job runs with, from the choices; the rules file is read here.
+    JobOptions jobOptions();
+
     ProgramState& state_;
     FrontEnd frontEnd_;
     std::unique_ptr<CurlUrlCache> cache_;

@@ -16,8 +16,10 @@
 #include "cli/options.h"
 #include "cli/page_loading.h"
 #include "cli/parsed_page.h"
+#include "cli/rules_commands.h"
 #include "cli/terminal_event_loop.h"
 #include "cli/terminal_status_view.h"
+#include "core/choices.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "download/failed_list.h"
@@ -102,16 +104,27 @@ int run(const Options& options) {
 
     ProgramState state;
     state.workFolder = currentFolder;
-    state.settings = loadStartupSettings(
-        currentFolder, [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    if (options.printTargets) {
+        // A dry run writes nothing: settings.dat is only read, and no folder is made.
+        state.settings = readSettingsFile(currentFolder / kSettingsFileName).value_or(Settings{});
+    } else {
+        state.settings = loadStartupSettings(currentFolder, [](const std::string& text) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        });
+    }
     if (options.timeoutSeconds) state.settings.timeoutSeconds = *options.timeoutSeconds;
     if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
-    state.options.allPages = options.allPages;
-    if (options.maxPages) state.options.maxPages = *options.maxPages;
-    state.options.skipExisting = options.skipExisting;
-    if (options.parallel) state.options.parallel = *options.parallel;
+    state.choices = readChoicesFile(currentFolder / kChoicesFileName).value_or(Choices{});
+    if (options.rulesFile) state.choices.rulesFile = *options.rulesFile;
+    if (options.linkedImages) state.choices.linkedImages = true;
+    if (options.allPages) state.choices.followNextPages = true;
+    if (options.maxPages) state.maxPages = *options.maxPages;
+    if (options.skipExisting) state.choices.skipExisting = true;
+    if (options.parallel) state.choices.downloadsAtOnce = *options.parallel;
 
-    TerminalStatusView view(stdout, stderr, errIsTerminal);
+    // A dry run's standard output is its target lines alone; what the rules log goes aside.
+    TerminalStatusView view(options.printTargets ? stderr : stdout, stderr,
+                            errIsTerminal && !options.printTargets);
     TerminalMessageBox messageBox(view);
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
@@ -126,6 +139,16 @@ int run(const Options& options) {
         page = loadPage(options.page, program.urlDownload());
         if (!page->loaded) return fail("cannot load " + options.page + ": " + page->error);
     }
+    FetchedPages nextPages(program.urlDownload());
+    if (options.printTargets) {
+        // The next pages' targets too, when the choices follow them.
+        ParsedPage document(page->html, page->documentUrl);
+        program.runDownloadJob(document, options.page, &nextPages, [](const TargetReport& report) {
+            std::printf("%s\n", targetLine(report).c_str());
+            std::fflush(stdout);
+        });
+        return kExitDone;
+    }
     if (options.saveFolder) {
         std::filesystem::create_directories(*options.saveFolder, ec);
         if (ec) {
@@ -138,7 +161,6 @@ int run(const Options& options) {
     if (failed) return retryFailed(program, eventLoop, currentFolder, *failed);
 
     ParsedPage document(page->html, page->documentUrl);
-    FetchedPages nextPages(program.urlDownload());
     eventLoop.beginJob(program.statusWindow());
     const JobResult result = program.runDownloadJob(document, options.page, &nextPages);
     eventLoop.endJob();
@@ -162,6 +184,8 @@ int main(int argc, char** argv) {
             return kExitDone;
         case CliAction::UsageError:
             return fail(options.error + " (see velnoria-get --help)");
+        case CliAction::CheckRules:
+            return checkRulesCommand(options.checkRulesFile, stdout);
         case CliAction::Run:
             break;
     }

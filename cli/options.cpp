@@ -3,7 +3,7 @@
 #include <limits>
 #include <string_view>
 
-#include "core/job_options.h"
+#include "core/choices.h"
 #include "core/text.h"
 
 namespace velnoria {
@@ -58,15 +58,19 @@ Options parseOptions(const std::vector<std::string>& args) {
 
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (name == "--all-pages" || name == "--retry-failed" || name == "--skip-existing") {
+        if (name == "--linked-images" || name == "--print-targets" || name == "--all-pages" ||
+            name == "--retry-failed" || name == "--skip-existing") {
             if (equals != std::string::npos) return usageError(name + " takes no value");
-            (name == "--all-pages"      ? line.allPages
-             : name == "--retry-failed" ? line.retryFailed
-                                        : line.skipExisting) = true;
+            (name == "--linked-images"   ? line.linkedImages
+             : name == "--print-targets" ? line.printTargets
+             : name == "--all-pages"     ? line.allPages
+             : name == "--retry-failed"  ? line.retryFailed
+                                         : line.skipExisting) = true;
             continue;
         }
         if (name != "--save-folder" && name != "--timeout" && name != "--piece-size" &&
-            name != "--max-pages" && name != "--parallel") {
+            name != "--rules" && name != "--check-rules" && name != "--max-pages" &&
+            name != "--parallel") {
             return usageError("unknown option " + name);
         }
         std::string value;
@@ -81,23 +85,30 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (name == "--save-folder") {
             if (value.empty()) return usageError("--save-folder needs a folder name");
             line.saveFolder = value;
+        } else if (name == "--rules" || name == "--check-rules") {
+            if (value.empty()) return usageError(name + " needs a file name");
+            if (name == "--rules") {
+                line.rulesFile = value;
+            } else {
+                line.checkRulesFile = value;
+            }
         } else if (name == "--timeout") {
             const auto seconds = wholeNumber(value, 0, 255);
             if (!seconds) return usageError("--timeout must be a whole number from 0 to 255");
             line.timeoutSeconds = static_cast<int>(*seconds);
         } else if (name == "--max-pages") {
-            const auto pages = wholeNumber(value, 1, JobOptions::kLargestMaxPages);
+            const auto pages = wholeNumber(value, 1, kLargestMaxPages);
             if (!pages) {
                 return usageError("--max-pages must be a whole number from 1 to " +
-                                  std::to_string(JobOptions::kLargestMaxPages));
+                                  std::to_string(kLargestMaxPages));
             }
             line.maxPages = static_cast<int>(*pages);
             line.allPages = true;
         } else if (name == "--parallel") {
-            const auto count = wholeNumber(value, 1, JobOptions::kLargestParallel);
+            const auto count = wholeNumber(value, 1, kMostDownloadsAtOnce);
             if (!count) {
                 return usageError("--parallel must be a whole number from 1 to " +
-                                  std::to_string(JobOptions::kLargestParallel));
+                                  std::to_string(kMostDownloadsAtOnce));
             }
             line.parallel = static_cast<int>(*count);
         } else {
@@ -109,9 +120,17 @@ Options parseOptions(const std::vector<std::string>& args) {
         }
     }
 
+    if (!line.checkRulesFile.empty()) {
+        if (!pages.empty()) return usageError("--check-rules takes no PAGE: " + pages.front());
+        line.action = CliAction::CheckRules;
+        return line;
+    }
     if (line.retryFailed) {
         if (!pages.empty()) return usageError("--retry-failed takes no PAGE: " + pages.front());
         if (line.allPages) return usageError("--retry-failed reads no pages: no --all-pages");
+        if (line.printTargets) {
+            return usageError("--retry-failed downloads: no --print-targets");
+        }
         return line;
     }
     if (pages.empty()) return usageError("no PAGE given");
@@ -124,13 +143,19 @@ Options parseOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     return "Usage: velnoria-get [--save-folder DIR] [--timeout SECONDS] [--piece-size BYTES] "
            "PAGE\n"
-           "       velnoria-get --retry-failed [OPTION...]\n"
+           "       velnoria-get [OPTIONS] [--rules FILE] [--linked-images] [--print-targets] PAGE\n"
+           "       velnoria-get --retry-failed [OPTIONS]\n"
+           "       velnoria-get --check-rules FILE\n"
            "Saves the full-size images behind the thumbnails of a web page.\n"
            "\n"
            "PAGE is an http(s) address or a local HTML file.\n"
            "  --save-folder DIR    save the images into DIR (created when missing)\n"
            "  --timeout SECONDS    request time-out, 0 to 255 (0: none)\n"
            "  --piece-size BYTES   bytes read per piece, 1 or more\n"
+           "  --rules FILE         host rules from FILE, tried before the built-in ones\n"
+           "  --linked-images      also save full-size images that thumbnails link to\n"
+           "  --print-targets      print what each image would be saved as; download nothing\n"
+           "  --check-rules FILE   print the problems of a rules file (exit 0: none)\n"
            "  --all-pages          also read the pages the thread names as next (rel=\"next\")\n"
            "  --max-pages N        read at most N pages, 1 to 100000 (default 50); implies\n"
            "                       following the next pages\n"
@@ -142,9 +167,10 @@ std::string usageText() {
            "  --help               show this help\n"
            "  --version            show the version\n"
            "\n"
-           "Settings not given here come from settings.dat in the current folder.\n"
-           "Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
-           "2 usage error or page not loaded, 130 stopped by Ctrl+C.\n";
+           "Settings not given here come from settings.dat and choices.conf in the current\n"
+           "folder. Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
+           "2 usage error, page not loaded or rules with problems (--check-rules),\n"
+           "130 stopped by Ctrl+C.\n";
 }
 
 }  // namespace velnoria

@@ -7,7 +7,7 @@
 
 namespace velnoria {
 
-enum class CliAction { Run, Help, Version, UsageError };
+enum class CliAction { Run, Help, Version, CheckRules, UsageError };
 
 // What velnoria-get was asked to do. The options override the settings for this run only.
 struct Options {
@@ -15,7 +15,11 @@ struct Options {
     std::optional<std::string> saveFolder;
     std::optional<int> timeoutSeconds;
     std::optional<std::int32_t> pieceSize;
-    bool allPages = false;  // also set by --max-pages
+    std::optional<std::string> rulesFile;  // --rules, in the place of the choices' rules file
+    bool linkedImages = false;             // --linked-images
+    bool printTargets = false;             // --print-targets: a dry run
+    std::string checkRulesFile;            // --check-rules (action CheckRules)
+    bool allPages = false;                 // --all-pages, also set by --max-pages
     std::optional<int> maxPages;
     bool retryFailed = false;  // no PAGE: the addresses of failed.txt
     bool skipExisting = false;

@@ -10,9 +10,10 @@
 namespace velnoria {
 
 // A page parsed as HTML5, read as a browser's document object model reports it: the src of every
-// img element (document.images) and the href of every a and area element that has one
-// (document.links), in document order, made absolute against the document's base address (its
-// first <base href>, else its own address); and the first <link> or <a> with rel "next".
+// img element (document.images), with the href of the nearest a element around it, and the href
+// of every a and area element that has one (document.links), in document order, made absolute
+// against the document's base address (its first <base href>, else its own address); and the
+// first <link> or <a> with rel "next".
 class ParsedPage : public BrowserDocument {
   public:
     static constexpr std::size_t kMaxImages = 3000;
@@ -21,6 +22,7 @@ class ParsedPage : public BrowserDocument {
 
     std::vector<std::string> imageSources() override { return images_; }
     std::vector<std::string> linkTargets() override { return links_; }
+    std::vector<ImageInLink> imagesWithLinks() override;
     std::string nextPageAddress() override { return nextPage_; }
     std::string documentAddress() override { return documentAddress_; }
     const std::string& baseUrl() const { return baseUrl_; }
@@ -28,6 +30,7 @@ class ParsedPage : public BrowserDocument {
   private:
     std::string baseUrl_;
     std::vector<std::string> images_;
+    std::vector<std::string> imageLinks_;  // beside images_: "" for an image in no link
     std::vector<std::string> links_;
     std::string nextPage_;
     std::string documentAddress_;

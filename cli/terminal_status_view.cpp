@@ -101,6 +101,15 @@ void TerminalStatusView::printMessage(std::string_view text) {
     std::fflush(out_);
 }
 
+void TerminalStatusView::printError(std::string_view text) {
+    clearLiveLine();
+    const std::string lines = withLfLineEnds(text);
+    std::fwrite(lines.data(), 1, lines.size(), err_);
+    std::fputc('\n', err_);
+    std::fflush(err_);
+    drawLiveLine(true);
+}
+
 void TerminalStatusView::setCounter(const std::string& text) {
     counter_ = withoutLineEnds(text);
     drawLiveLine(true);

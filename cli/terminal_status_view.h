@@ -31,6 +31,8 @@ class TerminalStatusView : public StatusView {
     void endPendingLine();
     // Text in the place of a message box, after the log: CR LF becomes LF.
     void printMessage(std::string_view text);
+    // The same for an error, on the error stream.
+    void printError(std::string_view text);
 
   private:
     void writeLines(std::string_view text);
@@ -51,12 +53,17 @@ class TerminalStatusView : public StatusView {
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// A message box on the terminal: its text goes to standard output after the log; nothing waits.
+// A message box on the terminal: its text goes to standard output after the log, an "Error" box's
+// to standard error; nothing waits.
 class TerminalMessageBox : public MessageBox {
   public:
     explicit TerminalMessageBox(TerminalStatusView& view) : view_(view) {}
-    void show(const std::string&, const std::string& text, MessageIcon) override {
-        view_.printMessage(text);
+    void show(const std::string& title, const std::string& text, MessageIcon) override {
+        if (title == "Error") {
+            view_.printError(text);
+        } else {
+            view_.printMessage(text);
+        }
     }
 
   private:

@@ -13,6 +13,7 @@
 #include "download/host_registry.h"
 #include "download/next_pages.h"
 #include "download/parallel_downloads.h"
+#include "download/rule_runner.h"
 #include "download/rule_text.h"
 
 namespace velnoria {
@@ -31,32 +32,73 @@ class RunningFlag {
     bool& flag_;
 };
 
-std::vector<std::string> harvestImages(BrowserDocument& document) {
-    std::vector<std::string> thumbList(kThumbListSize);
+// The thumb list, and beside it the link around each image when a rule or the linked images
+// need them ("" for an image outside any link).
+struct Harvest {
+    std::vector<std::string> thumbList = std::vector<std::string>(kThumbListSize);
+    std::vector<std::string> links;
+};
+
+Harvest harvestImages(BrowserDocument& document, bool withLinks) {
+    Harvest harvest;
     try {
-        std::vector<std::string> sources = document.imageSources();
+        std::vector<std::string> sources;
+        if (withLinks) {
+            std::vector<ImageInLink> images = document.imagesWithLinks();
+            harvest.links.resize(kThumbListSize);
+            for (std::size_t i = 0; i < images.size() && i < kThumbListSize; ++i) {
+                sources.push_back(std::move(images[i].source));
+                harvest.links[i] = std::move(images[i].link);
+            }
+        } else {
+            sources = document.imageSources();
+        }
         const auto count = std::min<std::size_t>(sources.size(), kThumbListSize);
         std::move(sources.begin(), sources.begin() + static_cast<std::ptrdiff_t>(count),
-                  thumbList.begin());
+                  harvest.thumbList.begin());
     } catch (const std::exception&) {
         // An unreadable document leaves the list empty: nothing matches, nothing is downloaded.
     }
-    return thumbList;
+    return harvest;
 }
 
-// Visits the thumb list's entries 1 to 3000 in order; the slot that takes an entry runs its rule
-// on it. Ends early when a rule ends the walk; JobStopped passes through.
-void walkThumbList(JobContext& job, const HostRegistry& registry) {
+// Why an image gave a dry run no target, when its rule said nothing itself.
+std::string declineReason(const HostChoice& choice) {
+    if (choice.fileRule.rule != nullptr)
+        return "rule \"" + choice.fileRule.rule->name + "\" gave nothing";
+    if (choice.slot == nullptr) return "no rule takes this address";
+    if (choice.slot->rule == nullptr) return "the empty slot takes this address and does nothing";
+    return "the " + std::string(choice.slot->service) + " rule found no full-size image";
+}
+
+// Visits the thumb list's entries 1 to 3000 in order: a rule of the rules file or else the slot
+// that takes an entry runs its rule on it; an entry nothing takes may save the image it links to.
+// Ends early when a rule ends the walk; JobStopped passes through.
+void walkThumbList(JobContext& job, const HostRegistry& registry, const Harvest& harvest,
+                   bool linkedImages) {
+    static const std::string kNoLink;
     job.walkEnded = false;
     for (int i = 1; i <= kThumbListSize && !job.walkEnded; ++i) {
-        const std::string& entry = job.thumbList[static_cast<std::size_t>(i - 1)];
-        const HostSlot* slot = registry.slotFor(entry);
-        if (slot == nullptr || slot->rule == nullptr) continue;
+        const auto index = static_cast<std::size_t>(i - 1);
+        const std::string& entry = job.thumbList[index];
+        const std::string& link = index < harvest.links.size() ? harvest.links[index] : kNoLink;
+        // A dry run reports the images of the page, not the empty rest of the list.
+        if (job.dryRun != nullptr && entry.empty()) continue;
+
+        const HostChoice choice = registry.choose(entry, link);
+        if (job.dryRun != nullptr) job.dryRun->beginImage(entry);
         try {
-            slot->rule(job, entry);
+            if (choice.fileRule.rule != nullptr) {
+                runFileRule(job, choice.fileRule, entry);
+            } else if (choice.slot != nullptr) {
+                if (choice.slot->rule != nullptr) choice.slot->rule(job, entry);
+            } else if (linkedImages && isImageAddress(link)) {
+                fetchLinkedImage(job, link);
+            }
         } catch (const std::exception&) {
             // A failing step ends this rule only; the walk goes on with the next entry.
         }
+        if (job.dryRun != nullptr) job.dryRun->endImage(declineReason(choice));
     }
 }
 
@@ -85,16 +127,17 @@ void honourStopBetweenPages(JobContext& job) {
 
 // After the walk of each page, the page it names as the next one, for as long as there is one
 // that may be read. JobStopped passes through.
-void walkNextPages(JobContext& job, const HostRegistry& registry, BrowserDocument* document) {
+void walkNextPages(JobContext& job, const HostRegistry& registry, const JobOptions& options,
+                   BrowserDocument* document) {
     PageReader* reader = job.services.pageReader;
-    if (!job.program.options.allPages || reader == nullptr) return;
+    if (!job.program.choices.followNextPages || reader == nullptr) return;
     std::string firstFoundAt;
     try {
         firstFoundAt = document->documentAddress();
     } catch (const std::exception&) {
         // Then only the address box tells where the thread is.
     }
-    NextPages pages(job.pageAddress, firstFoundAt, job.program.options.maxPages);
+    NextPages pages(job.pageAddress, firstFoundAt, job.program.maxPages);
     StatusWindow& status = job.services.status;
     for (;;) {
         honourStopBetweenPages(job);
@@ -124,8 +167,9 @@ void walkNextPages(JobContext& job, const HostRegistry& registry, BrowserDocumen
             return;
         }
         job.pageAddress = foundAt.empty() ? next : foundAt;
-        job.thumbList = harvestImages(*document);
-        walkThumbList(job, registry);
+        Harvest harvest = harvestImages(*document, options.linkedImages || registry.needsLinks());
+        job.thumbList = std::move(harvest.thumbList);
+        walkThumbList(job, registry, harvest, options.linkedImages);
     }
 }
 
@@ -133,8 +177,10 @@ void walkNextPages(JobContext& job, const HostRegistry& registry, BrowserDocumen
 // for them and the front end has a pool for them.
 class Surroundings {
   public:
-    Surroundings(ProgramState& program, JobServices& services)
-        : parallel_(program.options.parallel > 1 && services.transferPool != nullptr),
+    // A dry run downloads nothing, so it has no downloads at once.
+    Surroundings(ProgramState& program, JobServices& services, bool dryRun)
+        : parallel_(program.choices.downloadsAtOnce > 1 && services.transferPool != nullptr &&
+                    !dryRun),
           pumping_(services.eventLoop),
           services_{services.transfer,
                     services.urlDownload,
@@ -148,7 +194,7 @@ class Surroundings {
                     services.transferPool},
           job_(program, services_) {
         if (!parallel_) return;
-        downloads_.emplace(job_, *services.transferPool, program.options.parallel);
+        downloads_.emplace(job_, *services.transferPool, program.choices.downloadsAtOnce);
         pumping_.attach(&*downloads_);
         job_.parallel = &*downloads_;
     }
@@ -194,7 +240,7 @@ void finishJob(JobContext& job) {
 }  // namespace
 
 JobResult runDownloadJob(ProgramState& program, JobServices& services,
-                         const std::string& addressBoxText) {
+                         const std::string& addressBoxText, const JobOptions& options) {
     JobResult result;
     // The button can be enabled again by navigation while a job yields: one job at a time.
     if (program.jobRunning) return result;
@@ -203,21 +249,27 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     // A stop request left over from an earlier job must not end this one.
     program.runState = kRunning;
 
-    Surroundings surroundings(program, services);
+    Surroundings surroundings(program, services, static_cast<bool>(options.dryRun));
     JobContext& job = surroundings.job();
-    services.status.open();
-    const HostRegistry registry;
+    job.resolveAddress = options.resolveAddress;
+    std::optional<DryRun> dryRun;
+    if (options.dryRun) job.dryRun = &dryRun.emplace(options.dryRun);
+
+    if (job.dryRun == nullptr) services.status.open();
+    const HostRegistry registry(options.fileRules);
     job.pageAddress = std::string(trim(addressBoxText, " "));
-    job.thumbList = harvestImages(services.document);
+    Harvest harvest =
+        harvestImages(services.document, options.linkedImages || registry.needsLinks());
+    job.thumbList = std::move(harvest.thumbList);
 
     try {
-        walkThumbList(job, registry);
-        walkNextPages(job, registry, &services.document);
+        walkThumbList(job, registry, harvest, options.linkedImages);
+        walkNextPages(job, registry, options, &services.document);
         surroundings.finishDownloads();
     } catch (const JobStopped&) {
         result.stopped = true;
     }
-    finishJob(job);
+    if (job.dryRun == nullptr) finishJob(job);
 
     result.finishedCount = job.finishedCount;
     result.failuresLogged = job.failuresLogged;
@@ -226,25 +278,32 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
 }
 
 JobResult runRetryJob(ProgramState& program, JobServices& services,
-                      const std::vector<std::string>& addresses) {
+                      const std::vector<std::string>& addresses, const JobOptions& options) {
     JobResult result;
     if (program.jobRunning) return result;
     RunningFlag running(program.jobRunning);
     result.started = true;
     program.runState = kRunning;
 
-    Surroundings surroundings(program, services);
+    Surroundings surroundings(program, services, false);
     JobContext& job = surroundings.job();
+    job.resolveAddress = options.resolveAddress;
     services.status.open();
-    const HostRegistry registry;
+    const HostRegistry registry(options.fileRules);
     try {
         for (const std::string& address : addresses) {
             job.currentTag = result.addressesDone;
             const int handled = job.filesHanded + job.failuresLogged;
-            const HostSlot* slot = registry.slotFor(address);
-            if (slot != nullptr && slot->rule != nullptr) {
+            // Outside any link: failed.txt keeps no link.
+            const HostChoice choice = registry.choose(address, "");
+            if (choice.fileRule.rule != nullptr ||
+                (choice.slot != nullptr && choice.slot->rule != nullptr)) {
                 try {
-                    slot->rule(job, address);
+                    if (choice.fileRule.rule != nullptr) {
+                        runFileRule(job, choice.fileRule, address);
+                    } else {
+                        choice.slot->rule(job, address);
+                    }
                 } catch (const std::exception&) {
                     // As in the walk: a failing step ends this rule only.
                 }

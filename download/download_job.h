@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "download/dry_run.h"
+#include "download/file_rule.h"
 #include "download/job_context.h"
 
 namespace velnoria {
@@ -17,17 +20,32 @@ struct JobResult {
     std::size_t addressesDone = 0;  // of a retry: how many of its addresses were handled whole
 };
 
+// What a job does beyond the built-in table; the defaults give exactly the job of the table.
+struct JobOptions {
+    // The good rules of a rules file, tried before the table; none (or empty): the table alone.
+    std::shared_ptr<const RuleSet> fileRules;
+    // An image that no rule takes, inside a link to an image file, saves the linked file.
+    bool linkedImages = false;
+    // Makes the addresses the file rules find absolute (the front end's address parser).
+    AddressResolver resolveAddress;
+    // Set: a dry run. Each image's target (or why there is none) is reported here instead of
+    // being downloaded; no status window, no final message, nothing written.
+    TargetReporter dryRun;
+};
+
 // "Start Download": the whole job, run synchronously; returns once the job has ended. The job
 // yields to the event loop only while it waits for the network (inside the per-file download and
 // the ImageBam header request); the front end's handlers, Pause and Stop/Abort among them, run
 // nested there.
 JobResult runDownloadJob(ProgramState& program, JobServices& services,
-                         const std::string& addressBoxText);
+                         const std::string& addressBoxText, const JobOptions& options = {});
 
 // The job once more on addresses that failed before ("failed.txt"), instead of a page's images:
-// an address whose rule hands something to the download goes through its rule (a thumbnail whose
-// service page failed), any other is downloaded as it stands, named by its last "/" field.
+// an address whose rule (of the rules file, or else of the table) hands something to the
+// download goes through its rule (a thumbnail whose service page failed), any other is
+// downloaded as it stands, named by its last "/" field. The options' dry run and linked images
+// do not apply: there is no page.
 JobResult runRetryJob(ProgramState& program, JobServices& services,
-                      const std::vector<std::string>& addresses);
+                      const std::vector<std::string>& addresses, const JobOptions& options = {});
 
 }  // namespace velnoria

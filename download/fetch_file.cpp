@@ -9,6 +9,7 @@
 
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "download/dry_run.h"
 #include "download/parallel_downloads.h"
 #include "download/rule_text.h"
 #include "download/safe_file_name.h"
@@ -166,6 +167,9 @@ bool appendToFailureLog(const std::filesystem::path& folder, std::string_view ur
 }
 
 void fetchFile(JobContext& job, const DownloadTarget& target) {
+    // A dry run reports what would be downloaded, and downloads nothing.
+    if (job.dryRun != nullptr) return job.dryRun->handOver(target);
+
     ++job.filesHanded;
     if (job.parallel != nullptr) {
         job.parallel->add(target, job.currentTag);
@@ -182,7 +186,7 @@ void fetchFile(JobContext& job, const DownloadTarget& target) {
     const Attempt attempt{job, target.url, fileName, job.program.settings.savePath + "/" + fileName,
                           piece};
 
-    if (job.program.options.skipExisting && alreadySaved(attempt)) {
+    if (job.program.choices.skipExisting && alreadySaved(attempt)) {
         status.appendLog("Downloading file " + displayName + "...ALREADY SAVED\r\n");
         ++job.alreadySaved;
         return;

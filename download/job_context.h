@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/program_state.h"
@@ -23,6 +25,12 @@ struct JobStopped {};
 class ParallelDownloads;
 
 inline constexpr int kThumbListSize = 3000;
+
+class DryRun;
+
+// Makes an address found on a page absolute against the page's own address.
+using AddressResolver =
+    std::function<std::string(std::string_view base, std::string_view reference)>;
 
 // The platform a download job talks to. The front end owns every piece; the job only borrows.
 struct JobServices {
@@ -65,6 +73,11 @@ struct JobContext {
     // currentTag (a retry's address index) to tell which addresses are settled.
     ParallelDownloads* parallel = nullptr;
     std::size_t currentTag = 0;
+
+    // Set for a dry run: the targets the rules hand over are reported, not downloaded.
+    DryRun* dryRun = nullptr;
+    // For the rules of a rules file; none leaves addresses as they were found.
+    AddressResolver resolveAddress;
 };
 
 }  // namespace velnoria

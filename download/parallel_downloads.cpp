@@ -49,7 +49,7 @@ class ParallelDownloads::File : public TransferListener {
     void start() {
         running_ = true;
         // A file of that name may already be whole: its length is asked for first.
-        const bool check = owner_.job_.program.options.skipExisting && !checked_ &&
+        const bool check = owner_.job_.program.choices.skipExisting && !checked_ &&
                            !fileName_.empty() && regularFileSize(path_) >= 0;
         beginAttempt(check);
     }
@@ -233,6 +233,8 @@ void ParallelDownloads::pump(std::chrono::milliseconds maxBlock) {
     if (job_.program.runState == kStopRequested) {
         // Stop/Abort ends every transfer at once; the job ends at its next check.
         stopped_ = true;
+        // The cancelled files did not end: their addresses are not done.
+        cancelledTag_ = lowestOpenTag();
         for (auto& file : files_) file->cancel();
         files_.clear();
         running_ = 0;
@@ -245,7 +247,7 @@ void ParallelDownloads::pump(std::chrono::milliseconds maxBlock) {
 }
 
 std::size_t ParallelDownloads::lowestOpenTag() const {
-    std::size_t lowest = std::numeric_limits<std::size_t>::max();
+    std::size_t lowest = cancelledTag_;
     for (const auto& file : files_) {
         if (!file->ended()) lowest = std::min(lowest, file->tag());
     }

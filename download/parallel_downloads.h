@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
@@ -35,7 +36,8 @@ class ParallelDownloads {
     // One pass: waits up to maxBlock for the network, moves every download on, starts waiting
     // files. On a stop request every transfer is cancelled at once.
     void pump(std::chrono::milliseconds maxBlock);
-    // The smallest tag of a file that has not ended; SIZE_MAX when none.
+    // The smallest tag of a file that has not ended, those cancelled by a stop among them;
+    // SIZE_MAX when none.
     std::size_t lowestOpenTag() const;
 
   private:
@@ -55,6 +57,7 @@ class ParallelDownloads {
     std::size_t handedOver_ = 0;
     std::size_t ended_ = 0;
     bool stopped_ = false;
+    std::size_t cancelledTag_ = SIZE_MAX;  // the lowest tag a stop cancelled
 };
 
 // The job's waits drive the downloads: every yield of the job first moves them on. The status

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/job_options.h"
+#include "core/choices.h"
 #include "core/settings.h"
 
 namespace velnoria {
@@ -15,7 +15,11 @@ enum RunState : std::uint8_t { kRunning = 0, kPaused = 1, kStopRequested = 2 };
 // What lives for the whole program run, across jobs.
 struct ProgramState {
     Settings settings;
-    JobOptions options;
+    // Beyond settings.dat: the rules file, the linked images, the thread's next pages, skipping
+    // files saved already, downloads at once.
+    Choices choices;
+    // The most pages of a thread one job reads (velnoria-get --max-pages).
+    int maxPages = kDefaultMaxPages;
     std::uint8_t runState = kRunning;
     std::string doneList;  // every ImageVenue address handed to the download, each after "*"
     bool jobRunning = false;

@@ -2,25 +2,27 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "core/job_options_file.h"
+#include "core/text.h"
 #include "platform/qt/qt_text.h"
 #include "shell/window_style.h"
 
 namespace velnoria {
 
-SettingsDialog::SettingsDialog(Settings& settings, JobOptions& options, MessageBox& messageBox,
-                               std::filesystem::path settingsFile)
+SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox& messageBox,
+                               std::filesystem::path settingsFile, RulesFileCheck checkRules)
     : QWidget(nullptr,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       settings_(settings),
-      options_(options),
+      choices_(choices),
       messageBox_(messageBox),
       settingsFile_(std::move(settingsFile)),
+      checkRules_(std::move(checkRules)),
       timeoutLabel_(new QLabel(QStringLiteral("Timeout (seconds)"), this)),
       timeoutBox_(new QLineEdit(this)),
       pieceSizeLabel_(new QLabel(QStringLiteral("Piece size (bytes)"), this)),
@@ -29,6 +31,12 @@ SettingsDialog::SettingsDialog(Settings& settings, JobOptions& options, MessageB
       folderBox_(new QLineEdit(this)),
       browse_(new QPushButton(QStringLiteral("Browse"), this)),
       ok_(new QPushButton(QStringLiteral("OK"), this)),
+      rulesLabel_(new QLabel(QStringLiteral("Rules file"), this)),
+      rulesBox_(new QLineEdit(this)),
+      rulesBrowse_(new QPushButton(QStringLiteral("Browse"), this)),
+      linkedImages_(new QCheckBox(
+          // Two lines: the dialog keeps its width.
+          QStringLiteral("Also save full-size images that\nthumbnails link to"), this)),
       followNextPages_(new QCheckBox(QStringLiteral("Follow the thread's next pages"), this)),
       skipExisting_(new QCheckBox(QStringLiteral("Skip files already saved"), this)),
       downloadsAtOnceLabel_(new QLabel(QStringLiteral("Downloads at once"), this)),
@@ -36,7 +44,8 @@ SettingsDialog::SettingsDialog(Settings& settings, JobOptions& options, MessageB
     setObjectName(QStringLiteral("settingsDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(twipsSize(5076, 4440));
+    // The described controls keep their places; the choices beside them come below.
+    setFixedSize(twipsSize(5076, 5940));
     paintBackground(this, QColor(64, 64, 64));
 
     timeoutLabel_->setObjectName(QStringLiteral("timeoutLabel"));
@@ -57,37 +66,50 @@ SettingsDialog::SettingsDialog(Settings& settings, JobOptions& options, MessageB
     browse_->setGeometry(twipsRect(3240, 1920, 1332, 372));
     ok_->setObjectName(QStringLiteral("ok"));
     ok_->setGeometry(twipsRect(2040, 2640, 972, 372));
-    // The job options, below the described controls.
+    rulesLabel_->setObjectName(QStringLiteral("rulesLabel"));
+    rulesLabel_->setGeometry(twipsRect(240, 3240, 2772, 252));
+    rulesLabel_->setToolTip(
+        QStringLiteral("Host rules tried before the built-in ones (see docs/rules.md)"));
+    rulesBox_->setObjectName(QStringLiteral("rulesBox"));
+    rulesBox_->setGeometry(twipsRect(240, 3600, 2772, 288));
+    rulesBrowse_->setObjectName(QStringLiteral("rulesBrowse"));
+    rulesBrowse_->setGeometry(twipsRect(3240, 3600, 1332, 372));
+    linkedImages_->setObjectName(QStringLiteral("linkedImages"));
+    linkedImages_->setGeometry(twipsRect(240, 4080, 4596, 492));
+    // The job options.
     followNextPages_->setObjectName(QStringLiteral("followNextPages"));
-    followNextPages_->setGeometry(twipsRect(240, 3180, 4596, 300));
+    followNextPages_->setGeometry(twipsRect(240, 4680, 4596, 300));
     skipExisting_->setObjectName(QStringLiteral("skipExisting"));
-    skipExisting_->setGeometry(twipsRect(240, 3540, 4596, 300));
+    skipExisting_->setGeometry(twipsRect(240, 5040, 4596, 300));
     downloadsAtOnceLabel_->setObjectName(QStringLiteral("downloadsAtOnceLabel"));
-    downloadsAtOnceLabel_->setGeometry(twipsRect(240, 3960, 1692, 252));
+    downloadsAtOnceLabel_->setGeometry(twipsRect(240, 5460, 1692, 252));
     downloadsAtOnceLabel_->setToolTip(
         QStringLiteral("Images downloaded at the same time, at most 2 from one host"));
     downloadsAtOnce_->setObjectName(QStringLiteral("downloadsAtOnce"));
-    downloadsAtOnce_->setGeometry(twipsRect(2160, 3900, 852, 372));
-    downloadsAtOnce_->setRange(1, JobOptions::kLargestParallel);
-    for (QCheckBox* box : {followNextPages_, skipExisting_}) {
-        QPalette palette = box->palette();
-        palette.setColor(QPalette::WindowText, Qt::white);
-        box->setPalette(palette);
-    }
-    for (QLabel* label : {timeoutLabel_, folderLabel_, pieceSizeLabel_, downloadsAtOnceLabel_}) {
+    downloadsAtOnce_->setGeometry(twipsRect(2160, 5400, 852, 372));
+    downloadsAtOnce_->setRange(1, kMostDownloadsAtOnce);
+    for (QWidget* label : std::initializer_list<QWidget*>{
+             timeoutLabel_, folderLabel_, pieceSizeLabel_, rulesLabel_, linkedImages_,
+             followNextPages_, skipExisting_, downloadsAtOnceLabel_}) {
         paintLabelFace(label);
     }
-    for (QLineEdit* box : {timeoutBox_, folderBox_, pieceSizeBox_}) box->setTextMargins(0, 0, 0, 0);
+    for (QLineEdit* box : {timeoutBox_, folderBox_, pieceSizeBox_, rulesBox_}) {
+        box->setTextMargins(0, 0, 0, 0);
+    }
 
     setTabOrder(timeoutBox_, folderBox_);
     setTabOrder(folderBox_, browse_);
     setTabOrder(browse_, ok_);
     setTabOrder(ok_, pieceSizeBox_);
-    setTabOrder(pieceSizeBox_, followNextPages_);
+    setTabOrder(pieceSizeBox_, rulesBox_);
+    setTabOrder(rulesBox_, rulesBrowse_);
+    setTabOrder(rulesBrowse_, linkedImages_);
+    setTabOrder(linkedImages_, followNextPages_);
     setTabOrder(followNextPages_, skipExisting_);
     setTabOrder(skipExisting_, downloadsAtOnce_);
 
     connect(browse_, &QPushButton::clicked, this, [this] { browseForFolder(); });
+    connect(rulesBrowse_, &QPushButton::clicked, this, [this] { browseForRules(); });
     connect(ok_, &QPushButton::clicked, this, [this] { saveAndClose(); });
     showValues();
 }
@@ -96,9 +118,11 @@ void SettingsDialog::showValues() {
     timeoutBox_->setText(QString::number(settings_.timeoutSeconds));
     folderBox_->setText(QString::fromUtf8(settings_.savePath.c_str()));
     pieceSizeBox_->setText(QString::number(settings_.pieceSize));
-    followNextPages_->setChecked(options_.allPages);
-    skipExisting_->setChecked(options_.skipExisting);
-    downloadsAtOnce_->setValue(options_.parallel);
+    rulesBox_->setText(QString::fromUtf8(choices_.rulesFile.c_str()));
+    linkedImages_->setChecked(choices_.linkedImages);
+    followNextPages_->setChecked(choices_.followNextPages);
+    skipExisting_->setChecked(choices_.skipExisting);
+    downloadsAtOnce_->setValue(choices_.downloadsAtOnce);
 }
 
 void SettingsDialog::browseForFolder() {
@@ -109,6 +133,33 @@ void SettingsDialog::browseForFolder() {
     settings_.savePath = fromQString(folder);
     folderBox_->setText(folder);
     folderBox_->repaint();
+}
+
+void SettingsDialog::browseForRules() {
+    const QString current = rulesBox_->text();
+    const QString file = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Select Rules File"),
+        current.isEmpty() ? QString() : QFileInfo(current).absolutePath(),
+        QStringLiteral("Rules files (*.toml);;All files (*)"));
+    // Unlike the folder, the rules file counts only with OK, as what is typed into its box does.
+    if (!file.isEmpty()) rulesBox_->setText(file);
+}
+
+bool SettingsDialog::saveChoices() {
+    Choices choices = choices_;
+    choices.rulesFile = std::string(trim(fromQString(rulesBox_->text())));
+    choices.linkedImages = linkedImages_->isChecked();
+    choices.followNextPages = followNextPages_->isChecked();
+    choices.skipExisting = skipExisting_->isChecked();
+    choices.downloadsAtOnce = downloadsAtOnce_->value();
+    if (!choices.rulesFile.empty() && checkRules_) {
+        const std::string problems = checkRules_(choices.rulesFile);
+        // Shown, and the file kept: the job runs with its good rules.
+        if (!problems.empty()) messageBox_.show("Error", problems, MessageIcon::Critical);
+    }
+    if (choices == choices_) return true;
+    choices_ = choices;
+    return writeChoicesFile(settingsFile_.parent_path() / kChoicesFileName, choices_);
 }
 
 void SettingsDialog::saveAndClose() {
@@ -124,11 +175,10 @@ void SettingsDialog::saveAndClose() {
         messageBox_.show("Error", "The settings cannot be saved in \"settings.dat\".",
                          MessageIcon::Critical);
     }
-    options_.allPages = followNextPages_->isChecked();
-    options_.skipExisting = skipExisting_->isChecked();
-    options_.parallel = downloadsAtOnce_->value();
-    if (!writeJobOptions(settingsFile_.parent_path() / kChoicesFile, options_)) {
-        messageBox_.show("Error", "The choices cannot be saved in \"choices.conf\".",
+    if (!saveChoices()) {
+        messageBox_.show("Error",
+                         std::string("The choices cannot be saved in \"") + kChoicesFileName +
+                             "\"; they count until the program ends.",
                          MessageIcon::Critical);
     }
     close();

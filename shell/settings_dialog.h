@@ -2,8 +2,10 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <functional>
+#include <string>
 
-#include "core/job_options.h"
+#include "core/choices.h"
 #include "core/settings.h"
 #include "platform/desktop.h"
 
@@ -15,14 +17,19 @@ class QPushButton;
 
 namespace velnoria {
 
+// Checks a rules file as the next job will read it: the text of an "Error" box about its
+// problems, or "" when it has none.
+using RulesFileCheck = std::function<std::string(const std::string& rulesFile)>;
+
 // The Settings dialog. It edits the running program's settings: a folder picked with
-// Browse takes effect at once, the two numbers and the file only with OK. Below them, the job
-// options kept in "choices.conf" beside the settings file, in effect and saved with OK.
+// Browse takes effect at once, the two numbers and the file only with OK. Below them, the
+// choices kept beside the settings file: the rules file, the linked images and the job options,
+// in effect and saved with OK.
 class SettingsDialog : public QWidget {
     Q_OBJECT
   public:
-    SettingsDialog(Settings& settings, JobOptions& options, MessageBox& messageBox,
-                   std::filesystem::path settingsFile);
+    SettingsDialog(Settings& settings, Choices& choices, MessageBox& messageBox,
+                   std::filesystem::path settingsFile, RulesFileCheck checkRules = {});
 
     QLineEdit* timeoutBox() const { return timeoutBox_; }
     QLineEdit* folderBox() const { return folderBox_; }
@@ -32,16 +39,22 @@ class SettingsDialog : public QWidget {
     QCheckBox* followNextPagesBox() const { return followNextPages_; }
     QCheckBox* skipExistingBox() const { return skipExisting_; }
     QSpinBox* downloadsAtOnceBox() const { return downloadsAtOnce_; }
+    QLineEdit* rulesBox() const { return rulesBox_; }
+    QPushButton* rulesBrowseButton() const { return rulesBrowse_; }
+    QCheckBox* linkedImagesBox() const { return linkedImages_; }
 
   private:
     void showValues();
     void browseForFolder();
+    void browseForRules();
     void saveAndClose();
+    bool saveChoices();
 
     Settings& settings_;
-    JobOptions& options_;
+    Choices& choices_;
     MessageBox& messageBox_;
     std::filesystem::path settingsFile_;
+    RulesFileCheck checkRules_;
     QLabel* timeoutLabel_;
     QLineEdit* timeoutBox_;
     QLabel* pieceSizeLabel_;
@@ -50,6 +63,10 @@ class SettingsDialog : public QWidget {
     QLineEdit* folderBox_;
     QPushButton* browse_;
     QPushButton* ok_;
+    QLabel* rulesLabel_;
+    QLineEdit* rulesBox_;
+    QPushButton* rulesBrowse_;
+    QCheckBox* linkedImages_;
     QCheckBox* followNextPages_;
     QCheckBox* skipExisting_;
     QLabel* downloadsAtOnceLabel_;

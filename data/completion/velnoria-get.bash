@@ -2,11 +2,16 @@
 
 _velnoria_get() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local options="--save-folder --timeout --piece-size --all-pages --max-pages --retry-failed --skip-existing --parallel --help --version"
+    local options="--save-folder --timeout --piece-size --rules --linked-images --print-targets
+        --check-rules --all-pages --max-pages --retry-failed --skip-existing --parallel --help
+        --version"
 
     case $prev in
         --save-folder)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+            return ;;
+        --rules | --check-rules)
+            mapfile -t COMPREPLY < <(compgen -f -X '!*.toml' -- "$cur"; compgen -d -- "$cur")
             return ;;
         --timeout | --piece-size | --max-pages | --parallel)
             return ;;

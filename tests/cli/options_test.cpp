@@ -17,8 +17,22 @@ TEST(Options, AcceptsOptionsInEitherForm) {
         std::optional<int> timeout;
         std::optional<std::int32_t> piece;
         std::string page;
+        std::optional<std::string> rules = {};
+        bool linkedImages = false;
+        bool printTargets = false;
     } cases[] = {
         {{"http://f.example/t"}, {}, {}, {}, "http://f.example/t"},
+        {{"--rules", "r.toml", "p"}, {}, {}, {}, "p", "r.toml"},
+        {{"--rules=my rules.toml", "--rules", "last.toml", "p"}, {}, {}, {}, "p", "last.toml"},
+        {{"p", "--linked-images"}, {}, {}, {}, "p", {}, true},
+        {{"--print-targets", "--rules=r", "--linked-images", "p"},
+         {},
+         {},
+         {},
+         "p",
+         "r",
+         true,
+         true},
         {{"--save-folder", "pics", "page.html"}, "pics", {}, {}, "page.html"},
         {{"--save-folder=a b", "p"}, "a b", {}, {}, "p"},
         {{"--timeout", "0", "p"}, {}, 0, {}, "p"},
@@ -37,6 +51,9 @@ TEST(Options, AcceptsOptionsInEitherForm) {
         EXPECT_EQ(line.timeoutSeconds, c.timeout);
         EXPECT_EQ(line.pieceSize, c.piece);
         EXPECT_EQ(line.page, c.page);
+        EXPECT_EQ(line.rulesFile, c.rules);
+        EXPECT_EQ(line.linkedImages, c.linkedImages);
+        EXPECT_EQ(line.printTargets, c.printTargets);
     }
 }
 
@@ -50,6 +67,7 @@ TEST(Options, ThreadOptions) {
         {{"--all-pages", "p"}, true, {}},
         {{"--max-pages", "7", "p"}, true, 7},
         {{"--max-pages=100000", "--all-pages", "p"}, true, 100000},
+        {{"--linked-images", "--max-pages=3", "--rules", "r.toml", "--parallel=4", "p"}, true, 3},
     };
     for (const auto& c : cases) {
         const Options line = parseOptions(c.args);
@@ -57,6 +75,15 @@ TEST(Options, ThreadOptions) {
         EXPECT_EQ(line.allPages, c.allPages);
         EXPECT_EQ(line.maxPages, c.maxPages);
     }
+}
+
+TEST(Options, CheckRulesNeedsAFileAndNoPage) {
+    Options line = parseOptions({"--check-rules", "r.toml"});
+    EXPECT_EQ(line.action, CliAction::CheckRules);
+    EXPECT_EQ(line.checkRulesFile, "r.toml");
+    line = parseOptions({"--rules", "a.toml", "--check-rules=b.toml"});
+    EXPECT_EQ(line.action, CliAction::CheckRules);
+    EXPECT_EQ(line.checkRulesFile, "b.toml");
 }
 
 TEST(Options, HelpAndVersionWinOverEverythingBeforeAnError) {
@@ -96,6 +123,15 @@ TEST(Options, RefusesWhatItCannotUse) {
         {{"--parallel=x", "p"}, "1 to 16"},
         {{"--skip-existing=1", "p"}, "--skip-existing takes no value"},
         {{"--retry-failed", "p"}, "--retry-failed takes no PAGE"},
+        {{"--rules", "", "p"}, "--rules needs a file name"},
+        {{"--rules"}, "option --rules needs a value"},
+        {{"--check-rules="}, "--check-rules needs a file name"},
+        {{"--check-rules", "r.toml", "p"}, "--check-rules takes no PAGE: p"},
+        {{"--linked-images=yes", "p"}, "--linked-images takes no value"},
+        {{"--print-targets=1", "p"}, "--print-targets takes no value"},
+        {{"--print-targets"}, "no PAGE"},
+        {{"--retry-failed", "--print-targets"}, "no --print-targets"},
+        {{"--retry-failed", "--max-pages", "3"}, "no --all-pages"},
     };
     for (const auto& c : cases) {
         const Options line = parseOptions(c.args);

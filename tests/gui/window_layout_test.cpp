@@ -65,13 +65,13 @@ void expectLayout(const QWidget& form, QSize clientTwips, std::initializer_list<
 TEST(WindowLayout, SettingsDialog) {
     guiApp();
     Settings settings;
-    JobOptions options;
+    Choices choices;
     QtMessageBox messageBox;
-    SettingsDialog form(settings, options, messageBox, "settings.dat");
+    SettingsDialog form(settings, choices, messageBox, "settings.dat");
     EXPECT_EQ(form.windowTitle(), "Settings");
-    // The described controls in their places; the job options below them.
+    // The described controls in their places; the choices beside settings.dat below them.
     expectLayout(
-        form, {5076, 4440},
+        form, {5076, 5940},
         {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
          {"timeoutBox", 2160, 360, 372, 288, nullptr, nullptr},
          {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
@@ -81,14 +81,21 @@ TEST(WindowLayout, SettingsDialog) {
          {"folderBox", 240, 1920, 2772, 288, nullptr, nullptr},
          {"browse", 3240, 1920, 1332, 372, "Browse", nullptr},
          {"ok", 2040, 2640, 972, 372, "OK", nullptr},
-         {"followNextPages", 240, 3180, 4596, 300, "Follow the thread's next pages", nullptr},
-         {"skipExisting", 240, 3540, 4596, 300, "Skip files already saved", nullptr},
-         {"downloadsAtOnceLabel", 240, 3960, 1692, 252, "Downloads at once",
+         {"rulesLabel", 240, 3240, 2772, 252, "Rules file",
+          "Host rules tried before the built-in ones (see docs/rules.md)"},
+         {"rulesBox", 240, 3600, 2772, 288, nullptr, nullptr},
+         {"rulesBrowse", 3240, 3600, 1332, 372, "Browse", nullptr},
+         {"linkedImages", 240, 4080, 4596, 492,
+          "Also save full-size images that\nthumbnails link to", nullptr},
+         {"followNextPages", 240, 4680, 4596, 300, "Follow the thread's next pages", nullptr},
+         {"skipExisting", 240, 5040, 4596, 300, "Skip files already saved", nullptr},
+         {"downloadsAtOnceLabel", 240, 5460, 1692, 252, "Downloads at once",
           "Images downloaded at the same time, at most 2 from one host"},
-         {"downloadsAtOnce", 2160, 3900, 852, 372, nullptr, nullptr}});
+         {"downloadsAtOnce", 2160, 5400, 852, 372, nullptr, nullptr}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
               (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox",
-                                    "followNextPages", "skipExisting", "downloadsAtOnce",
+                                    "rulesBox", "rulesBrowse", "linkedImages", "followNextPages",
+                                    "skipExisting", "downloadsAtOnce",
                                     "qt_spinbox_lineedit"}));  // the spin box's own text box
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
