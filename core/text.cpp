@@ -99,8 +99,13 @@ int statusCode(std::string_view headerBlock) {
     return code;
 }
 
-std::string headerValue(std::string_view headerBlock, std::string_view name) {
-    if (name.empty()) return {};
+namespace {
+
+// Calls visit(value) for every header of that name in the block, in order, until it returns
+// false.
+template <typename Visit>
+void forEachHeaderValue(std::string_view headerBlock, std::string_view name, Visit visit) {
+    if (name.empty()) return;
     constexpr std::string_view kLineBlanks = " \t\r\n";
     bool statusLine = true;
     while (!headerBlock.empty()) {
@@ -110,11 +115,128 @@ std::string headerValue(std::string_view headerBlock, std::string_view name) {
         if (std::exchange(statusLine, false)) continue;
         const auto colon = line.find(':');
         if (colon != std::string_view::npos &&
-            sameNoCase(trim(line.substr(0, colon), kLineBlanks), name)) {
-            return std::string(trim(line.substr(colon + 1), kLineBlanks));
+            sameNoCase(trim(line.substr(0, colon), kLineBlanks), name) &&
+            !visit(trim(line.substr(colon + 1), kLineBlanks))) {
+            return;
         }
     }
-    return {};
+}
+
+}  // namespace
+
+std::string headerValue(std::string_view headerBlock, std::string_view name) {
+    std::string value;
+    forEachHeaderValue(headerBlock, name, [&](std::string_view found) {
+        value = std::string(found);
+        return false;
+    });
+    return value;
+}
+
+std::string differingHeaderValues(std::string_view headerBlock, std::string_view name) {
+    std::optional<std::string_view> first;
+    std::string both;
+    forEachHeaderValue(headerBlock, name, [&](std::string_view found) {
+        if (!first) {
+            first = found;
+        } else if (found != *first) {
+            both = std::string(*first) + " and " + std::string(found);
+            return false;
+        }
+        return true;
+    });
+    return both;
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence of a printable character at the start of text;
+// 0 when none starts there (a control character, a stray or missing continuation byte, an
+// overlong form, a surrogate, a code point past U+10FFFF).
+std::size_t printableSequence(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return lead < 0x20 || lead == 0x7F ? 0 : 1;
+    // The range of the byte after the lead keeps out the overlong forms, the surrogates, what
+    // lies past U+10FFFF and the C1 controls (U+0080 to U+009F).
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        if (lead == 0xC2) low = 0xA0;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if ((byte(k) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+bool isPrintableUtf8(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t length = printableSequence(text);
+        if (length == 0) return false;
+        text.remove_prefix(length);
+    }
+    return true;
+}
+
+std::string printableText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        std::size_t length = printableSequence(text);
+        if (length > 0) {
+            out.append(text.substr(0, length));
+        } else {
+            out.push_back(text.front() == '\n' ? '\n' : '?');
+            length = 1;
+        }
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
+bool isHtmlMediaType(std::string_view contentType) {
+    const std::string_view type = trim(contentType.substr(0, contentType.find(';')), " \t");
+    return sameNoCase(type, "text/html");
+}
+
+void HtmlStartSniffer::feed(std::string_view bytes) {
+    // A byte order mark may stand first, as editors save pages.
+    static constexpr std::string_view kStarts[] = {
+        "<!doctype html", "<html", "\xEF\xBB\xBF<!doctype html", "\xEF\xBB\xBF<html"};
+    for (const char c : bytes) {
+        if (state_ == State::Html || state_ == State::Other) return;
+        if (state_ == State::Blanks) {
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f') continue;
+            state_ = State::Matching;
+        }
+        matched_.push_back(static_cast<char>(folded(c)));
+        bool possible = false;
+        for (const std::string_view start : kStarts) {
+            if (!start.starts_with(matched_)) continue;
+            possible = true;
+            if (matched_.size() == start.size()) {
+                state_ = State::Html;
+                return;
+            }
+        }
+        if (!possible) state_ = State::Other;
+    }
 }
 
 }  // namespace velnoria

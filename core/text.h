@@ -38,4 +38,33 @@ int statusCode(std::string_view headerBlock);
 // ignored, the status line passed over), "" when there is none.
 std::string headerValue(std::string_view headerBlock, std::string_view name);
 
+// Whether text is well-formed UTF-8 without control characters (C0, DEL, C1).
+bool isPrintableUtf8(std::string_view text);
+
+// text with every control character but the line feed (C0, DEL, C1) and every byte that is not
+// part of well-formed UTF-8 replaced by "?": safe to show on a terminal.
+std::string printableText(std::string_view text);
+
+// When a header stands more than once in a header block with values that differ (trimmed), the
+// first two of them joined by " and " ("10 and 40"); else "". The status line is passed over.
+std::string differingHeaderValues(std::string_view headerBlock, std::string_view name);
+
+// Whether a Content-Type value names an HTML document ("text/html", parameters and letter case
+// aside).
+bool isHtmlMediaType(std::string_view contentType);
+
+// Watches the start of a body, fed in pieces of any size, for an HTML document: after any blanks
+// (spaces, tabs, line ends, form feeds) "<!DOCTYPE html" or "<html", letter case ignored, a byte
+// order mark allowed first. Holds no more than a few bytes whatever it is fed.
+class HtmlStartSniffer {
+  public:
+    void feed(std::string_view bytes);
+    bool isHtml() const { return state_ == State::Html; }
+
+  private:
+    enum class State { Blanks, Matching, Html, Other };
+    State state_ = State::Blanks;
+    std::string matched_;  // the bytes after the blanks, while they may still become a start
+};
+
 }  // namespace velnoria
