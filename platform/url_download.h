@@ -15,6 +15,7 @@ struct DownloadOutcome {
     bool written = true;       // every byte was accepted by the sink
     std::string error;         // a short reason when !transferred or !written
     std::string finalUrl;      // the address answered last, after redirects; "" when unknown
+    std::string contentType;   // the final answer's Content-Type; "" when none
 };
 
 // Receives the body in order. Returning false aborts the transfer (written becomes false).

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -19,6 +20,9 @@ void ensureCurlGlobalInit();
 inline constexpr long kMaxRedirects = 10;
 // The most libcurl reads from the network in one go, and so hands over in one call.
 inline constexpr long kNetworkReadBytes = 64 * 1024;
+// A transfer that brings fewer bytes than this per second, taken over a whole time-out, is timed
+// out: a drip of a byte now and then keeps no request alive.
+inline constexpr long kLowSpeedBytesPerSecond = 100;
 
 // The request headers a request carries; owns its list.
 class RequestHeaders {
@@ -46,6 +50,13 @@ void applyRequestOptions(CURL* easy, const std::string& url, const RequestHeader
 // over a new connection: it went over a kept-alive connection that the server had meanwhile
 // closed, reset, or filled with the tail of an earlier answer that ran past its length.
 bool worthAFreshConnection(CURL* easy, CURLcode result);
+
+// Why a request ended with `result`, in a few words for the log ("timed out", "connection
+// reset", "host not found").
+std::string failureText(CURL* easy, CURLcode result);
+
+// A byte count for a reason: "32 MiB" when it is a whole number of MiB, else the bytes.
+std::string byteCountText(std::uint64_t bytes);
 
 // libcurl keeps no cache of its own, so "deleting" an entry marks the address instead: later
 // requests for it ask every cache on the way (proxies) to fetch it afresh.

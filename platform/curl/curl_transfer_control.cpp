@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "core/text.h"
 
@@ -49,6 +50,8 @@ void CurlTransferControl::start(const std::string& url, Method method) {
     release();
     state_ = State::AwaitingHeaders;
     code_ = 0;
+    reason_.clear();
+    refusal_.clear();
     headers_.clear();
     finalHeaders_.clear();
     if (buffer_.capacity() > 2 * (wanted_ + kNetworkReadBytes)) std::string().swap(buffer_);
@@ -59,6 +62,8 @@ void CurlTransferControl::start(const std::string& url, Method method) {
     answered_ = false;
     retried_ = false;
     waited_ = {};
+    window_ = {};
+    windowBytes_ = 0;
     lastDrive_ = Clock::now();
 
     requestHeaders_.reset(cache_.mustBypass(url));
@@ -86,6 +91,10 @@ int CurlTransferControl::failureCode() const {
     return code_;
 }
 
+std::string CurlTransferControl::failureReason() const {
+    return reason_;
+}
+
 std::string CurlTransferControl::header(const std::string& name) const {
     return headerValue(finalHeaders_, name);
 }
@@ -108,6 +117,10 @@ void CurlTransferControl::readPiece(std::size_t count, std::string& piece) {
         drive();
         if (enough()) break;
         eventLoop_.yieldOnce();
+        if (interrupted_ && interrupted_()) {
+            cancel();
+            break;
+        }
     }
     const std::size_t taken = std::min(count, buffered());
     piece.assign(buffer_, readPos_, taken);
@@ -119,6 +132,10 @@ void CurlTransferControl::cancel() {
     state_ = State::Idle;
     buffer_.clear();
     readPos_ = 0;
+}
+
+void CurlTransferControl::setInterruption(std::function<bool()> interrupted) {
+    interrupted_ = std::move(interrupted);
 }
 
 void CurlTransferControl::release() {
@@ -151,14 +168,23 @@ std::size_t CurlTransferControl::onHeader(char* data, std::size_t size, std::siz
     const std::size_t length = size * count;
     me.received_ = true;
     me.answered_ = true;
+    me.windowBytes_ += length;
     if (me.state_ != State::AwaitingHeaders) return length;  // trailers of a chunked body
+    // Returning 0 makes libcurl end the request with a write error; refusal_ says why.
     switch (me.headers_.add(std::string_view(data, length))) {
         case ResponseHeaderBlock::Step::Final:
             me.finalHeaders_ = me.headers_.text();
             me.state_ = State::Body;
+            // libcurl frames the body by one of them; which one is right cannot be known.
+            if (const std::string both = differingHeaderValues(me.finalHeaders_, "Content-Length");
+                !both.empty()) {
+                me.refusal_ = "invalid answer: Content-Length " + both;
+                return 0;
+            }
             break;
         case ResponseHeaderBlock::Step::TooLarge:
-            return 0;  // libcurl ends the request with a write error
+            me.refusal_ = "header block too large";
+            return 0;
         case ResponseHeaderBlock::Step::More:
             break;
     }
@@ -171,6 +197,7 @@ std::size_t CurlTransferControl::onBody(char* data, std::size_t size, std::size_
     const std::size_t length = size * count;
     me.received_ = true;
     me.answered_ = true;
+    me.windowBytes_ += length;
     if (me.state_ == State::Idle) return length;  // what is left of a cancelled request
     if (me.state_ == State::AwaitingHeaders) {
         me.finalHeaders_ = me.headers_.text();
@@ -191,7 +218,10 @@ std::size_t CurlTransferControl::onBody(char* data, std::size_t size, std::size_
 
 void CurlTransferControl::drive() {
     const auto now = Clock::now();
-    if (lastDrive_ && !paused_ && now - *lastDrive_ < kAwayGap) waited_ += now - *lastDrive_;
+    if (lastDrive_ && !paused_ && now - *lastDrive_ < kAwayGap) {
+        waited_ += now - *lastDrive_;
+        window_ += now - *lastDrive_;
+    }
     lastDrive_ = now;
     if (!attached_) {  // nothing can arrive any more; never wait for it
         if (state_ == State::AwaitingHeaders || state_ == State::Body) state_ = State::Ended;
@@ -219,19 +249,39 @@ void CurlTransferControl::collectFinished() {
         // A body cut short by a clean close just ends; the caller's length check notices.
         const bool ended =
             result == CURLE_OK || (result == CURLE_PARTIAL_FILE && state_ == State::Body);
-        if (!ended) {
+        if (!refusal_.empty()) {
+            // Nothing of an answer that cannot be framed is trusted, its headers included.
+            finalHeaders_.clear();
+            fail(result, refusal_);
+        } else if (!ended) {
             if (!retryOnFreshConnection(result)) fail(result);
+        } else if (state_ == State::AwaitingHeaders) {
+            // The connection closed inside the header block: nothing says the answer is whole.
+            fail(CURLE_WEIRD_SERVER_REPLY, "invalid answer: header block cut short");
         } else if (state_ != State::Idle) {
-            if (state_ == State::AwaitingHeaders) finalHeaders_ = headers_.text();
             state_ = State::Ended;
         }
     }
 }
 
 void CurlTransferControl::checkStall() {
-    if (timeoutSeconds_ > 0 && attached_ && !paused_ &&
-        waited_ >= std::chrono::seconds(timeoutSeconds_)) {
+    if (timeoutSeconds_ <= 0 || !attached_ || paused_) return;
+    const std::chrono::seconds timeout(timeoutSeconds_);
+    if (waited_ >= timeout) {
         fail(CURLE_OPERATION_TIMEDOUT);
+        return;
+    }
+    // The same rule as libcurl's low-speed limit, over the time spent waiting on the network
+    // only, so that a pause of the job is not taken for a slow server.
+    if (window_ >= timeout) {
+        const auto least = static_cast<std::uint64_t>(kLowSpeedBytesPerSecond) *
+                           static_cast<std::uint64_t>(timeoutSeconds_);
+        if (windowBytes_ < least) {
+            fail(CURLE_OPERATION_TIMEDOUT);
+            return;
+        }
+        window_ = {};
+        windowBytes_ = 0;
     }
 }
 
@@ -248,7 +298,8 @@ bool CurlTransferControl::retryOnFreshConnection(CURLcode result) {
     return true;
 }
 
-void CurlTransferControl::fail(int code) {
+void CurlTransferControl::fail(CURLcode code, std::string reason) {
+    reason_ = reason.empty() ? failureText(easy_, code) : std::move(reason);
     detach();
     code_ = code;
     state_ = State::Ended;

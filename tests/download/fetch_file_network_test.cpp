@@ -37,6 +37,7 @@ class CountingTransfer : public TransferControl {
     void start(const std::string& url, Method method) override { inner_.start(url, method); }
     bool stillExecuting() override { return inner_.stillExecuting(); }
     int failureCode() const override { return inner_.failureCode(); }
+    std::string failureReason() const override { return inner_.failureReason(); }
     std::string header(const std::string& name) const override { return inner_.header(name); }
     std::string headerBlock() const override { return inner_.headerBlock(); }
     void readPiece(std::size_t count, std::string& piece) override {
@@ -44,6 +45,9 @@ class CountingTransfer : public TransferControl {
         inner_.readPiece(count, piece);
     }
     void cancel() override { inner_.cancel(); }
+    void setInterruption(std::function<bool()> interrupted) override {
+        inner_.setInterruption(std::move(interrupted));
+    }
     int chunks = 0;
 
   private:

@@ -64,6 +64,10 @@ std::string FakeTransfer::header(const std::string& name) const {
     return {};
 }
 
+std::string FakeTransfer::failureReason() const {
+    return failureCode_ == 0 ? "" : "failure code " + std::to_string(failureCode_);
+}
+
 void FakeTransfer::readPiece(std::size_t count, std::string& piece) {
     if (beforeChunk) beforeChunk(chunkRequests.size());
     chunkRequests.push_back(count);

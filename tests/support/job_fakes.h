@@ -41,10 +41,12 @@ class FakeTransfer : public TransferControl {
     void start(const std::string& url, Method method) override;
     bool stillExecuting() override { return false; }
     int failureCode() const override { return failureCode_; }
+    std::string failureReason() const override;
     std::string header(const std::string& name) const override;
     std::string headerBlock() const override;
     void readPiece(std::size_t count, std::string& piece) override;
     void cancel() override { ++cancels; }
+    void setInterruption(std::function<bool()>) override {}  // nothing here waits
 
     std::optional<FakeAnswer> fallback;  // for every address not answered otherwise
     std::vector<std::string> executed;   // "GET url"
