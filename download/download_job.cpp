@@ -2,10 +2,15 @@
 // them with the host registry, and the final message.
 #include "download/download_job.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <vector>
 
+#include "core/temporary_file.h"
 #include "core/text.h"
 #include "download/host_registry.h"
 
@@ -24,6 +29,33 @@ class RunningFlag {
   private:
     bool& flag_;
 };
+
+// The transfer control's waits end at once on Stop/Abort while the job runs, and only then.
+class StopEndsWaits {
+  public:
+    StopEndsWaits(TransferControl& transfer, const std::uint8_t& runState) : transfer_(transfer) {
+        transfer_.setInterruption([&runState] { return runState == kStopRequested; });
+    }
+    ~StopEndsWaits() { transfer_.setInterruption({}); }
+    StopEndsWaits(const StopEndsWaits&) = delete;
+    StopEndsWaits& operator=(const StopEndsWaits&) = delete;
+
+  private:
+    TransferControl& transfer_;
+};
+
+// Why no file can be saved in folder ("" when one can), found by making one there: missing,
+// not a folder, not writable, or full.
+std::string saveFolderProblem(const std::string& folder) {
+    if (folder.empty()) return "no folder given";
+    TemporaryFile probe(folder, "velnoria-", ".part", 0666);
+    if (!probe.valid()) return std::strerror(probe.error());
+    // A full file system still lets a file be made, but not a byte be stored in it.
+    if (const int error = ::posix_fallocate(probe.fd(), 0, 1); error != 0 && error != EOPNOTSUPP) {
+        return std::strerror(error);
+    }
+    return {};
+}
 
 std::vector<std::string> harvestImages(BrowserDocument& document) {
     std::vector<std::string> thumbList(kThumbListSize);
@@ -45,6 +77,7 @@ void walkThumbList(JobContext& job, const HostRegistry& registry) {
         const std::string& entry = job.thumbList[static_cast<std::size_t>(i - 1)];
         const HostSlot* slot = registry.slotFor(entry);
         if (slot == nullptr || slot->rule == nullptr) continue;
+        job.entry = entry;
         try {
             slot->rule(job, entry);
         } catch (const std::exception&) {
@@ -77,10 +110,21 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     JobResult result;
     // The button can be enabled again by navigation while a job yields: one job at a time.
     if (program.jobRunning) return result;
+    // Checked once, so that a folder that cannot take a file is said at once and why, instead of
+    // every file failing three times.
+    result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
+    if (!result.saveFolderProblem.empty()) {
+        services.messageBox.show(
+            "Error",
+            "Cannot save files in " + program.settings.savePath + ": " + result.saveFolderProblem,
+            MessageIcon::Critical);
+        return result;
+    }
     RunningFlag running(program.jobRunning);
     result.started = true;
     // A stop request left over from an earlier job must not end this one.
     program.runState = kRunning;
+    const StopEndsWaits stopEndsWaits(services.transfer, program.runState);
 
     JobContext job(program, services);
     services.status.open();

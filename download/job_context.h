@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,10 @@ struct JobContext {
 
     std::string pageAddress;
     std::vector<std::string> thumbList;  // entries 1..3000 at indexes 0..2999
+    std::string entry;                   // the thumb list entry being walked
     int finishedCount = 0;
     int failuresLogged = 0;
+    std::map<std::string, std::string> savedNames;  // file name -> the address saved under it
     std::string flickrUser;
     bool walkEnded = false;  // set by a rule that ends the walk after the current entry
 };

@@ -153,10 +153,13 @@ struct JobBench {
     JobResult run(const std::string& addressBoxText = "http://forum.test/thread");
     std::filesystem::path saved(const std::string& name) const { return saveFolder / name; }
     std::string failedTxt() const;
-    // Names of the files in the work folder (to see scratch files left behind).
+    // Names of the files in the work folder, and in the folder of the scratch files (to see
+    // files left behind).
     std::vector<std::string> workFolderFiles() const;
+    std::vector<std::string> scratchFiles() const;
 
     TempFolder temp;
+    TempFolder scratch;
     std::filesystem::path saveFolder;
     ProgramState program;
     FakeTransfer fakeTransfer;
