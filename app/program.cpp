@@ -31,7 +31,7 @@ JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& 
 UpdateCheckOutcome Program::checkForUpdate(
     const std::function<void(const std::string&)>& setStatusLine, bool startingUp) {
     const UpdateCheckServices services{setStatusLine, frontEnd_.messageBox, frontEnd_.shell,
-                                       *urlDownload_, state_.workFolder};
+                                       *urlDownload_, state_.scratchFolder};
     return velnoria::checkForUpdate(services, startingUp);
 }
 
