@@ -17,6 +17,7 @@
 #include "cli/terminal_status_view.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
+#include "core/text.h"
 
 namespace velnoria {
 namespace {
@@ -27,7 +28,7 @@ constexpr int kExitUsageOrPage = 2;
 constexpr int kExitStopped = 130;
 
 int fail(const std::string& reason) {
-    std::fprintf(stderr, "velnoria-get: %s\n", reason.c_str());
+    std::fprintf(stderr, "velnoria-get: %s\n", printableText(reason).c_str());
     return kExitUsageOrPage;
 }
 
@@ -37,6 +38,27 @@ class NoShell : public Shell {
     void openFolder(const std::string&) override {}
     void openUrl(const std::string&) override {}
 };
+
+// Sets up the current folder for a run that goes ahead, as the desktop program's start-up does,
+// but only for the folder this run saves into: "settings.dat" when it is missing, the save
+// folder when it is the default one or was given.
+void prepareFolders(const Options& options, const std::filesystem::path& currentFolder,
+                    Settings& settings) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path settingsFile = currentFolder / kSettingsFileName;
+    if (!fs::exists(settingsFile, ec)) writeSettingsFile(settingsFile, Settings{});
+    if (options.saveFolder) {
+        // Failing here is left to the job's check of the folder, which says why.
+        fs::create_directories(*options.saveFolder, ec);
+        settings.savePath = *options.saveFolder;
+    } else if (!fs::exists(settings.savePath, ec)) {
+        std::fprintf(stderr, "%s\n", kSavePathMissingMessage);
+        if (settings.savePath == defaultSaveFolder(currentFolder)) {
+            fs::create_directory(settings.savePath, ec);
+        }
+    }
+}
 
 int run(const Options& options) {
     const bool errIsTerminal = ::isatty(STDERR_FILENO) == 1;
@@ -48,8 +70,8 @@ int run(const Options& options) {
 
     ProgramState state;
     state.workFolder = currentFolder;
-    state.settings = loadStartupSettings(
-        currentFolder, [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    // Only read: nothing is made in the folder before the page has loaded.
+    state.settings = readStartupSettings(currentFolder);
     if (options.timeoutSeconds) state.settings.timeoutSeconds = *options.timeoutSeconds;
     if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
 
@@ -61,19 +83,16 @@ int run(const Options& options) {
     const LoadedPage page = loadPage(options.page, program.urlDownload());
     if (!page.loaded) return fail("cannot load " + options.page + ": " + page.error);
     ParsedPage document(page.html, page.documentUrl);
-    if (options.saveFolder) {
-        std::filesystem::create_directories(*options.saveFolder, ec);
-        if (ec) {
-            return fail("cannot create the save folder " + *options.saveFolder + ": " +
-                        ec.message());
-        }
-        state.settings.savePath = *options.saveFolder;
+    if (!document.problem().empty()) {
+        return fail("cannot load " + options.page + ": " + document.problem());
     }
+    prepareFolders(options, currentFolder, state.settings);
 
     eventLoop.beginJob(program.statusWindow());
     const JobResult result = program.runDownloadJob(document, options.page);
     eventLoop.endJob();
 
+    if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
     if (result.stopped) return kExitStopped;
     return result.failuresLogged > 0 ? kExitFailuresLogged : kExitDone;
 }
