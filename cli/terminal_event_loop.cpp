@@ -77,6 +77,10 @@ void TerminalEventLoop::deliverStops() {
     }
 }
 
+bool TerminalEventLoop::stopPending() const {
+    return status_ != nullptr && gInterrupts > delivered_;
+}
+
 void TerminalEventLoop::yieldOnce(std::chrono::milliseconds maxBlock) {
     deliverStops();
     if (maxBlock.count() <= 0) return;

@@ -30,18 +30,25 @@ class RunningFlag {
     bool& flag_;
 };
 
-// The transfer control's waits end at once on Stop/Abort while the job runs, and only then.
+// While the job runs, and only then, Stop/Abort ends the wait in hand at once: the transfer
+// control's, and a blocking download's when the front end can tell of a stop without a yield.
 class StopEndsWaits {
   public:
-    StopEndsWaits(TransferControl& transfer, const std::uint8_t& runState) : transfer_(transfer) {
-        transfer_.setInterruption([&runState] { return runState == kStopRequested; });
+    StopEndsWaits(JobServices& services, const std::uint8_t& runState) : services_(services) {
+        services_.transfer.setInterruption([&runState] { return runState == kStopRequested; });
+        services_.urlDownload.setInterruption([&runState, &loop = services_.eventLoop] {
+            return runState == kStopRequested || loop.stopPending();
+        });
     }
-    ~StopEndsWaits() { transfer_.setInterruption({}); }
+    ~StopEndsWaits() {
+        services_.transfer.setInterruption({});
+        services_.urlDownload.setInterruption({});
+    }
     StopEndsWaits(const StopEndsWaits&) = delete;
     StopEndsWaits& operator=(const StopEndsWaits&) = delete;
 
   private:
-    TransferControl& transfer_;
+    JobServices& services_;
 };
 
 // Why no file can be saved in folder ("" when one can), found by making one there: missing,
@@ -124,7 +131,7 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     result.started = true;
     // A stop request left over from an earlier job must not end this one.
     program.runState = kRunning;
-    const StopEndsWaits stopEndsWaits(services.transfer, program.runState);
+    const StopEndsWaits stopEndsWaits(services, program.runState);
 
     JobContext job(program, services);
     services.status.open();

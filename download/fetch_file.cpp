@@ -119,6 +119,10 @@ std::string downloadWhole(const Attempt& attempt, AttemptFile& file) {
             return false;
         },
         kLargestUnannouncedBody);
+    if (outcome.interrupted) {
+        file.abandon(attempt.keepFailed);
+        stopAfterInterruption(attempt.job);
+    }
     if (!outcome.written) return cannotWrite(writeError);
     if (!outcome.transferred) return outcome.error.empty() ? "transfer failed" : outcome.error;
     if (outcome.httpStatus >= 400) return "HTTP " + std::to_string(outcome.httpStatus);
@@ -244,6 +248,11 @@ void waitForAnswer(JobContext& job) {
         job.services.eventLoop.yieldOnce();
         if (stopRequested(job)) honourStop(job);
     } while (transfer.stillExecuting());
+}
+
+void stopAfterInterruption(JobContext& job) {
+    job.services.eventLoop.yieldOnce();
+    if (stopRequested(job)) honourStop(job);
 }
 
 bool holdsErrorMarker(std::string_view headerBlock) {

@@ -18,6 +18,10 @@ void fetchFile(JobContext& job, const DownloadTarget& target);
 // A stop request ends the wait at once: the request is cancelled and JobStopped thrown.
 void waitForAnswer(JobContext& job);
 
+// After a blocking download that a stop request ended: yields once, so that the front end hands
+// the request over, and honours it (JobStopped). Returns when there is none after all.
+void stopAfterInterruption(JobContext& job);
+
 // True when a header block holds one of the two texts that mark a failed answer.
 bool holdsErrorMarker(std::string_view headerBlock);
 

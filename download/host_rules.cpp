@@ -75,6 +75,7 @@ PageScanResult scanServicePage(JobContext& job, const std::string& pageUrl, std:
     PageScanResult page =
         scanPage(job.services.urlDownload,
                  {pageUrl, job.program.scratchFolder, std::move(marker), wait, {}});
+    if (page.interrupted) stopAfterInterruption(job);
     if (reportUnreadablePage(job, pageUrl, page)) logFailedAddress(job, job.entry);
     return page;
 }
@@ -272,6 +273,7 @@ void flickrRule(JobContext& job, const std::string& entry) {
                                        fetchFile(job, target);
                                    }});
     if (page.position > 0) return;
+    if (page.interrupted) stopAfterInterruption(job);
 
     const bool unreadable = reportUnreadablePage(job, sizePage, page);
     job.services.status.appendLog("Original file cannot be downloaded.\r\n");

@@ -57,6 +57,7 @@ PageScanResult scanPage(UrlDownload& download, const PageScanRequest& request) {
     }
     if (!outcome.transferred) {
         result.problem = outcome.error.empty() ? "transfer failed" : outcome.error;
+        result.interrupted = outcome.interrupted;
         return result;
     }
     if (outcome.httpStatus >= 400) result.problem = "HTTP " + std::to_string(outcome.httpStatus);

@@ -18,6 +18,7 @@ struct PageScanResult {
     // Why the page could not be read whole ("timed out", "HTTP 500"); "" when it was. An error
     // page is still searched, so a marker may be found all the same.
     std::string problem;
+    bool interrupted = false;  // the download was ended by a stop request
 };
 
 // Called with the found item while the scratch file is still open.

@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "core/text.h"
 
@@ -19,6 +20,8 @@ struct Transfer {
     const ByteSink& sink;
     std::uint64_t maxBytes;
     std::chrono::seconds timeout;
+    const std::function<bool()>& interrupted;
+    bool stopped = false;
     std::uint64_t received = 0;
     Clock::time_point lastByte = Clock::now();
     bool answered = false;  // a byte of the answer (header or body) arrived
@@ -81,6 +84,10 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* state)
 
 int onProgress(void* state, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& t = *static_cast<Transfer*>(state);
+    if (t.interrupted && t.interrupted()) {
+        t.stopped = true;
+        return 1;
+    }
     if (t.timeout.count() > 0 && Clock::now() - t.lastByte > t.timeout) {
         t.stalled = true;
         return 1;
@@ -97,6 +104,7 @@ std::string framingProblem(const Transfer& t) {
 }
 
 std::string describe(CURL* easy, const Transfer& t, CURLcode result) {
+    if (t.stopped) return "stopped";
     if (t.refused) return "the received data could not be written";
     if (t.tooLong || result == CURLE_FILESIZE_EXCEEDED) {
         return "longer than " + byteCountText(t.maxBytes);
@@ -125,13 +133,17 @@ CurlUrlDownload::~CurlUrlDownload() {
     curl_easy_cleanup(easy_);
 }
 
+void CurlUrlDownload::setInterruption(std::function<bool()> interrupted) {
+    interrupted_ = std::move(interrupted);
+}
+
 void CurlUrlDownload::setTimeoutSeconds(int seconds) {
     timeoutSeconds_ = std::max(seconds, 0);
 }
 
 DownloadOutcome CurlUrlDownload::download(const std::string& url, const ByteSink& sink,
                                           std::uint64_t maxBytes) {
-    Transfer transfer{sink, maxBytes, std::chrono::seconds(timeoutSeconds_)};
+    Transfer transfer{sink, maxBytes, std::chrono::seconds(timeoutSeconds_), interrupted_};
 
     requestHeaders_.reset(cache_.mustBypass(url));
     applyRequestOptions(easy_, url, requestHeaders_);
@@ -164,6 +176,7 @@ DownloadOutcome CurlUrlDownload::download(const std::string& url, const ByteSink
     char* contentType = nullptr;
     if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType)
         outcome.contentType = contentType;
+    outcome.interrupted = transfer.stopped;
     outcome.written = !transfer.refused;
     outcome.transferred = result == CURLE_OK && framingProblem(transfer).empty();
     if (!outcome.transferred || !outcome.written) outcome.error = describe(easy_, transfer, result);

@@ -67,9 +67,9 @@ class HostileServer : public ::testing::Test {
   protected:
     // Serves the thread page with the thumbnails and the routes, puts the files in folder, and
     // runs velnoria-get there with args and the thread's address.
-    Outcome run(const fs::path& folder, const std::vector<std::string>& thumbs, const Routes& routes,
-            std::vector<std::string> args, const Files& before = {},
-            const std::function<void(ChildProcess&)>& during = {}) {
+    Outcome run(const fs::path& folder, const std::vector<std::string>& thumbs,
+                const Routes& routes, std::vector<std::string> args, const Files& before = {},
+                const std::function<void(ChildProcess&)>& during = {}) {
         std::string page = "<html><body>";
         for (const auto& thumb : thumbs) page += "<img src=\"" + thumb + "\">\n";
         server.route(kThread, Reply::ok(page + "</body></html>", "text/html"));
@@ -115,8 +115,8 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
     cut.headers.push_back({"Content-Length", "4096"});
     cut.closeAfterBodyBytes = 1032;
     Routes planted;
-    for (const auto& [id, name] : {std::pair{"s1", "settings.dat"}, {"s2", "failed.txt"},
-                                   {"s3", ".bashrc"}}) {
+    for (const auto& [id, name] :
+         {std::pair{"s1", "settings.dat"}, {"s2", "failed.txt"}, {"s3", ".bashrc"}}) {
         const Routes routes = bam(id, name, "../outside\r\n30\r\n102400\r\n");
         planted.insert(planted.end(), routes.begin(), routes.end());
     }
@@ -140,7 +140,9 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
          {"--save-folder", "pics"},
          {{"index.htm", "my page"}, {"temp.txt", "my notes"}},
          0,
-         {{"index.htm", "my page"}, {"temp.txt", "my notes"}, {"pics/12_x.jpg", "haven"},
+         {{"index.htm", "my page"},
+          {"temp.txt", "my notes"},
+          {"pics/12_x.jpg", "haven"},
           {"pics/123.jpg", "flickr"}}},
         {"names of the program's own files, and a hidden one",
          {bamThumb("s1"), bamThumb("s2"), bamThumb("s3")},
@@ -169,8 +171,7 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
          {{"pics/x.jpg", "from an earlier run"}},
          0,
          {{"pics/x.jpg", "first"}, {"pics/x (2).jpg", "second"}},
-         "Downloading file x (2).jpg...OK\n"}
-    };
+         "Downloading file x (2).jpg...OK\n"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
@@ -220,10 +221,16 @@ TEST_F(HostileServer, EveryFailureIsSaidWithItsReason) {
          {{kHavenPage, Reply::withStatus(500, "busy")}},
          unreadable + " (HTTP 500)\n",
          kHavenThumb},
-        {"a service page never answered", kHavenThumb, {{kHavenPage, silent}},
-         unreadable + " (timed out)\n", kHavenThumb},
-        {"a service page read without the marker", kHavenThumb, {{kHavenPage, Reply::ok("none")}},
-         "", ""},
+        {"a service page never answered",
+         kHavenThumb,
+         {{kHavenPage, silent}},
+         unreadable + " (timed out)\n",
+         kHavenThumb},
+        {"a service page read without the marker",
+         kHavenThumb,
+         {{kHavenPage, Reply::ok("none")}},
+         "",
+         ""},
         // A three-letter host puts TurboImageHost's cut on the quote before the address.
         {"no address at all",
          "http://s1.turboimagehost.com/t/9.jpg",
@@ -231,14 +238,26 @@ TEST_F(HostileServer, EveryFailureIsSaidWithItsReason) {
            Reply::ok("<img src=\"http://abc.turboimagehost.com/sp/9.jpg\">")}},
          "Downloading file ...FAILED (not a web address)\nFAILURE LOGGED.\n",
          "http://s1.turboimagehost.com/t/9.jpg"},
-        {"two lengths", hq("two.jpg"), {{hqImage("two.jpg"), twoLengths}},
-         threeTimes("two.jpg", "invalid answer: Content-Length 5 and 1032"), hqImage("two.jpg")},
-        {"a reset", hq("reset.jpg"), {{hqImage("reset.jpg"), reset}},
-         threeTimes("reset.jpg", "connection reset"), hqImage("reset.jpg")},
-        {"a body cut short", hq("cut.jpg"), {{hqImage("cut.jpg"), cut}},
-         threeTimes("cut.jpg", "1032 of 4096 bytes"), hqImage("cut.jpg")},
-        {"a 404", hq("gone.jpg"), {{hqImage("gone.jpg"), Reply::withStatus(404)}},
-         threeTimes("gone.jpg", "HTTP 404"), hqImage("gone.jpg")},
+        {"two lengths",
+         hq("two.jpg"),
+         {{hqImage("two.jpg"), twoLengths}},
+         threeTimes("two.jpg", "invalid answer: Content-Length 5 and 1032"),
+         hqImage("two.jpg")},
+        {"a reset",
+         hq("reset.jpg"),
+         {{hqImage("reset.jpg"), reset}},
+         threeTimes("reset.jpg", "connection reset"),
+         hqImage("reset.jpg")},
+        {"a body cut short",
+         hq("cut.jpg"),
+         {{hqImage("cut.jpg"), cut}},
+         threeTimes("cut.jpg", "1032 of 4096 bytes"),
+         hqImage("cut.jpg")},
+        {"a 404",
+         hq("gone.jpg"),
+         {{hqImage("gone.jpg"), Reply::withStatus(404)}},
+         threeTimes("gone.jpg", "HTTP 404"),
+         hqImage("gone.jpg")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -283,8 +302,8 @@ TEST_F(HostileServer, NothingHangsOrRunsAway) {
         const ChildResult done =
             runChild(kProgram, {"--save-folder", "pics", "page.html"}, folder.path());
         EXPECT_EQ(done.exitCode, c.exitCode);
-        EXPECT_EQ(done.err, c.err.empty() ? "" : "velnoria-get: cannot load page.html: " + c.err +
-                                                     "\n");
+        EXPECT_EQ(done.err,
+                  c.err.empty() ? "" : "velnoria-get: cannot load page.html: " + c.err + "\n");
 #if !defined(__SANITIZE_ADDRESS__)
         EXPECT_LT(done.peakMemoryKb, 700 * 1024);
 #endif
@@ -310,10 +329,16 @@ TEST_F(HostileServer, NothingHangsOrRunsAway) {
          {{hqImage("huge.jpg"), huge}},
          threeTimes("huge.jpg", "1032 of 2147483647 bytes"),
          10s},
-        {"an image dripping a byte a second", hq("drip.jpg"), {{hqImage("drip.jpg"), drip}},
-         threeTimes("drip.jpg", "timed out"), 15s},
-        {"a service page dripping a byte a second", kHavenThumb, {{kHavenPage, dripPage}},
-         "Service page cannot be read: " + kHavenPage + " (timed out)\n", 8s},
+        {"an image dripping a byte a second",
+         hq("drip.jpg"),
+         {{hqImage("drip.jpg"), drip}},
+         threeTimes("drip.jpg", "timed out"),
+         15s},
+        {"a service page dripping a byte a second",
+         kHavenThumb,
+         {{kHavenPage, dripPage}},
+         "Service page cannot be read: " + kHavenPage + " (timed out)\n",
+         8s},
     };
     for (const auto& c : answers) {
         SCOPED_TRACE(c.what);
@@ -331,6 +356,9 @@ TEST_F(HostileServer, OneCtrlCEndsTheWaitInHand) {
     silent.neverAnswer = true;
     Reply drip = image(std::string(100000, 'd'));
     drip.drip = Drip{10, 1000ms};
+    Reply dripWithoutLength = drip;  // fetched by the download that does not yield
+    dripWithoutLength.autoContentLength = false;
+    dripWithoutLength.closeConnection = true;
     const struct {
         const char* what;
         std::vector<std::string> thumbs;
@@ -338,10 +366,23 @@ TEST_F(HostileServer, OneCtrlCEndsTheWaitInHand) {
         std::size_t requests;  // Ctrl+C once the server saw this many
         std::string log;
     } cases[] = {
-        {"a silent server", {hq("silent.jpg")}, {{hqImage("silent.jpg"), silent}}, 2,
+        {"a silent server",
+         {hq("silent.jpg")},
+         {{hqImage("silent.jpg"), silent}},
+         2,
          "Downloading file silent.jpg...\n"},
-        {"a dripping body", {hq("drip.jpg")}, {{hqImage("drip.jpg"), drip}}, 2,
+        {"a dripping body",
+         {hq("drip.jpg")},
+         {{hqImage("drip.jpg"), drip}},
+         2,
          "Downloading file drip.jpg...\n"},
+        {"a silent service page", {kHavenThumb}, {{kHavenPage, silent}}, 2, ""},
+        {"a dripping body without a length",
+         {hq("whole.jpg")},
+         {{hqImage("whole.jpg"), dripWithoutLength}},
+         3,
+         "Downloading file whole.jpg...\nWarning! Unknown file size, trying alternative method for "
+         "download...\n"},
         {"after a logged failure",
          {hq("gone.jpg"), hq("silent.jpg")},
          {{hqImage("gone.jpg"), Reply::withStatus(404)}, {hqImage("silent.jpg"), silent}},
@@ -353,12 +394,13 @@ TEST_F(HostileServer, OneCtrlCEndsTheWaitInHand) {
         TempFolder folder;
         server.clearRequests();
         std::chrono::steady_clock::time_point stoppedAt;
-        const Outcome done = run(folder.path(), c.thumbs, c.routes, {}, {}, [&](ChildProcess& child) {
-            ASSERT_TRUE(server.waitForRequests(c.requests, 20s));
-            std::this_thread::sleep_for(300ms);
-            stoppedAt = std::chrono::steady_clock::now();
-            child.signal(SIGINT);
-        });
+        const Outcome done =
+            run(folder.path(), c.thumbs, c.routes, {}, {}, [&](ChildProcess& child) {
+                ASSERT_TRUE(server.waitForRequests(c.requests, 20s));
+                std::this_thread::sleep_for(300ms);
+                stoppedAt = std::chrono::steady_clock::now();
+                child.signal(SIGINT);
+            });
         EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 3s);
         EXPECT_EQ(done.result.exitCode, 130);
         EXPECT_EQ(done.result.out, "Starting download process...\n" + c.log +
@@ -383,13 +425,19 @@ TEST_F(HostileServer, AFolderThatCannotBeUsedIsSaidAtOnce) {
          {{"settings.dat", "missing\r\n 30 \r\n 102400 \r\n"}},
          "Error: save path does not exist ! \n"
          "velnoria-get: Cannot save files in missing: No such file or directory\n"},
-        {"a file", {"--save-folder", "afile"}, {{"afile", "x"}},
+        {"a file",
+         {"--save-folder", "afile"},
+         {{"afile", "x"}},
          "velnoria-get: Cannot save files in afile: Not a directory\n"},
-        {"read-only", {"--save-folder", readOnly.path().string()}, {},
+        {"read-only",
+         {"--save-folder", readOnly.path().string()},
+         {},
          "velnoria-get: Cannot save files in " + readOnly.path().string() +
              ": Read-only file system\n",
          true},
-        {"full", {"--save-folder", full.path().string()}, {},
+        {"full",
+         {"--save-folder", full.path().string()},
+         {},
          "velnoria-get: Cannot save files in " + full.path().string() +
              ": No space left on device\n",
          true},
@@ -399,8 +447,8 @@ TEST_F(HostileServer, AFolderThatCannotBeUsedIsSaidAtOnce) {
         if (c.needsMount && !(full.mounted() && readOnly.mounted())) continue;
         TempFolder folder;
         server.clearRequests();
-        const Outcome done = run(folder.path(), {hq("a.jpg")}, {{hqImage("a.jpg"), image("a")}},
-                             c.args, c.before);
+        const Outcome done =
+            run(folder.path(), {hq("a.jpg")}, {{hqImage("a.jpg"), image("a")}}, c.args, c.before);
         EXPECT_EQ(done.result.exitCode, 2);
         EXPECT_EQ(done.result.err, c.err);
         EXPECT_EQ(done.result.out, "");
@@ -419,19 +467,21 @@ TEST_F(HostileServer, AFolderThatCannotBeUsedIsSaidAtOnce) {
 
 TEST_F(HostileServer, NoControlCharacterFromTheNetworkReachesTheTerminal) {
     Routes routes;
-    for (const auto& [id, name] : {std::pair{"c1", "csi\xC2\x9B" "2J.jpg"}, {"c2", "esc\x1B]0;x.jpg"},
+    for (const auto& [id, name] : {std::pair{"c1",
+                                             "csi\xC2\x9B"
+                                             "2J.jpg"},
+                                   {"c2", "esc\x1B]0;x.jpg"},
                                    {"c3", "latin1-\xE9.jpg"}}) {
         const Routes served = bam(id, name, "bytes");
         routes.insert(routes.end(), served.begin(), served.end());
     }
     TempFolder folder;
-    const Outcome done = run(folder.path(), {bamThumb("c1"), bamThumb("c2"), bamThumb("c3")}, routes,
-                         {"--save-folder", "pics"});
-    EXPECT_EQ(done.result.out, "Starting download process...\n" +
-                                   threeTimes("", "no usable file name") +
-                                   threeTimes("", "no usable file name") +
-                                   threeTimes("", "no usable file name") +
-                                   "Task finished !\nNo file downloaded.\n");
+    const Outcome done = run(folder.path(), {bamThumb("c1"), bamThumb("c2"), bamThumb("c3")},
+                             routes, {"--save-folder", "pics"});
+    EXPECT_EQ(done.result.out,
+              "Starting download process...\n" + threeTimes("", "no usable file name") +
+                  threeTimes("", "no usable file name") + threeTimes("", "no usable file name") +
+                  "Task finished !\nNo file downloaded.\n");
     EXPECT_TRUE(fs::is_empty(folder / "pics"));
 }
 
