@@ -174,5 +174,25 @@ TEST_F(DownloadButtonTest, AJobOnAPageWithoutThumbnails) {
     EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
+TEST_F(DownloadButtonTest, ASaveFolderThatCannotTakeAFileIsSaidAndNoJobRuns) {
+    const std::string missing = (work.path() / "gone" / "pictures").string();
+    std::ofstream(work.path() / "settings.dat", std::ios::binary)
+        << missing << "\r\n 30 \r\n 102400 \r\n";
+    openThread({kThumb1});
+    const std::size_t boxesBefore = answerer.boxes().size();  // start-up's own
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+
+    ASSERT_EQ(answerer.boxes().size(), boxesBefore + 1);
+    EXPECT_EQ(answerer.boxes().back().title, "Error");
+    EXPECT_EQ(
+        answerer.boxes().back().text,
+        QString::fromStdString("Cannot save files in " + missing + ": No such file or directory"));
+    EXPECT_EQ(answerer.boxes().back().icon, QMessageBox::Critical);
+    EXPECT_TRUE(statusWindow() == nullptr || !statusWindow()->isVisible());
+    EXPECT_TRUE(server.requestsFor(kImage1).empty());
+    // Nothing ran: once the folder is set right, the same page can be downloaded.
+    EXPECT_TRUE(button("startDownload")->isEnabled());
+}
+
 }  // namespace
 }  // namespace velnoria::testing
