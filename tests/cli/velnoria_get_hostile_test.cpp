@@ -258,6 +258,12 @@ TEST_F(HostileServer, EveryFailureIsSaidWithItsReason) {
          {{hqImage("gone.jpg"), Reply::withStatus(404)}},
          threeTimes("gone.jpg", "HTTP 404"),
          hqImage("gone.jpg")},
+        // The lowest error status, with a length: read like a good answer, yet failed.
+        {"a 400 with a length",
+         hq("bad.jpg"),
+         {{hqImage("bad.jpg"), Reply::withStatus(400, "Bad Request")}},
+         threeTimes("bad.jpg", "HTTP 400"),
+         hqImage("bad.jpg")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,11 +1,12 @@
 // velnoria-test-server: the loopback test server as a program, for benchmarks and manual runs.
 //
 //   velnoria-test-server [--port N] [--files K] [--size BYTES] [--delay-headers SECONDS]
-//                        [--folder DIR]
+//                        [--folder DIR] [--fault silent|drip]
 //
 // Every address whose path ends in "img<k>.jpg" (k < K) gets BYTES deterministic bytes (seed k);
-// with --folder, other addresses are answered with the file of that base name in DIR. Prints the
-// port on standard output, then serves until SIGINT or SIGTERM.
+// with --fault silent those requests are never answered, with --fault drip their bodies come
+// 10 bytes a second. With --folder, other addresses are answered with the file of that base name
+// in DIR. Prints the port on standard output, then serves until SIGINT or SIGTERM.
 
 #include <signal.h>
 
@@ -32,12 +33,13 @@ struct Options {
     unsigned long long size = 0;
     double delayHeaders = 0;
     std::string folder;
+    std::string fault;
 };
 
 [[noreturn]] void usage(const char* reason) {
     std::cerr << "velnoria-test-server: " << reason
               << "\nusage: velnoria-test-server [--port N] [--files K] [--size BYTES]"
-                 " [--delay-headers SECONDS] [--folder DIR]\n";
+                 " [--delay-headers SECONDS] [--folder DIR] [--fault silent|drip]\n";
     std::exit(2);
 }
 
@@ -66,6 +68,9 @@ Options parse(int argc, char** argv) {
             o.delayHeaders = number<double>(value);
         } else if (arg == "--folder") {
             o.folder = std::string(value);
+        } else if (arg == "--fault") {
+            if (value != "silent" && value != "drip") usage("unknown fault");
+            o.fault = std::string(value);
         } else {
             usage("unknown option");
         }
@@ -89,6 +94,9 @@ Reply answer(const Options& o, const Request& request) {
             k < o.files) {
             reply = Reply::generated(o.size, static_cast<std::uint32_t>(k));
             reply.headers.emplace_back("Content-Type", "image/jpeg");
+            reply.neverAnswer = o.fault == "silent";
+            if (o.fault == "drip")
+                reply.drip = velnoria::testing::Drip{10, std::chrono::seconds(1)};
         }
     }
     if (reply.status == 404 && !o.folder.empty() && !name.empty() && name != "." && name != "..") {
