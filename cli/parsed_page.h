@@ -13,7 +13,7 @@ namespace velnoria {
 // What one parse of a page may take. The parser builds a node for every element, and can be led
 // to build many more than the page writes (formatting elements it re-opens, attributes it
 // compares with each other), so a hostile page is stopped by these rather than by the page's
-// size. An ordinary forum page of 32 MiB takes about 460 MiB and 3 seconds.
+// size. An ordinary forum page of 20 MiB takes about 490 MiB and 3 seconds.
 struct ParseLimits {
     std::size_t memoryBytes = 512u * 1024 * 1024;
     std::chrono::milliseconds processorTime{20000};
