@@ -2,6 +2,7 @@
 
 #include "platform/curl/curl_transfer_control.h"
 #include "platform/curl/curl_url_download.h"
+#include "platform/curl/url_resolution.h"
 
 namespace velnoria {
 
@@ -21,11 +22,34 @@ UrlDownload& Program::urlDownload() {
     return *urlDownload_;
 }
 
-JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& addressBoxText) {
+RulesFile Program::readRules(const std::string& rulesFile) const {
+    const std::filesystem::path file(rulesFile);
+    return readRulesFile(file.is_absolute() ? file : state_.workFolder / file, rulesFile);
+}
+
+JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
+                                  TargetReporter dryRun) {
+    // A job is running (this was clicked from inside it): it is left alone, rules file and all.
+    if (state_.jobRunning) return {};
+    JobOptions options;
+    options.linkedImages = state_.choices.linkedImages;
+    options.resolveAddress = [](std::string_view base, std::string_view reference) {
+        return resolveUrl(base, reference);
+    };
+    options.dryRun = std::move(dryRun);
+    // Read once for each job, so an edited file counts from the next job on.
+    if (!state_.choices.rulesFile.empty()) {
+        const RulesFile rules = readRules(state_.choices.rulesFile);
+        if (!rules.problems.empty()) {
+            frontEnd_.messageBox.show("Error", describeProblems(rules.problems),
+                                      MessageIcon::Critical);
+        }
+        options.fileRules = rules.rules;
+    }
     JobServices services{*transfer_,           *urlDownload_,  *cache_,
                          frontEnd_.eventLoop,  statusWindow_,  document,
                          frontEnd_.messageBox, frontEnd_.shell};
-    return velnoria::runDownloadJob(state_, services, addressBoxText);
+    return velnoria::runDownloadJob(state_, services, addressBoxText, options);
 }
 
 UpdateCheckOutcome Program::checkForUpdate(

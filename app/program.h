@@ -5,6 +5,7 @@
 
 #include "download/download_job.h"
 #include "download/program_state.h"
+#include "download/rules_file.h"
 #include "download/status_window.h"
 #include "platform/browser_document.h"
 #include "platform/desktop.h"
@@ -44,8 +45,14 @@ class Program {
     // The blocking download of pages (velnoria-get reads its page with it).
     UrlDownload& urlDownload();
 
-    // "Start Download" on the given document; returns once the job has ended.
-    JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText);
+    // "Start Download" on the given document; returns once the job has ended. The rules file of
+    // the choices is read for the job: its problems are shown in an "Error" box, and the job runs
+    // with its good rules. With a reporter, a dry run: the targets are reported, not downloaded.
+    JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
+                             TargetReporter dryRun = {});
+
+    // The rules file as a job reads it (a relative name counts from the work folder).
+    RulesFile readRules(const std::string& rulesFile) const;
 
     // The "U" button, and the silent check at start-up.
     UpdateCheckOutcome checkForUpdate(const std::function<void(const std::string&)>& setStatusLine,

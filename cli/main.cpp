@@ -13,11 +13,13 @@
 #include "cli/options.h"
 #include "cli/page_loading.h"
 #include "cli/parsed_page.h"
+#include "cli/rules_commands.h"
 #include "cli/terminal_event_loop.h"
 #include "cli/terminal_status_view.h"
+#include "core/choices.h"
+#include "core/printable.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
-#include "core/text.h"
 
 namespace velnoria {
 namespace {
@@ -70,12 +72,18 @@ int run(const Options& options) {
 
     ProgramState state;
     state.workFolder = currentFolder;
-    // Only read: nothing is made in the folder before the page has loaded.
+    // Only read: nothing is made in the folder before the page has loaded, and a dry run makes
+    // nothing at all.
     state.settings = readStartupSettings(currentFolder);
     if (options.timeoutSeconds) state.settings.timeoutSeconds = *options.timeoutSeconds;
     if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
+    state.choices = readChoicesFile(currentFolder / kChoicesFileName).value_or(Choices{});
+    if (options.rulesFile) state.choices.rulesFile = *options.rulesFile;
+    if (options.linkedImages) state.choices.linkedImages = true;
 
-    TerminalStatusView view(stdout, stderr, errIsTerminal);
+    // A dry run's standard output is its target lines alone; what the rules log goes aside.
+    TerminalStatusView view(options.printTargets ? stderr : stdout, stderr,
+                            errIsTerminal && !options.printTargets);
     TerminalMessageBox messageBox(view);
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
@@ -85,6 +93,13 @@ int run(const Options& options) {
     ParsedPage document(page.html, page.documentUrl);
     if (!document.problem().empty()) {
         return fail("cannot load " + options.page + ": " + document.problem());
+    }
+    if (options.printTargets) {
+        program.runDownloadJob(document, options.page, [](const TargetReport& report) {
+            std::printf("%s\n", targetLine(report).c_str());
+            std::fflush(stdout);
+        });
+        return kExitDone;
     }
     prepareFolders(options, currentFolder, state.settings);
 
@@ -112,6 +127,8 @@ int main(int argc, char** argv) {
             return kExitDone;
         case CliAction::UsageError:
             return fail(options.error + " (see velnoria-get --help)");
+        case CliAction::CheckRules:
+            return checkRulesCommand(options.checkRulesFile, stdout);
         case CliAction::Run:
             break;
     }

@@ -57,7 +57,13 @@ Options parseOptions(const std::vector<std::string>& args) {
 
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (name != "--save-folder" && name != "--timeout" && name != "--piece-size") {
+        if (name == "--linked-images" || name == "--print-targets") {
+            if (equals != std::string::npos) return usageError(name + " takes no value");
+            (name == "--linked-images" ? line.linkedImages : line.printTargets) = true;
+            continue;
+        }
+        if (name != "--save-folder" && name != "--timeout" && name != "--piece-size" &&
+            name != "--rules" && name != "--check-rules") {
             return usageError("unknown option " + name);
         }
         std::string value;
@@ -72,6 +78,13 @@ Options parseOptions(const std::vector<std::string>& args) {
         if (name == "--save-folder") {
             if (value.empty()) return usageError("--save-folder needs a folder name");
             line.saveFolder = value;
+        } else if (name == "--rules" || name == "--check-rules") {
+            if (value.empty()) return usageError(name + " needs a file name");
+            if (name == "--rules") {
+                line.rulesFile = value;
+            } else {
+                line.checkRulesFile = value;
+            }
         } else if (name == "--timeout") {
             const auto seconds = wholeNumber(value, 0, 255);
             if (!seconds) return usageError("--timeout must be a whole number from 0 to 255");
@@ -85,6 +98,11 @@ Options parseOptions(const std::vector<std::string>& args) {
         }
     }
 
+    if (!line.checkRulesFile.empty()) {
+        if (!pages.empty()) return usageError("--check-rules takes no PAGE: " + pages.front());
+        line.action = CliAction::CheckRules;
+        return line;
+    }
     if (pages.empty()) return usageError("no PAGE given");
     if (pages.size() > 1) return usageError("more than one PAGE given: " + pages[1]);
     if (trim(pages.front(), " \t\n\r").empty()) return usageError("PAGE is empty");
@@ -95,18 +113,25 @@ Options parseOptions(const std::vector<std::string>& args) {
 std::string usageText() {
     return "Usage: velnoria-get [--save-folder DIR] [--timeout SECONDS] [--piece-size BYTES] "
            "PAGE\n"
+           "       velnoria-get [OPTIONS] [--rules FILE] [--linked-images] [--print-targets] PAGE\n"
+           "       velnoria-get --check-rules FILE\n"
            "Saves the full-size images behind the thumbnails of a web page.\n"
            "\n"
            "PAGE is an http(s) address or a local HTML file.\n"
            "  --save-folder DIR    save the images into DIR (created when missing)\n"
            "  --timeout SECONDS    request time-out, 0 to 255 (0: none)\n"
            "  --piece-size BYTES   bytes read per piece, 1 or more\n"
+           "  --rules FILE         host rules from FILE, tried before the built-in ones\n"
+           "  --linked-images      also save full-size images that thumbnails link to\n"
+           "  --print-targets      print what each image would be saved as; download nothing\n"
+           "  --check-rules FILE   print the problems of a rules file (exit 0: none)\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "\n"
-           "Settings not given here come from settings.dat in the current folder.\n"
-           "Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
-           "2 usage error or page not loaded, 130 stopped by Ctrl+C.\n";
+           "Settings not given here come from settings.dat and choices.conf in the current\n"
+           "folder. Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
+           "2 usage error, page not loaded or rules with problems (--check-rules),\n"
+           "130 stopped by Ctrl+C.\n";
 }
 
 }  // namespace velnoria

@@ -7,7 +7,7 @@
 
 namespace velnoria {
 
-enum class CliAction { Run, Help, Version, UsageError };
+enum class CliAction { Run, Help, Version, CheckRules, UsageError };
 
 // What velnoria-get was asked to do. The options override the settings for this run only.
 struct Options {
@@ -15,8 +15,12 @@ struct Options {
     std::optional<std::string> saveFolder;
     std::optional<int> timeoutSeconds;
     std::optional<std::int32_t> pieceSize;
-    std::string page;   // as given
-    std::string error;  // the reason of a usage error, one line
+    std::optional<std::string> rulesFile;  // --rules, in the place of the choices' rules file
+    bool linkedImages = false;             // --linked-images
+    bool printTargets = false;             // --print-targets: a dry run
+    std::string checkRulesFile;            // --check-rules (action CheckRules)
+    std::string page;                      // as given
+    std::string error;                     // the reason of a usage error, one line
 };
 
 // args: the arguments after the program's name. Options take their value as the next argument

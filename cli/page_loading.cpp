@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "cli/parsed_page.h"
-#include "cli/url_resolution.h"
 #include "core/text.h"
+#include "platform/curl/url_resolution.h"
 
 namespace velnoria {
 

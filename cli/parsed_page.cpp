@@ -12,8 +12,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "cli/url_resolution.h"
 #include "core/text.h"
+#include "platform/curl/url_resolution.h"
 
 namespace velnoria {
 
@@ -143,21 +143,25 @@ std::optional<std::string> attribute(const GumboElement& element, const char* na
     return std::string(found->value);
 }
 
-// Elements in document order. Template contents and, since a browser runs scripts, noscript
-// contents are not part of the document's collections.
+// Elements in document order, each with the nearest a element around it that has an href (or
+// nullptr). Template contents and, since a browser runs scripts, noscript contents are not part
+// of the document's collections.
 template <typename Visit>
 void forEachElement(const GumboNode* root, Visit visit) {
-    std::vector<const GumboNode*> stack{root};
+    std::vector<std::pair<const GumboNode*, const GumboElement*>> stack{{root, nullptr}};
     while (!stack.empty()) {
-        const GumboNode* node = stack.back();
+        const auto [node, link] = stack.back();
         stack.pop_back();
         if (node->type != GUMBO_NODE_ELEMENT) continue;
         const GumboElement& element = node->v.element;
-        visit(element);
+        visit(element, link);
         if (isHtml(element, GUMBO_TAG_NOSCRIPT)) continue;
+        const bool isLink = isHtml(element, GUMBO_TAG_A) &&
+                            gumbo_get_attribute(&element.attributes, "href") != nullptr;
         const GumboVector& children = element.children;
         for (unsigned i = children.length; i > 0; --i) {
-            stack.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
+            stack.emplace_back(static_cast<const GumboNode*>(children.data[i - 1]),
+                               isLink ? &element : link);
         }
     }
 }
@@ -190,30 +194,47 @@ ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl, Pa
     }
 
     std::optional<std::string> baseHref;
-    // (is an image, its attribute), in document order; resolved once the base is known.
-    std::vector<std::pair<bool, std::optional<std::string>>> found;
+    // In document order, resolved once the base is known: an image's src and the href of the
+    // link around it, or a link's href.
+    struct Found {
+        bool isImage = false;
+        std::optional<std::string> value;
+        std::optional<std::string> link;
+    };
+    std::vector<Found> found;
     std::size_t imageCount = 0;
     if (output != nullptr) {
-        forEachElement(output->root, [&](const GumboElement& element) {
+        forEachElement(output->root, [&](const GumboElement& element, const GumboElement* link) {
             if (isHtml(element, GUMBO_TAG_BASE)) {
                 if (!baseHref) baseHref = attribute(element, "href");
             } else if (isHtml(element, GUMBO_TAG_IMG)) {
-                if (imageCount++ < kMaxImages) found.emplace_back(true, attribute(element, "src"));
+                if (imageCount++ < kMaxImages) {
+                    found.push_back({true, attribute(element, "src"),
+                                     link ? attribute(*link, "href") : std::nullopt});
+                }
             } else if (isHtml(element, GUMBO_TAG_A) || isHtml(element, GUMBO_TAG_AREA)) {
-                if (auto href = attribute(element, "href")) found.emplace_back(false, href);
+                if (auto href = attribute(element, "href")) found.push_back({false, href, {}});
             }
         });
     }
 
     baseUrl_ = baseHref ? resolveUrl(documentAddress, *baseHref) : documentAddress;
-    for (const auto& [isImage, value] : found) {
-        if (isImage) {
+    for (const Found& item : found) {
+        if (item.isImage) {
             // An img without src reports "" and still takes its place in the list.
-            images_.push_back(value ? resolveUrl(baseUrl_, *value) : std::string());
+            images_.push_back(item.value ? resolveUrl(baseUrl_, *item.value) : std::string());
+            imageLinks_.push_back(item.link ? resolveUrl(baseUrl_, *item.link) : std::string());
         } else {
-            links_.push_back(resolveUrl(baseUrl_, *value));
+            links_.push_back(resolveUrl(baseUrl_, *item.value));
         }
     }
+}
+
+std::vector<ImageInLink> ParsedPage::imagesWithLinks() {
+    std::vector<ImageInLink> result;
+    result.reserve(images_.size());
+    for (std::size_t i = 0; i < images_.size(); ++i) result.push_back({images_[i], imageLinks_[i]});
+    return result;
 }
 
 std::size_t estimateNestingDepth(std::string_view html) {

@@ -20,10 +20,10 @@ struct ParseLimits {
 };
 
 // A page parsed as HTML5, read as a browser's document object model reports it: the src of every
-// img element (document.images) and the href of every a and area element that has one
-// (document.links), in document order, made absolute against the document's base address (its
-// first <base href>, else its own address). A page whose parse passes its limits has neither,
-// and problem() says why.
+// img element (document.images), with the href of the nearest a element around it, and the href
+// of every a and area element that has one (document.links), in document order, made absolute
+// against the document's base address (its first <base href>, else its own address). A page
+// whose parse passes its limits has none of these, and problem() says why.
 class ParsedPage : public BrowserDocument {
   public:
     static constexpr std::size_t kMaxImages = 3000;
@@ -32,6 +32,7 @@ class ParsedPage : public BrowserDocument {
 
     std::vector<std::string> imageSources() override { return images_; }
     std::vector<std::string> linkTargets() override { return links_; }
+    std::vector<ImageInLink> imagesWithLinks() override;
     const std::string& baseUrl() const { return baseUrl_; }
     // Why the page could not be read ("" when it was).
     const std::string& problem() const { return problem_; }
@@ -41,6 +42,7 @@ class ParsedPage : public BrowserDocument {
   private:
     std::string baseUrl_;
     std::vector<std::string> images_;
+    std::vector<std::string> imageLinks_;  // beside images_: "" for an image in no link
     std::vector<std::string> links_;
     std::string problem_;
     std::size_t parseMemory_ = 0;

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/text.h"
+#include "core/printable.h"
 
 namespace velnoria {
 
@@ -27,6 +27,18 @@ std::string withoutLineEnds(std::string_view text) {
         if (c != '\r' && c != '\n') out.push_back(c);
     }
     return out;
+}
+
+// Each line of text as printableText shows it, the line feeds between them kept.
+std::string printableLines(std::string_view text) {
+    std::string out;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find('\n', start);
+        out += printableText(text.substr(start, end - start));
+        if (end == std::string_view::npos) return out;
+        out += '\n';
+        start = end + 1;
+    }
 }
 
 }  // namespace
@@ -97,7 +109,8 @@ void TerminalStatusView::endPendingLine() {
 void TerminalStatusView::printMessage(std::string_view text) {
     endPendingLine();
     clearLiveLine();
-    writePrintable(withLfLineEnds(text));
+    const std::string lines = printableLines(withLfLineEnds(text));
+    std::fwrite(lines.data(), 1, lines.size(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }
@@ -105,9 +118,10 @@ void TerminalStatusView::printMessage(std::string_view text) {
 void TerminalStatusView::printError(std::string_view text) {
     endPendingLine();
     clearLiveLine();
-    const std::string line = "velnoria-get: " + printableText(withLfLineEnds(text)) + "\n";
+    const std::string line = "velnoria-get: " + printableLines(withLfLineEnds(text)) + "\n";
     std::fputs(line.c_str(), err_);
     std::fflush(err_);
+    drawLiveLine(true);
 }
 
 void TerminalStatusView::setCounter(const std::string& text) {

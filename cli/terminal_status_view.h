@@ -11,7 +11,7 @@
 namespace velnoria {
 
 // The status window on a terminal. The log goes to out line by line, as the window shows it but
-// with LF line ends and every control character or byte that is not UTF-8 shown as "?", each
+// with LF line ends and every control character or byte that is not UTF-8 shown as \xHH, each
 // line flushed as soon as it is complete. When err is a terminal
 // it also carries one live line: the counter, the log line being written and a progress bar.
 class TerminalStatusView : public StatusView {

@@ -148,68 +148,6 @@ std::string differingHeaderValues(std::string_view headerBlock, std::string_view
     return both;
 }
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence of a printable character at the start of text;
-// 0 when none starts there (a control character, a stray or missing continuation byte, an
-// overlong form, a surrogate, a code point past U+10FFFF).
-std::size_t printableSequence(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return lead < 0x20 || lead == 0x7F ? 0 : 1;
-    // The range of the byte after the lead keeps out the overlong forms, the surrogates, what
-    // lies past U+10FFFF and the C1 controls (U+0080 to U+009F).
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        if (lead == 0xC2) low = 0xA0;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        if ((byte(k) & 0xC0) != 0x80) return 0;
-    }
-    return length;
-}
-
-}  // namespace
-
-bool isPrintableUtf8(std::string_view text) {
-    while (!text.empty()) {
-        const std::size_t length = printableSequence(text);
-        if (length == 0) return false;
-        text.remove_prefix(length);
-    }
-    return true;
-}
-
-std::string printableText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    while (!text.empty()) {
-        std::size_t length = printableSequence(text);
-        if (length > 0) {
-            out.append(text.substr(0, length));
-        } else {
-            out.push_back(text.front() == '\n' ? '\n' : '?');
-            length = 1;
-        }
-        text.remove_prefix(length);
-    }
-    return out;
-}
-
 bool isHtmlMediaType(std::string_view contentType) {
     const std::string_view type = trim(contentType.substr(0, contentType.find(';')), " \t");
     return sameNoCase(type, "text/html");

@@ -38,13 +38,6 @@ int statusCode(std::string_view headerBlock);
 // ignored, the status line passed over), "" when there is none.
 std::string headerValue(std::string_view headerBlock, std::string_view name);
 
-// Whether text is well-formed UTF-8 without control characters (C0, DEL, C1).
-bool isPrintableUtf8(std::string_view text);
-
-// text with every control character but the line feed (C0, DEL, C1) and every byte that is not
-// part of well-formed UTF-8 replaced by "?": safe to show on a terminal.
-std::string printableText(std::string_view text);
-
 // When a header stands more than once in a header block with values that differ (trimmed), the
 // first two of them joined by " and " ("10 and 40"); else "". The status line is passed over.
 std::string differingHeaderValues(std::string_view headerBlock, std::string_view name);

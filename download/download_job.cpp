@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "core/temporary_file.h"
 #include "core/text.h"
 #include "download/host_registry.h"
+#include "download/rule_runner.h"
 
 namespace velnoria {
 
@@ -64,32 +66,73 @@ std::string saveFolderProblem(const std::string& folder) {
     return {};
 }
 
-std::vector<std::string> harvestImages(BrowserDocument& document) {
-    std::vector<std::string> thumbList(kThumbListSize);
+// The thumb list, and beside it the link around each image when a rule or the linked images
+// need them ("" for an image outside any link).
+struct Harvest {
+    std::vector<std::string> thumbList = std::vector<std::string>(kThumbListSize);
+    std::vector<std::string> links;
+};
+
+Harvest harvestImages(BrowserDocument& document, bool withLinks) {
+    Harvest harvest;
     try {
-        std::vector<std::string> sources = document.imageSources();
+        std::vector<std::string> sources;
+        if (withLinks) {
+            std::vector<ImageInLink> images = document.imagesWithLinks();
+            harvest.links.resize(kThumbListSize);
+            for (std::size_t i = 0; i < images.size() && i < kThumbListSize; ++i) {
+                sources.push_back(std::move(images[i].source));
+                harvest.links[i] = std::move(images[i].link);
+            }
+        } else {
+            sources = document.imageSources();
+        }
         const auto count = std::min<std::size_t>(sources.size(), kThumbListSize);
         std::move(sources.begin(), sources.begin() + static_cast<std::ptrdiff_t>(count),
-                  thumbList.begin());
+                  harvest.thumbList.begin());
     } catch (const std::exception&) {
         // An unreadable document leaves the list empty: nothing matches, nothing is downloaded.
     }
-    return thumbList;
+    return harvest;
 }
 
-// Visits the thumb list's entries 1 to 3000 in order; the slot that takes an entry runs its rule
-// on it. Ends early when a rule ends the walk; JobStopped passes through.
-void walkThumbList(JobContext& job, const HostRegistry& registry) {
+// Why an image gave a dry run no target, when its rule said nothing itself.
+std::string declineReason(const HostChoice& choice) {
+    if (choice.fileRule.rule != nullptr)
+        return "rule \"" + choice.fileRule.rule->name + "\" gave nothing";
+    if (choice.slot == nullptr) return "no rule takes this address";
+    if (choice.slot->rule == nullptr) return "the empty slot takes this address and does nothing";
+    return "the " + std::string(choice.slot->service) + " rule found no full-size image";
+}
+
+// Visits the thumb list's entries 1 to 3000 in order: a rule of the rules file or else the slot
+// that takes an entry runs its rule on it; an entry nothing takes may save the image it links to.
+// Ends early when a rule ends the walk; JobStopped passes through.
+void walkThumbList(JobContext& job, const HostRegistry& registry, const Harvest& harvest,
+                   bool linkedImages) {
+    static const std::string kNoLink;
     for (int i = 1; i <= kThumbListSize && !job.walkEnded; ++i) {
-        const std::string& entry = job.thumbList[static_cast<std::size_t>(i - 1)];
-        const HostSlot* slot = registry.slotFor(entry);
-        if (slot == nullptr || slot->rule == nullptr) continue;
+        const auto index = static_cast<std::size_t>(i - 1);
+        const std::string& entry = job.thumbList[index];
+        const std::string& link = index < harvest.links.size() ? harvest.links[index] : kNoLink;
+        // A dry run reports the images of the page, not the empty rest of the list.
+        if (job.dryRun != nullptr && entry.empty()) continue;
+
+        const HostChoice choice = registry.choose(entry, link);
+        if (job.dryRun != nullptr) job.dryRun->beginImage(entry);
         job.entry = entry;
         try {
-            slot->rule(job, entry);
+            if (choice.fileRule.rule != nullptr) {
+                runFileRule(job, choice.fileRule, entry);
+            } else if (choice.slot != nullptr) {
+                if (choice.slot->rule != nullptr) choice.slot->rule(job, entry);
+            } else if (linkedImages && isImageAddress(link)) {
+                fetchLinkedImage(job, link);
+            }
         } catch (const std::exception&) {
             // A failing step ends this rule only; the walk goes on with the next entry.
         }
+        if (job.dryRun != nullptr) job.dryRun->endImage(declineReason(choice));
     }
 }
 
@@ -113,13 +156,13 @@ void finishJob(JobContext& job) {
 }  // namespace
 
 JobResult runDownloadJob(ProgramState& program, JobServices& services,
-                         const std::string& addressBoxText) {
+                         const std::string& addressBoxText, const JobOptions& options) {
     JobResult result;
     // The button can be enabled again by navigation while a job yields: one job at a time.
     if (program.jobRunning) return result;
     // Checked once, so that a folder that cannot take a file is said at once and why, instead of
-    // every file failing three times.
-    result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
+    // every file failing three times. A dry run saves nothing, so it neither needs nor tries one.
+    if (!options.dryRun) result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
     if (!result.saveFolderProblem.empty()) {
         services.messageBox.show(
             "Error",
@@ -134,17 +177,23 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     const StopEndsWaits stopEndsWaits(services, program.runState);
 
     JobContext job(program, services);
-    services.status.open();
-    const HostRegistry registry;
+    job.resolveAddress = options.resolveAddress;
+    std::optional<DryRun> dryRun;
+    if (options.dryRun) job.dryRun = &dryRun.emplace(options.dryRun);
+
+    if (job.dryRun == nullptr) services.status.open();
+    const HostRegistry registry(options.fileRules);
     job.pageAddress = std::string(trim(addressBoxText, " "));
-    job.thumbList = harvestImages(services.document);
+    Harvest harvest =
+        harvestImages(services.document, options.linkedImages || registry.needsLinks());
+    job.thumbList = std::move(harvest.thumbList);
 
     try {
-        walkThumbList(job, registry);
+        walkThumbList(job, registry, harvest, options.linkedImages);
     } catch (const JobStopped&) {
         result.stopped = true;
     }
-    finishJob(job);
+    if (job.dryRun == nullptr) finishJob(job);
 
     result.finishedCount = job.finishedCount;
     result.failuresLogged = job.failuresLogged;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "download/dry_run.h"
+#include "download/file_rule.h"
 #include "download/job_context.h"
 
 namespace velnoria {
@@ -14,12 +17,25 @@ struct JobResult {
     bool stopped = false;           // ended by Stop/Abort
 };
 
+// What a job does beyond the built-in table; the defaults give exactly the job of the table.
+struct JobOptions {
+    // The good rules of a rules file, tried before the table; none (or empty): the table alone.
+    std::shared_ptr<const RuleSet> fileRules;
+    // An image that no rule takes, inside a link to an image file, saves the linked file.
+    bool linkedImages = false;
+    // Makes the addresses the file rules find absolute (the front end's address parser).
+    AddressResolver resolveAddress;
+    // Set: a dry run. Each image's target (or why there is none) is reported here instead of
+    // being downloaded; no status window, no final message, nothing written.
+    TargetReporter dryRun;
+};
+
 // "Start Download": the whole job, run synchronously; returns once the job has ended. The job
 // yields to the event loop only while it waits for the network (inside the per-file download and
 // the ImageBam header request); the front end's handlers, Pause and Stop/Abort among them, run
 // nested there. A save folder in which no file can be made is said in an "Error" box, and no job
 // starts.
 JobResult runDownloadJob(ProgramState& program, JobServices& services,
-                         const std::string& addressBoxText);
+                         const std::string& addressBoxText, const JobOptions& options = {});
 
 }  // namespace velnoria

@@ -13,6 +13,7 @@
 #include "core/temporary_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "download/dry_run.h"
 #include "download/rule_text.h"
 #include "download/safe_file_name.h"
 
@@ -280,11 +281,15 @@ bool appendToFailureLog(const std::filesystem::path& folder, std::string_view ur
 }
 
 void logFailedAddress(JobContext& job, std::string_view url) {
+    if (job.dryRun != nullptr) return;  // a dry run writes nothing
     appendToFailureLog(job.program.workFolder, url);
     ++job.failuresLogged;
 }
 
 void fetchFile(JobContext& job, const DownloadTarget& target) {
+    // A dry run reports what would be downloaded, and downloads nothing.
+    if (job.dryRun != nullptr) return job.dryRun->handOver(target);
+
     StatusWindow& status = job.services.status;
     TransferControl& transfer = job.services.transfer;
     status.showFinishedCount(job.finishedCount);

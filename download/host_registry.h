@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/file_rule.h"
 #include "download/job_context.h"
 
 namespace velnoria {
@@ -23,20 +24,39 @@ struct HostSlot {
 // The built-in services, slots 1 to 18 in order (host_rules.cpp).
 std::span<const HostSlot> builtInHostSlots();
 
-// Which rule takes an address. The table has 30 slots; the built-in services fill the first 18
-// and the rest stay empty. The first slot whose key occurs in the address takes it, even when
-// its rule then declines, so an address is never offered to a later slot; the scan over the
-// slots ends at the first empty one.
+// What takes an image: a rule of the rules file, or else a slot of the table.
+struct HostChoice {
+    RuleSet::Taken fileRule;         // fileRule.rule is set when a rule of the rules file takes it
+    const HostSlot* slot = nullptr;  // else the slot that takes it, if any
+};
+
+// Which rule takes an address. The rules of a rules file come first, in the file's order: the
+// user wrote them on purpose, so one may take over a built-in service. Then the table: 30 slots,
+// the built-in services fill the first 18 and the rest stay empty. The first slot whose key
+// occurs in the address takes it, even when its rule then declines, so an address is never
+// offered to a later slot; the scan over the slots ends at the first empty one. A rule of the
+// file that takes an address likewise keeps it from the table.
 class HostRegistry {
   public:
     static constexpr std::size_t kSlots = 30;
 
+    // The built-in table alone.
     HostRegistry();
+    // The rules of a rules file before the table; none (or an empty set) gives the table alone.
+    explicit HostRegistry(std::shared_ptr<const RuleSet> fileRules);
 
     // The slot that takes address, or nullptr when none does.
     const HostSlot* slotFor(std::string_view address) const;
 
+    // What takes an image with this address inside a link with that address ("" outside any
+    // link).
+    HostChoice choose(std::string_view image, std::string_view link) const;
+
+    // Whether some rule needs the link around each image.
+    bool needsLinks() const { return fileRules_ != nullptr && fileRules_->testsLinks(); }
+
   private:
+    std::shared_ptr<const RuleSet> fileRules_;
     std::array<HostSlot, kSlots> slots_{};
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "download/dry_run.h"
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
 #include "download/page_scan.h"
@@ -63,8 +64,12 @@ void fetchNamedByLastField(JobContext& job, std::string url) {
 // not vanish in silence.
 bool reportUnreadablePage(JobContext& job, const std::string& pageUrl, const PageScanResult& page) {
     if (page.position > 0 || page.problem.empty()) return false;
-    job.services.status.appendLog("Service page cannot be read: " + pageUrl + " (" + page.problem +
-                                  ")\r\n");
+    const std::string said = "Service page cannot be read: " + pageUrl + " (" + page.problem + ")";
+    if (job.dryRun != nullptr) {
+        job.dryRun->decline(said);
+    } else {
+        job.services.status.appendLog(said + "\r\n");
+    }
     return true;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "download/program_state.h"
@@ -20,6 +22,12 @@ namespace velnoria {
 struct JobStopped {};
 
 inline constexpr int kThumbListSize = 3000;
+
+class DryRun;
+
+// Makes an address found on a page absolute against the page's own address.
+using AddressResolver =
+    std::function<std::string(std::string_view base, std::string_view reference)>;
 
 // The platform a download job talks to. The front end owns every piece; the job only borrows.
 struct JobServices {
@@ -56,6 +64,11 @@ struct JobContext {
     std::map<std::string, std::string> savedNames;  // file name -> the address saved under it
     std::string flickrUser;
     bool walkEnded = false;  // set by a rule that ends the walk after the current entry
+
+    // Set for a dry run: the targets the rules hand over are reported, not downloaded.
+    DryRun* dryRun = nullptr;
+    // For the rules of a rules file; none leaves addresses as they were found.
+    AddressResolver resolveAddress;
 };
 
 }  // namespace velnoria

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/choices.h"
 #include "core/settings.h"
 #include "core/temporary_file.h"
 
@@ -15,6 +16,7 @@ enum RunState : std::uint8_t { kRunning = 0, kPaused = 1, kStopRequested = 2 };
 // What lives for the whole program run, across jobs.
 struct ProgramState {
     Settings settings;
+    Choices choices;  // beyond settings.dat: the rules file, the linked images
     std::uint8_t runState = kRunning;
     std::string doneList;  // every ImageVenue address handed to the download, each after "*"
     bool jobRunning = false;

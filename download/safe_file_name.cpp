@@ -1,5 +1,6 @@
 #include "download/safe_file_name.h"
 
+#include "core/printable.h"
 #include "core/text.h"
 
 namespace velnoria {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/printable.h"
 #include "core/text.h"
 #include "download/fetch_file.h"
 #include "fuzz/fuzz_support.h"
@@ -140,18 +141,26 @@ void checkHtmlAnswer(std::string_view body, std::size_t piece) {
     FUZZ_CHECK(isHtmlMediaType(body) == html);
 }
 
-// Printable text is well-formed UTF-8 without a control character but the line feed, has one
-// "?" for each byte it could not keep, and is the text itself when that was printable.
+// Printable text is well-formed UTF-8 without a control character, holds each byte of the text
+// in order, either as it stands or as \xHH, and is the text itself when that was printable.
 void checkPrintable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
     const std::string printable = printableText(text);
-    std::string withoutLineFeeds = printable;
-    std::erase(withoutLineFeeds, '\n');
-    FUZZ_CHECK(isPrintableUtf8(withoutLineFeeds));
-    FUZZ_CHECK(printable.size() == text.size());
+    FUZZ_CHECK(isPrintableUtf8(printable));
     if (isPrintableUtf8(text)) FUZZ_CHECK(printable == text);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (printable[i] != text[i]) FUZZ_CHECK(printable[i] == '?');
+    // A kept byte is never a backslash's stand-in: a backslash in the text is printable and kept.
+    std::size_t at = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (at < printable.size() && printable[at] == c) {
+            ++at;
+            continue;
+        }
+        const std::string escaped = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        FUZZ_CHECK(printable.compare(at, 4, escaped) == 0);
+        at += 4;
     }
+    FUZZ_CHECK(at == printable.size());
 }
 
 // Feeds the block line by line, as libcurl hands header lines over, starting afresh after each

@@ -5,6 +5,14 @@
 
 namespace velnoria {
 
+// An image of a document, and the address of the link around it ("" when it stands in none).
+struct ImageInLink {
+    std::string source;
+    std::string link;
+
+    bool operator==(const ImageInLink&) const = default;
+};
+
 // The document the embedded browser (or the command line's parsed page) shows right now.
 // Addresses are absolute, as a browser's document object model reports them; a missing or
 // unreadable document gives empty lists.
@@ -13,6 +21,9 @@ class BrowserDocument {
     virtual ~BrowserDocument() = default;
     virtual std::vector<std::string> imageSources() = 0;  // document.images[*].src, in order
     virtual std::vector<std::string> linkTargets() = 0;   // document.links[*].href, in order
+    // document.images in order, each with the href of the nearest a element around it that has
+    // one (read in one go, so the two stay paired).
+    virtual std::vector<ImageInLink> imagesWithLinks() = 0;
 };
 
 }  // namespace velnoria

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <chrono>
 
+#include "core/choices.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "core/text.h"
@@ -143,6 +144,8 @@ bool MainWindow::startUp(const std::string& argumentText) {
         endProgram_(1);
         return false;
     }
+    // Beside settings.dat; a missing file means the defaults, and is not made until needed.
+    state_.choices = readChoicesFile(state_.workFolder / kChoicesFileName).value_or(Choices{});
     statusView_->createHidden();
     setWindowTitle(QString::fromUtf8(kProgramCaption));
     program_ =
@@ -264,8 +267,12 @@ void MainWindow::openHomePage() {
 
 void MainWindow::showSettings() {
     if (settingsDialog_.isNull()) {
-        settingsDialog_ =
-            new SettingsDialog(state_.settings, messageBox_, state_.workFolder / kSettingsFileName);
+        settingsDialog_ = new SettingsDialog(
+            state_.settings, state_.choices, messageBox_, state_.workFolder / kSettingsFileName,
+            [this](const std::string& rulesFile) {
+                const RulesFile rules = program_->readRules(rulesFile);
+                return rules.problems.empty() ? std::string() : describeProblems(rules.problems);
+            });
     }
     settingsDialog_->show();
     settingsDialog_->raise();

@@ -2,37 +2,55 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <functional>
+#include <string>
 
+#include "core/choices.h"
 #include "core/settings.h"
 #include "platform/desktop.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace velnoria {
 
+// Checks a rules file as the next job will read it: the text of an "Error" box about its
+// problems, or "" when it has none.
+using RulesFileCheck = std::function<std::string(const std::string& rulesFile)>;
+
 // The Settings dialog. It edits the running program's settings: a folder picked with
-// Browse takes effect at once, the two numbers and the file only with OK.
+// Browse takes effect at once, the two numbers and the file only with OK. Below them, the
+// choices kept beside the settings file: the rules file and the linked images, in effect and
+// saved with OK.
 class SettingsDialog : public QWidget {
     Q_OBJECT
   public:
-    SettingsDialog(Settings& settings, MessageBox& messageBox, std::filesystem::path settingsFile);
+    SettingsDialog(Settings& settings, Choices& choices, MessageBox& messageBox,
+                   std::filesystem::path settingsFile, RulesFileCheck checkRules = {});
 
     QLineEdit* timeoutBox() const { return timeoutBox_; }
     QLineEdit* folderBox() const { return folderBox_; }
     QLineEdit* pieceSizeBox() const { return pieceSizeBox_; }
     QPushButton* browseButton() const { return browse_; }
     QPushButton* okButton() const { return ok_; }
+    QLineEdit* rulesBox() const { return rulesBox_; }
+    QPushButton* rulesBrowseButton() const { return rulesBrowse_; }
+    QCheckBox* linkedImagesBox() const { return linkedImages_; }
 
   private:
     void showValues();
     void browseForFolder();
+    void browseForRules();
     void saveAndClose();
+    bool saveChoices();
 
     Settings& settings_;
+    Choices& choices_;
     MessageBox& messageBox_;
     std::filesystem::path settingsFile_;
+    RulesFileCheck checkRules_;
     QLabel* timeoutLabel_;
     QLineEdit* timeoutBox_;
     QLabel* pieceSizeLabel_;
@@ -41,6 +59,10 @@ class SettingsDialog : public QWidget {
     QLineEdit* folderBox_;
     QPushButton* browse_;
     QPushButton* ok_;
+    QLabel* rulesLabel_;
+    QLineEdit* rulesBox_;
+    QPushButton* rulesBrowse_;
+    QCheckBox* linkedImages_;
 };
 
 }  // namespace velnoria

@@ -13,6 +13,14 @@ namespace {
 // functions used here, while the document itself is the page's.
 const char* const kImagesScript = "Array.from(document.images, function (e) { return e.src; })";
 const char* const kLinksScript = "Array.from(document.links, function (e) { return e.href; })";
+// Each image with the href of the nearest HTML a element around it that has one.
+const char* const kImagesWithLinksScript =
+    "Array.from(document.images, function (e) {"
+    "  for (var p = e.parentElement; p; p = p.parentElement) {"
+    "    if (p instanceof HTMLAnchorElement && p.hasAttribute('href')) return [e.src, p.href];"
+    "  }"
+    "  return [e.src, ''];"
+    "})";
 
 struct PendingAnswer {
     bool arrived = false;
@@ -33,9 +41,22 @@ std::vector<std::string> QtBrowserDocument::linkTargets() {
     return readStrings(QString::fromLatin1(kLinksScript));
 }
 
-std::vector<std::string> QtBrowserDocument::readStrings(const QString& script) {
-    std::vector<std::string> result;
-    if (page_.isNull()) return result;
+std::vector<ImageInLink> QtBrowserDocument::imagesWithLinks() {
+    std::vector<ImageInLink> result;
+    const std::optional<QVariant> answer = run(QString::fromLatin1(kImagesWithLinksScript));
+    if (!answer) return result;
+    const QVariantList items = answer->toList();
+    result.reserve(static_cast<std::size_t>(items.size()));
+    for (const QVariant& item : items) {
+        const QVariantList pair = item.toList();
+        result.push_back(
+            {pair.value(0).toString().toStdString(), pair.value(1).toString().toStdString()});
+    }
+    return result;
+}
+
+std::optional<QVariant> QtBrowserDocument::run(const QString& script) {
+    if (page_.isNull()) return std::nullopt;
     // Shared, so a late answer after we gave up lands in memory that still exists.
     auto answer = std::make_shared<PendingAnswer>();
     page_->runJavaScript(script, QWebEngineScript::ApplicationWorld,
@@ -47,8 +68,15 @@ std::vector<std::string> QtBrowserDocument::readStrings(const QString& script) {
     while (!answer->arrived && !page_.isNull() && std::chrono::steady_clock::now() < deadline) {
         eventLoop_.yieldOnce(std::chrono::milliseconds{10});
     }
-    if (!answer->arrived) return result;
-    const QVariantList items = answer->value.toList();
+    if (!answer->arrived) return std::nullopt;
+    return answer->value;
+}
+
+std::vector<std::string> QtBrowserDocument::readStrings(const QString& script) {
+    std::vector<std::string> result;
+    const std::optional<QVariant> answer = run(script);
+    if (!answer) return result;
+    const QVariantList items = answer->toList();
     result.reserve(static_cast<std::size_t>(items.size()));
     for (const QVariant& item : items) result.push_back(item.toString().toStdString());
     return result;

@@ -2,7 +2,9 @@
 
 #include <QPointer>
 #include <QString>
+#include <QVariant>
 #include <chrono>
+#include <optional>
 
 #include "platform/browser_document.h"
 #include "platform/event_loop.h"
@@ -20,8 +22,11 @@ class QtBrowserDocument : public BrowserDocument {
 
     std::vector<std::string> imageSources() override;
     std::vector<std::string> linkTargets() override;
+    std::vector<ImageInLink> imagesWithLinks() override;
 
   private:
+    // The script's answer, or nothing when none came in time.
+    std::optional<QVariant> run(const QString& script);
     std::vector<std::string> readStrings(const QString& script);
 
     QPointer<QWebEnginePage> page_;

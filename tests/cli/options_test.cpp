@@ -17,8 +17,22 @@ TEST(Options, AcceptsOptionsInEitherForm) {
         std::optional<int> timeout;
         std::optional<std::int32_t> piece;
         std::string page;
+        std::optional<std::string> rules = {};
+        bool linkedImages = false;
+        bool printTargets = false;
     } cases[] = {
         {{"http://f.example/t"}, {}, {}, {}, "http://f.example/t"},
+        {{"--rules", "r.toml", "p"}, {}, {}, {}, "p", "r.toml"},
+        {{"--rules=my rules.toml", "--rules", "last.toml", "p"}, {}, {}, {}, "p", "last.toml"},
+        {{"p", "--linked-images"}, {}, {}, {}, "p", {}, true},
+        {{"--print-targets", "--rules=r", "--linked-images", "p"},
+         {},
+         {},
+         {},
+         "p",
+         "r",
+         true,
+         true},
         {{"--save-folder", "pics", "page.html"}, "pics", {}, {}, "page.html"},
         {{"--save-folder=a b", "p"}, "a b", {}, {}, "p"},
         {{"--timeout", "0", "p"}, {}, 0, {}, "p"},
@@ -37,7 +51,19 @@ TEST(Options, AcceptsOptionsInEitherForm) {
         EXPECT_EQ(line.timeoutSeconds, c.timeout);
         EXPECT_EQ(line.pieceSize, c.piece);
         EXPECT_EQ(line.page, c.page);
+        EXPECT_EQ(line.rulesFile, c.rules);
+        EXPECT_EQ(line.linkedImages, c.linkedImages);
+        EXPECT_EQ(line.printTargets, c.printTargets);
     }
+}
+
+TEST(Options, CheckRulesNeedsAFileAndNoPage) {
+    Options line = parseOptions({"--check-rules", "r.toml"});
+    EXPECT_EQ(line.action, CliAction::CheckRules);
+    EXPECT_EQ(line.checkRulesFile, "r.toml");
+    line = parseOptions({"--rules", "a.toml", "--check-rules=b.toml"});
+    EXPECT_EQ(line.action, CliAction::CheckRules);
+    EXPECT_EQ(line.checkRulesFile, "b.toml");
 }
 
 TEST(Options, HelpAndVersionWinOverEverythingBeforeAnError) {
@@ -68,6 +94,13 @@ TEST(Options, RefusesWhatItCannotUse) {
         {{"--piece-size", "0", "p"}, "1 to 2147483647"},
         {{"--piece-size=2147483648", "p"}, "1 to 2147483647"},
         {{"--piece-size", "12abc", "p"}, "1 to 2147483647"},
+        {{"--rules", "", "p"}, "--rules needs a file name"},
+        {{"--rules"}, "option --rules needs a value"},
+        {{"--check-rules="}, "--check-rules needs a file name"},
+        {{"--check-rules", "r.toml", "p"}, "--check-rules takes no PAGE: p"},
+        {{"--linked-images=yes", "p"}, "--linked-images takes no value"},
+        {{"--print-targets=1", "p"}, "--print-targets takes no value"},
+        {{"--print-targets"}, "no PAGE"},
     };
     for (const auto& c : cases) {
         const Options line = parseOptions(c.args);

@@ -33,6 +33,34 @@ TEST(ParsedPage, ListsImagesAndLinksInDocumentOrder) {
                     "http://forum.example/t/rel/2.html"}));
 }
 
+TEST(ParsedPage, EachImageWithTheLinkAroundIt) {
+    const std::string html = R"html(<body>
+<a href="/full/1.jpg"><img src="t1.jpg"></a>
+<a href="/full/2.jpg"><div><span><img src="t2.jpg"></span></div></a>
+<img src="t3.jpg">
+<a name="anchor"><img src="t4.jpg"></a>
+<a href="/outer"><a href="/inner"><img src="t5.jpg"></a></a>
+<a href=""><img src="t6.jpg"></a>
+<a href="javascript:zoom()"><img></a>
+</body>)html";
+    ParsedPage page(html, "http://forum.example/t/thread");
+    EXPECT_EQ(page.imagesWithLinks(),
+              (std::vector<ImageInLink>{
+                  {"http://forum.example/t/t1.jpg", "http://forum.example/full/1.jpg"},
+                  {"http://forum.example/t/t2.jpg", "http://forum.example/full/2.jpg"},
+                  {"http://forum.example/t/t3.jpg", ""},
+                  {"http://forum.example/t/t4.jpg", ""},
+                  // A link cannot hold another: the parser ends the first one.
+                  {"http://forum.example/t/t5.jpg", "http://forum.example/inner"},
+                  {"http://forum.example/t/t6.jpg", "http://forum.example/t/thread"},
+                  {"", "javascript:zoom()"},
+              }));
+    // The same images, in the same order, as the plain list gives them.
+    std::vector<std::string> sources;
+    for (const auto& image : page.imagesWithLinks()) sources.push_back(image.source);
+    EXPECT_EQ(sources, page.imageSources());
+}
+
 TEST(ParsedPage, FirstBaseHrefGovernsEveryAddressWhereverItStands) {
     const std::string html = R"(<html><body><img src="a.jpg"><a href="b.html">b</a>
 <base target="_blank"><base href="http://mirror.example/pics/"><base href="http://ignored/">

@@ -128,7 +128,8 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
         Files before;
         int exitCode;
         Files after;
-        std::string logs = {};  // a line the log shows
+        std::string logs = {};                 // a line the log shows
+        std::vector<std::string> absent = {};  // what the run must not make
     } cases[] = {
         {"scratch files of the page scans",
          {kHavenThumb, "http://farm1.static.flickr.com/1/123_abc_s.jpg"},
@@ -171,7 +172,38 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
          {{"pics/x.jpg", "from an earlier run"}},
          0,
          {{"pics/x.jpg", "first"}, {"pics/x (2).jpg", "second"}},
-         "Downloading file x (2).jpg...OK\n"}};
+         "Downloading file x (2).jpg...OK\n"},
+        {"what a rules file's rules find",
+         {"http://rules.test/th/own.jpg", "http://rules.test/th/.bashrc",
+          "http://rules.test/th/gone.jpg"},
+         {{"http://rules.test/full/own.jpg", image("own")},
+          {"http://rules.test/full/.bashrc", image("dot")},
+          {"http://rules.test/full/gone.jpg", Reply::withStatus(404, "Not Found")}},
+         {"--rules", "rules.toml", "--save-folder", "."},
+         {{"settings.dat", "pics\r\n 30 \r\n 102400 \r\n"},
+          {"rules.toml",
+           "[[rule]]\nname = \"own\"\nmatch = '^http://rules\\.test/th/own\\.jpg'\n"
+           "full = \"http://rules.test/full/own.jpg\"\nfile = \"settings.dat\"\n\n"
+           "[[rule]]\nname = \"any\"\nmatch = '^http://rules\\.test/th/(.+)'\n"
+           "full = \"http://rules.test/full/$1\"\n"}},
+         1,
+         {{"settings.dat", "pics\r\n 30 \r\n 102400 \r\n"},
+          {"_settings.dat", "own"},
+          {"_bashrc", "dot"},
+          {"failed.txt", "http://rules.test/full/gone.jpg\r\n"}},
+         threeTimes("gone.jpg", "HTTP 404")},
+        {"a dry run reads service pages and writes nothing",
+         {kHavenThumb, "http://img105.imagehaven.net/img/thumbs/13_y.jpg"},
+         {{kHavenPage, Reply::ok("<img src='./images/12_x.jpg'>")},
+          {"http://img105.imagehaven.net/img.php?id=13_y.jpg", Reply::withStatus(500, "busy")}},
+         {"--print-targets", "--save-folder", "pics"},
+         {{"index.htm", "my page"}},
+         0,
+         {{"index.htm", "my page"}},
+         kHavenThumb + " -> http://img105.imagehaven.net/images/12_x.jpg 12_x.jpg\n" +
+             "http://img105.imagehaven.net/img/thumbs/13_y.jpg -> (declined: Service page cannot "
+             "be read: http://img105.imagehaven.net/img.php?id=13_y.jpg (HTTP 500))\n",
+         {"pics", "settings.dat", "failed.txt", "images"}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
@@ -179,6 +211,7 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
         EXPECT_EQ(done.result.exitCode, c.exitCode) << done.result.out << done.result.err;
         for (const auto& [path, bytes] : c.after) EXPECT_EQ(readFile(folder / path), bytes) << path;
         EXPECT_NE(done.result.out.find(c.logs), std::string::npos) << done.result.out;
+        for (const auto& path : c.absent) EXPECT_FALSE(fs::exists(folder / path)) << path;
         EXPECT_EQ(done.leftovers, std::vector<std::string>{});
     }
 }

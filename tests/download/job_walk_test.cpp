@@ -6,14 +6,51 @@
 #include <vector>
 
 #include "download/download_job.h"
+#include "download/rules_file.h"
 #include "tests/support/job_fakes.h"
+#include "tests/support/log_texts.h"
 
 namespace velnoria {
 namespace {
 
 using testing::FakeAnswer;
 using testing::JobBench;
+using testing::kLogStart;
 using testing::readFile;
+
+// Rules every test of the rules file's part of the walk uses: a rewrite that takes over a
+// built-in service, a page search, and a link rule.
+const char* const kRules = R"toml(
+[[rule]]
+name = "radikal big"
+match = '^http://radikal\.ru/big/(\w+)t\.jpg'
+full = "http://radikal.ru/huge/$1.jpg"
+
+[[rule]]
+name = "view page"
+match = '^http://thumbs\.view\.test/(?P<id>\w+)\.jpg'
+page = "http://view.test/v/${id}"
+find = '<meta property="og:image" content="([^"]+)"(?: data-name="(?P<name>[^"]*)")?'
+file = "${id}-${name}.jpg"
+
+[[rule]]
+name = "by link"
+on = "link"
+match = '^http://links\.test/photo/(\d+)'
+full = "/download/$1.jpg"
+file = "$1.jpg"
+)toml";
+
+void useRules(JobBench& bench, const char* text = kRules) {
+    const RulesFile file = parseRulesText(text, "rules.toml");
+    ASSERT_TRUE(file.problems.empty()) << file.problems.front().text();
+    bench.options.fileRules = file.rules;
+}
+
+std::string viewPage(const std::string& content, const std::string& more = "") {
+    return "<html><head><title>x</title>\n<meta property=\"og:image\" content=\"" + content +
+           "\">" + more + "</head></html>";
+}
 
 std::vector<std::string> gets(std::initializer_list<std::string> urls) {
     std::vector<std::string> out;
@@ -159,6 +196,7 @@ TEST(JobWalk, UnreadableDocumentGivesAnEmptyList) {
     struct ThrowingDocument : BrowserDocument {
         std::vector<std::string> imageSources() override { throw std::runtime_error("gone"); }
         std::vector<std::string> linkTargets() override { return {}; }
+        std::vector<ImageInLink> imagesWithLinks() override { throw std::runtime_error("gone"); }
     } document;
     JobBench bench;
     JobServices services = *bench.services;
@@ -183,6 +221,281 @@ TEST(JobWalk, ANameThatCannotBeFormedNeverReusesThePreviousOne) {
     EXPECT_EQ(result.finishedCount, 1);
     EXPECT_EQ(readFile(bench.saved("a.jpg")), "first");
     EXPECT_EQ(bench.failedTxt(), longUrl + "\r\n");
+}
+
+TEST(FileRules, TakeAddressesBeforeTheTableAndLeaveTheRestToIt) {
+    struct Case {
+        const char* what;
+        std::string image;
+        std::string link;
+        std::vector<std::string> requests;  // image downloads
+        std::vector<std::string> pages;     // pages asked for
+        std::string savedAs;
+    };
+    const Case cases[] = {
+        {"a rule replaces the built-in service for what it matches",
+         "http://radikal.ru/big/at.jpg",
+         "",
+         gets({"http://radikal.ru/huge/a.jpg"}),
+         {},
+         "a.jpg"},
+        {"what it does not match stays with the slot",
+         "http://radikal.ru/small/at.jpg",
+         "",
+         gets({"http://radikal.ru/small/a.jpg"}),
+         {},
+         "a.jpg"},
+        {"a page search, its address made absolute and decoded",
+         "http://thumbs.view.test/x9.jpg",
+         "",
+         gets({"http://img.view.test/full/x9.jpg?a=1&b=2"}),
+         {"http://view.test/v/x9"},
+         "x9-.jpg"},
+        {"a page search with a name from the page",
+         "http://thumbs.view.test/n1.jpg",
+         "",
+         gets({"http://view.test/n1.png"}),
+         {"http://view.test/v/n1"},
+         "n1-Sun &amp; sea.jpg"},
+        {"a link rule, its relative address made absolute against the link",
+         "http://cdn.test/s/1.jpg",
+         "http://links.test/photo/77",
+         gets({"http://links.test/download/77.jpg"}),
+         {},
+         "77.jpg"},
+        {"a link rule before the image's own slot",
+         "http://radikal.ru/small/at.jpg",
+         "http://links.test/photo/78",
+         gets({"http://links.test/download/78.jpg"}),
+         {},
+         "78.jpg"},
+    };
+    for (const auto& c : cases) {
+        JobBench bench;
+        useRules(bench);
+        bench.fakeTransfer.fallback = FakeAnswer::file("img");
+        bench.fakeDownload.serve("http://view.test/v/x9",
+                                 {viewPage("//img.view.test/full/x9.jpg?a=1&amp;b=2")});
+        bench.fakeDownload.serve(
+            "http://view.test/v/n1",
+            {"<meta property=\"og:image\" content=\"../n1.png\" data-name=\"Sun &amp;amp; sea\">"});
+        bench.document.images = {c.image};
+        bench.document.imageLinks = {c.link};
+        const JobResult result = bench.run();
+        EXPECT_EQ(bench.fakeTransfer.executed, c.requests) << c.what;
+        EXPECT_EQ(bench.fakeDownload.requested, c.pages) << c.what;
+        EXPECT_EQ(result.finishedCount, 1) << c.what;
+        EXPECT_EQ(readFile(bench.saved(c.savedAs)), "img") << c.what;
+        EXPECT_EQ(bench.failedTxt(), "") << c.what;
+    }
+}
+
+TEST(FileRules, WhatARuleCannotUseIsLoggedAndNothingIsLost) {
+    using Page = testing::FakeUrlDownload::Page;
+    const std::string thumb = "http://thumbs.view.test/q1.jpg";
+    struct Case {
+        const char* what;
+        Page page;
+        std::string log;     // after the start line
+        bool failureLogged;  // the thumbnail went to failed.txt
+    };
+    const Case cases[] = {
+        {"a page that is not there", Page{"", 200, false},
+         "Service page cannot be read: http://view.test/v/q1 (no such page)\r\n", true},
+        {"an error page", Page{viewPage("http://img.view.test/q1.jpg"), 404, true},
+         "Service page cannot be read: http://view.test/v/q1 (HTTP 404)\r\n", true},
+        {"a javascript: address", Page{viewPage("javascript:alert(document.cookie)"), 200, true},
+         "Rule \"view page\": not an http(s) address: javascript:alert(document.cookie)\r\n", true},
+        {"a file: address", Page{viewPage("file:///etc/passwd"), 200, true},
+         "Rule \"view page\": not an http(s) address: file:///etc/passwd\r\n", true},
+        {"a terminal's control sequence",
+         Page{viewPage("javascript:\x1B[2J\xC2\x9B"
+                       "31m"),
+              200, true},
+         "Rule \"view page\": not an http(s) address: javascript:\\x1B[2J\\xC2\\x9B31m\r\n", true},
+        {"a capture too long to be an address",
+         Page{viewPage("http://img.view.test/" + std::string(70000, 'a')), 200, true},
+         "Rule \"view page\": what `find` captured on http://view.test/v/q1 is longer than "
+         "65536 bytes\r\n",
+         true},
+        // A page without the pattern declines silently, as a page without the marker does.
+        {"a page without a hit", Page{"<html>nothing here</html>", 200, true}, "", false},
+    };
+    for (const auto& c : cases) {
+        JobBench bench;
+        useRules(bench);
+        if (c.page.transferred) bench.fakeDownload.serve("http://view.test/v/q1", c.page);
+        bench.document.images = {thumb};
+        const JobResult result = bench.run();
+        EXPECT_TRUE(bench.fakeTransfer.executed.empty()) << c.what;
+        EXPECT_EQ(bench.view.log, kLogStart + c.log) << c.what;
+        EXPECT_EQ(bench.failedTxt(), c.failureLogged ? thumb + "\r\n" : "") << c.what;
+        EXPECT_EQ(result.failuresLogged, c.failureLogged ? 1 : 0) << c.what;
+    }
+}
+
+TEST(FileRules, FileNamesGoThroughTheSafeNameCheck) {
+    const struct {
+        const char* file;
+        std::string savedAs;
+        std::string log;
+    } cases[] = {
+        {"$1.jpg", "pic.jpg", ""},
+        {"../$1.jpg", "pic.jpg",
+         "Rule \"named\": the file name \"../pic.jpg\" is not safe as it stands; saved as "
+         "\"pic.jpg\"\r\n"},
+        {"", "pic.png",
+         "Rule \"named\": the file name \"\" cannot be used; saved as \"pic.png\"\r\n"},
+        {"..", "pic.png",
+         "Rule \"named\": the file name \"..\" cannot be used; saved as \"pic.png\"\r\n"},
+        {"a/", "pic.png",
+         "Rule \"named\": the file name \"a/\" cannot be used; saved as \"pic.png\"\r\n"},
+    };
+    for (const auto& c : cases) {
+        JobBench bench;
+        useRules(bench, ("[[rule]]\nname = 'named'\nmatch = 'named\\.test/(\\w+)'\n"
+                         "full = 'http://named.test/full/$1.png?size=big'\nfile = '" +
+                         std::string(c.file) + "'\n")
+                            .c_str());
+        bench.fakeTransfer.fallback = FakeAnswer::file("img");
+        bench.document.images = {"http://named.test/pic"};
+        bench.run();
+        EXPECT_EQ(readFile(bench.saved(c.savedAs)), "img") << c.file;
+        EXPECT_EQ(bench.view.log, kLogStart + c.log + "Downloading file " + c.savedAs + "...OK\r\n")
+            << c.file;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(bench.saveFolder),
+                                std::filesystem::directory_iterator()),
+                  1)
+            << c.file;
+    }
+}
+
+TEST(LinkedImages, OnlyForImagesNoRuleTakesAndOnlyWhenChosen) {
+    struct Case {
+        const char* what;
+        bool chosen;
+        std::string image;
+        std::string link;
+        std::vector<std::string> requests;
+    };
+    const Case cases[] = {
+        {"an image of no service in a link to a picture", true, "http://forum.test/t.gif",
+         "http://pics.test/a/Big.JPG?w=1#x", gets({"http://pics.test/a/Big.JPG?w=1#x"})},
+        {"not chosen", false, "http://forum.test/t.gif", "http://pics.test/big.jpg", {}},
+        {"a link to a page",
+         true,
+         "http://forum.test/t.gif",
+         "http://pics.test/view.php?i=a.jpg",
+         {}},
+        {"a link that is no web address",
+         true,
+         "http://forum.test/t.gif",
+         "javascript:open('a.jpg')",
+         {}},
+        {"a slot that declines keeps its image from the link",
+         true,
+         "http://img1.imageshack.us/at.jpg",
+         "http://pics.test/big.jpg",
+         {}},
+        {"a slot that takes it", true, "http://radikal.ru/at.jpg", "http://pics.test/big.jpg",
+         gets({"http://radikal.ru/a.jpg"})},
+        {"an image in no link", true, "http://forum.test/t.gif", "", {}},
+    };
+    for (const auto& c : cases) {
+        JobBench bench;
+        bench.options.linkedImages = c.chosen;
+        bench.fakeTransfer.fallback = FakeAnswer::file("img");
+        bench.document.images = {c.image};
+        bench.document.imageLinks = {c.link};
+        bench.run();
+        EXPECT_EQ(bench.fakeTransfer.executed, c.requests) << c.what;
+    }
+    JobBench bench;
+    bench.options.linkedImages = true;
+    bench.fakeTransfer.fallback = FakeAnswer::file("img");
+    bench.document.images = {"http://forum.test/t.gif"};
+    bench.document.imageLinks = {"http://pics.test/a/Big.JPG?w=1"};
+    bench.run();
+    EXPECT_EQ(readFile(bench.saved("Big.JPG")), "img");
+}
+
+TEST(LinkedImages, WithoutRulesOrLinkedImagesTheLinksAreNeverRead) {
+    JobBench bench;
+    bench.fakeTransfer.fallback = FakeAnswer::file("img");
+    bench.document.images = {"http://radikal.ru/at.jpg"};
+    bench.document.imageLinks = {"http://links.test/photo/1"};
+    bench.run();
+    EXPECT_EQ(bench.document.imagesWithLinksReads, 0);
+    bench.options.linkedImages = true;
+    bench.run();
+    EXPECT_EQ(bench.document.imagesWithLinksReads, 1);
+}
+
+TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
+    JobBench bench;
+    useRules(bench);
+    bench.options.linkedImages = true;
+    bench.fakeDownload.serve("http://view.test/v/ok", {viewPage("/full/ok.jpg")});
+    bench.fakeDownload.serve("http://view.test/v/js", {viewPage("javascript:x()")});
+    bench.fakeDownload.serve("http://www.imagehaven.net/img.php?id=none.jpg", {"<html></html>"});
+    bench.document.images = {
+        "http://radikal.ru/big/at.jpg",
+        "http://thumbs.view.test/ok.jpg",
+        "http://thumbs.view.test/js.jpg",
+        "http://thumbs.view.test/gone.jpg",
+        "http://img1.imageshack.us/x.th.jpg",
+        "http://img1.imageshack.us/x.jpg",
+        "http://www.imagehaven.net/img/thumbs/none.jpg",
+        "http://x.test/#############",
+        "http://forum.test/smile.gif",
+        "",
+        "http://forum.test/linked.gif",
+        "http://img-fotki.yandex.ru/get/1/a-S",
+    };
+    bench.document.imageLinks.resize(bench.document.images.size());
+    bench.document.imageLinks[10] = "http://pics.test/linked.png";
+    EXPECT_EQ(
+        bench.dryRun(),
+        (std::vector<std::string>{
+            "http://radikal.ru/big/at.jpg -> http://radikal.ru/huge/a.jpg a.jpg",
+            "http://thumbs.view.test/ok.jpg -> http://view.test/full/ok.jpg ok-.jpg",
+            "http://thumbs.view.test/js.jpg -> (declined: Rule \"view page\": not an http(s) "
+            "address: javascript:x())",
+            "http://thumbs.view.test/gone.jpg -> (declined: Service page cannot be read: "
+            "http://view.test/v/gone (no such page))",
+            "http://img1.imageshack.us/x.th.jpg -> http://img1.imageshack.us/x.jpg x.jpg",
+            "http://img1.imageshack.us/x.jpg -> (declined: the ImageShack rule found no full-size "
+            "image)",
+            "http://www.imagehaven.net/img/thumbs/none.jpg -> (declined: the ImageHaven rule found "
+            "no full-size image)",
+            "http://x.test/############# -> (declined: the empty slot takes this address and "
+            "does nothing)",
+            "http://forum.test/smile.gif -> (declined: no rule takes this address)",
+            "http://forum.test/linked.gif -> http://pics.test/linked.png linked.png",
+            "http://img-fotki.yandex.ru/get/1/a-S -> http://img-fotki.yandex.ru/get/1/a-orig "
+            "a.jpg",
+        }));
+    EXPECT_TRUE(bench.fakeTransfer.executed.empty());
+    EXPECT_EQ(bench.view.opens, 0);
+    EXPECT_TRUE(bench.messageBox.shown.empty());
+    EXPECT_TRUE(bench.shell.folders.empty());
+    EXPECT_EQ(bench.workFolderFiles(), std::vector<std::string>{"images"});
+    EXPECT_TRUE(std::filesystem::is_empty(bench.saveFolder));
+    EXPECT_FALSE(bench.program.jobRunning);
+}
+
+TEST(DryRun, TargetsThatWouldFailSayWhy) {
+    JobBench bench;
+    // ShareNXS without "caba/" hands over an address that is no web address; Radikal one
+    // whose name holds a control character.
+    bench.document.images = {"sharenxs.com/thumbnails/x/ab-nxs.jpg",
+                             "http://radikal.ru/x/a\tt.jpg"};
+    EXPECT_EQ(bench.dryRun(),
+              (std::vector<std::string>{
+                  "sharenxs.com/thumbnails/x/ab-nxs.jpg -> (declined: not an http(s) address: "
+                  "sharenxs.com/thumbnails/x/nxs.jpg)",
+                  "http://radikal.ru/x/a\tt.jpg -> (declined: no usable file name for "
+                  "http://radikal.ru/x/a\t.jpg (\"a\t.jpg\"))"}));
 }
 
 }  // namespace

@@ -194,5 +194,43 @@ TEST_F(DownloadButtonTest, ASaveFolderThatCannotTakeAFileIsSaidAndNoJobRuns) {
     EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
+TEST_F(DownloadButtonTest, TheRulesFileIsReadAtTheStartAndItsProblemsShown) {
+    writeSettings(102400);
+    // One broken rule and one good one, which takes the first Radikal thumbnail over; linked
+    // images on. The choices beside settings.dat are read at start-up.
+    writeFile(work.path() / "rules.toml",
+              "[[rule]]\nname = \"broken\"\nmatch = 'x('\nfull = 'http://x'\n\n"
+              "[[rule]]\nname = \"mine\"\nmatch = 'radikal\\.ru/i1/pic1t'\n"
+              "full = 'http://s1.radikal.ru/i1/pic2.jpg'\nfile = 'by-rule.jpg'\n");
+    writeFile(work.path() / "choices.conf", "rules-file = rules.toml\nlinked-images = true\n");
+    server.route(
+        server.url("/linked.html"),
+        Reply::ok(std::string("<html><body>") + "<img src=\"" + kThumb1 + "\">" + "<a href=\"" +
+                      kImage1 + "\"><img src=\"/small/x.gif\"></a>" + "</body></html>",
+                  "text/html"));
+    start();
+    go(server.url("/linked.html"));
+    ASSERT_TRUE(button("startDownload")->isEnabled());
+    bool statusShownAtError = true;
+    answerer.onBox([&](const SeenBox& box) {
+        if (box.title == "Error") {
+            statusShownAtError = statusWindow() != nullptr && statusWindow()->isVisible();
+        }
+    });
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+
+    ASSERT_EQ(answerer.boxes().size(), 2u);
+    EXPECT_EQ(answerer.boxes()[0].title, "Error");
+    EXPECT_EQ(answerer.boxes()[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(answerer.boxes()[0].text,
+              "The rules file has problems; the rules with problems are left out:\n\n"
+              "rules.toml:3:10: `match` is no pattern RE2 takes: missing ): x(");
+    EXPECT_FALSE(statusShownAtError);  // before the job's window
+    EXPECT_EQ(answerer.boxes()[1].text, "Task finished !\n 2 file(s) downloaded.");
+    EXPECT_EQ(readFile(work.path() / "images" / "by-rule.jpg"), generatedBytes(7000, 2));
+    EXPECT_EQ(readFile(work.path() / "images" / "pic1.jpg"), generatedBytes(5000, 1));
+    EXPECT_EQ(server.requestsFor(kImage1).size(), 1u);
+}
+
 }  // namespace
 }  // namespace velnoria::testing

@@ -3,9 +3,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/test_http_server.h"
 
 namespace velnoria::testing {
@@ -91,6 +93,90 @@ TEST_F(ProgramProcessTest, ExitOrCloseEndsTheProgramDuringAJob) {
         EXPECT_EQ(result.exitCode, 0) << how << "\n" << result.err;
         EXPECT_EQ(result.out, "ending\n") << how;
         EXPECT_TRUE(fs::exists(folder / "images" / "big.jpg")) << how;
+    }
+}
+
+// Started from the menu, the program works in a folder of its own under the user's Pictures folder;
+// the launcher's current folder is left alone.
+class MenuLaunchTest : public ProgramProcessTest {
+  protected:
+    MenuLaunchTest() {
+        fs::create_directories(launcher);
+        fs::create_directories(home / ".config");
+        std::ofstream(home / ".config" / "user-dirs.dirs")
+            << "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    }
+
+    static bool waitForFile(const fs::path& file, std::chrono::seconds bound) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (!fs::exists(file)) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(50ms);
+        }
+        return true;
+    }
+
+    fs::path home = folder / "home";
+    fs::path launcher = folder / "launcher";
+    fs::path menuFolder = home / "Bilder" / "Velnoria Morvath";
+    ScopedEnv homeVariable{"HOME", home.string()};
+    ScopedEnv configVariable{"XDG_CONFIG_HOME", std::nullopt};
+};
+
+TEST_F(MenuLaunchTest, FirstStartFromTheMenuMakesAndUsesTheFolder) {
+    ChildProcess program(VELNORIA_DESKTOP_PROGRAM, {"--menu-launch"}, launcher);
+    // The first start there makes settings.dat, then shows its missing-folder message and waits.
+    EXPECT_TRUE(waitForFile(menuFolder / "settings.dat", 30s));
+    std::this_thread::sleep_for(500ms);
+    const ChildResult result = program.finish(1ms);
+    EXPECT_TRUE(result.timedOut) << "ended on its own with " << result.exitCode << "\n"
+                                 << result.err;
+    EXPECT_TRUE(fs::is_empty(launcher));
+}
+
+TEST_F(MenuLaunchTest, OnlyAFirstMenuArgumentMovesAndTheRestMeetsTheCommandLineRule) {
+    struct Case {
+        std::vector<std::string> args;
+        bool inMenuFolder;
+    };
+    const Case cases[] = {
+        {{"--menu-launch", "abc"}, true},
+        {{"abc", "--menu-launch"}, false},
+        {{"--menu-launch", "--menu-launch"}, true},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(menuFolder);
+        fs::remove_all(launcher);
+        const fs::path used = c.inMenuFolder ? menuFolder : launcher;
+        const fs::path unused = c.inMenuFolder ? launcher : menuFolder;
+        fs::create_directories(used / "images");
+        fs::create_directories(launcher);
+        const ChildResult result = runChild(VELNORIA_DESKTOP_PROGRAM, c.args, launcher, 60s);
+        EXPECT_EQ(result.exitCode, 1) << c.args[0] << " " << c.args[1] << "\n" << result.err;
+        EXPECT_TRUE(fs::exists(used / "settings.dat")) << c.args[0] << " " << c.args[1];
+        EXPECT_FALSE(fs::exists(unused / "settings.dat")) << c.args[0] << " " << c.args[1];
+    }
+}
+
+TEST_F(MenuLaunchTest, WithoutAFolderToGoToTheProgramStaysInTheCurrentFolder) {
+    std::ofstream(home / "Bilder") << "a file where the folder would go";
+    struct Case {
+        std::optional<std::string> home;
+        std::string message;
+    };
+    const Case cases[] = {
+        {home.string(), "cannot work in \"" + menuFolder.string() + "\""},
+        {std::nullopt, "no home folder"},
+    };
+    for (const Case& c : cases) {
+        ScopedEnv homeVariable("HOME", c.home);
+        fs::remove_all(launcher);
+        fs::create_directories(launcher / "images");
+        const ChildResult result =
+            runChild(VELNORIA_DESKTOP_PROGRAM, {"--menu-launch", "x"}, launcher);
+        EXPECT_EQ(result.exitCode, 1) << c.message;
+        EXPECT_TRUE(fs::exists(launcher / "settings.dat")) << c.message;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     }
 }
 

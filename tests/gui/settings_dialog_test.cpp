@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,13 +22,19 @@ using testing::guiApp;
 using testing::ModalAnswerer;
 using testing::readFile;
 using testing::ScopedWorkFolder;
+using testing::writeFile;
 
 class SettingsDialogTest : public ::testing::Test {
   protected:
     SettingsDialogTest() { settings.savePath = (work.path() / "images").string(); }
 
     SettingsDialog* openDialog() {
-        auto* dialog = new SettingsDialog(settings, messageBox, work.path() / "settings.dat");
+        auto* dialog = new SettingsDialog(
+            settings, choices, messageBox, work.path() / "settings.dat",
+            [this](const std::string& file) {
+                checked.push_back(file);
+                return file == "bad.toml" ? std::string("bad.toml:1:1: broken") : std::string();
+            });
         dialog->show();
         return dialog;
     }
@@ -43,7 +50,9 @@ class SettingsDialogTest : public ::testing::Test {
     testing::UsesGuiApp app;
     ScopedWorkFolder work;
     Settings settings;
+    Choices choices;
     QtMessageBox messageBox;
+    std::vector<std::string> checked;  // rules files checked, in order
 };
 
 TEST_F(SettingsDialogTest, ShowsTheSettingsInEffect) {
@@ -145,6 +154,82 @@ TEST_F(SettingsDialogTest, CancelledBrowseKeepsTheFolder) {
     QTest::mouseClick(dialog->browseButton(), Qt::LeftButton);
     EXPECT_EQ(settings.savePath, before);
     EXPECT_EQ(dialog->folderBox()->text().toStdString(), before);
+    delete dialog.data();
+}
+
+TEST_F(SettingsDialogTest, TheChoicesBelowAreSavedBesideSettingsDat) {
+    writeFile(work.path() / "choices.conf", "parallel = 4\n");
+    choices.otherKeys = {{"parallel", "4"}};
+    QPointer<SettingsDialog> dialog = openDialog();
+    EXPECT_EQ(dialog->rulesBox()->text(), "");
+    EXPECT_FALSE(dialog->linkedImagesBox()->isChecked());
+    QTest::keyClicks(dialog->rulesBox(), "  my rules.toml ");
+    dialog->linkedImagesBox()->click();
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+
+    EXPECT_EQ(choices.rulesFile, "my rules.toml");
+    EXPECT_TRUE(choices.linkedImages);
+    EXPECT_EQ(checked, std::vector<std::string>{"my rules.toml"});
+    // settings.dat keeps its three lines; the choices go to their own file, the other keys kept.
+    EXPECT_EQ(readFile(work.path() / "settings.dat"),
+              settings.savePath + "\r\n 30 \r\n 102400 \r\n");
+    EXPECT_EQ(*readChoicesFile(work.path() / "choices.conf"), choices);
+    EXPECT_NE(readFile(work.path() / "choices.conf").find("parallel = 4\n"), std::string::npos);
+
+    // Shown again as saved; cleared, the rules file is gone and nothing is checked.
+    dialog = openDialog();
+    EXPECT_EQ(dialog->rulesBox()->text(), "my rules.toml");
+    EXPECT_TRUE(dialog->linkedImagesBox()->isChecked());
+    dialog->rulesBox()->clear();
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    EXPECT_EQ(choices.rulesFile, "");
+    EXPECT_EQ(checked.size(), 1u);
+    EXPECT_EQ(readChoicesFile(work.path() / "choices.conf")->rulesFile, "");
+}
+
+TEST_F(SettingsDialogTest, UnchangedChoicesWriteNoFileAndTheCloseBoxNothing) {
+    QPointer<SettingsDialog> dialog = openDialog();
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    EXPECT_FALSE(fs::exists(work.path() / "choices.conf"));
+
+    dialog = openDialog();
+    dialog->linkedImagesBox()->click();
+    QTest::keyClicks(dialog->rulesBox(), "r.toml");
+    dialog->close();
+    EXPECT_EQ(choices, Choices{});
+    EXPECT_FALSE(fs::exists(work.path() / "choices.conf"));
+}
+
+TEST_F(SettingsDialogTest, ProblemsOfTheRulesFileAreShownAtOkAndTheChoiceKept) {
+    ModalAnswerer answerer;
+    QPointer<SettingsDialog> dialog = openDialog();
+    QTest::keyClicks(dialog->rulesBox(), "bad.toml");
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    ASSERT_EQ(answerer.boxes().size(), 1u);
+    EXPECT_EQ(answerer.boxes()[0].title, "Error");
+    EXPECT_EQ(answerer.boxes()[0].text, "bad.toml:1:1: broken");
+    EXPECT_EQ(answerer.boxes()[0].icon, QMessageBox::Critical);
+    // The job runs with the good rules of the file: the choice stands.
+    EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
+    EXPECT_EQ(readChoicesFile(work.path() / "choices.conf")->rulesFile, "bad.toml");
+}
+
+TEST_F(SettingsDialogTest, BrowseForTheRulesFileFillsTheBoxOnly) {
+    writeFile(work.path() / "found.toml", "");
+    ModalAnswerer answerer;
+    QString pickerTitle;
+    answerer.onOtherDialog([&](QWidget* modal) {
+        auto* picker = qobject_cast<QFileDialog*>(modal);
+        if (picker == nullptr) return;
+        pickerTitle = picker->windowTitle();
+        picker->selectFile(QString::fromStdString((work.path() / "found.toml").string()));
+        QMetaObject::invokeMethod(picker, "accept");
+    });
+    QPointer<SettingsDialog> dialog = openDialog();
+    QTest::mouseClick(dialog->rulesBrowseButton(), Qt::LeftButton);
+    EXPECT_EQ(pickerTitle, "Select Rules File");
+    EXPECT_EQ(dialog->rulesBox()->text().toStdString(), (work.path() / "found.toml").string());
+    EXPECT_EQ(choices.rulesFile, "");  // only OK makes it count
     delete dialog.data();
 }
 

@@ -65,10 +65,12 @@ void expectLayout(const QWidget& form, QSize clientTwips, std::initializer_list<
 TEST(WindowLayout, SettingsDialog) {
     guiApp();
     Settings settings;
+    Choices choices;
     QtMessageBox messageBox;
-    SettingsDialog form(settings, messageBox, "settings.dat");
+    SettingsDialog form(settings, choices, messageBox, "settings.dat");
     EXPECT_EQ(form.windowTitle(), "Settings");
-    expectLayout(form, {5076, 3060},
+    // The described controls in their places; the choices beside settings.dat below them.
+    expectLayout(form, {5076, 4800},
                  {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
                   {"timeoutBox", 2160, 360, 372, 288, nullptr, nullptr},
                   {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
@@ -77,9 +79,16 @@ TEST(WindowLayout, SettingsDialog) {
                   {"folderLabel", 240, 1560, 2772, 252, "Select save folder", nullptr},
                   {"folderBox", 240, 1920, 2772, 288, nullptr, nullptr},
                   {"browse", 3240, 1920, 1332, 372, "Browse", nullptr},
-                  {"ok", 2040, 2640, 972, 372, "OK", nullptr}});
+                  {"ok", 2040, 2640, 972, 372, "OK", nullptr},
+                  {"rulesLabel", 240, 3240, 2772, 252, "Rules file",
+                   "Host rules tried before the built-in ones (see docs/rules.md)"},
+                  {"rulesBox", 240, 3600, 2772, 288, nullptr, nullptr},
+                  {"rulesBrowse", 3240, 3600, 1332, 372, "Browse", nullptr},
+                  {"linkedImages", 240, 4080, 4596, 492,
+                   "Also save full-size images that\nthumbnails link to", nullptr}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
-              (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox"}));
+              (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox",
+                                    "rulesBox", "rulesBrowse", "linkedImages"}));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/text.h"
+#include "platform/curl/url_resolution.h"
 
 namespace velnoria::testing {
 
@@ -127,10 +128,34 @@ JobBench::JobBench(TransferControl* transfer, UrlDownload* urlDownload, EventLoo
     services.reset(new JobServices{
         transfer ? *transfer : fakeTransfer, urlDownload ? *urlDownload : fakeDownload,
         urlCache ? *urlCache : cache, loop, *status, document, messageBox, shell});
+    options.resolveAddress = [](std::string_view base, std::string_view reference) {
+        return resolveUrl(base, reference);
+    };
 }
 
 JobResult JobBench::run(const std::string& addressBoxText) {
-    return runDownloadJob(program, *services, addressBoxText);
+    return runDownloadJob(program, *services, addressBoxText, options);
+}
+
+std::vector<std::string> JobBench::dryRun(const std::string& addressBoxText) {
+    std::vector<std::string> lines;
+    JobOptions dry = options;
+    dry.dryRun = [&](const TargetReport& report) {
+        lines.push_back(report.thumbnail + " -> " +
+                        (report.declined.empty() ? report.url + " " + report.name
+                                                 : "(declined: " + report.declined + ")"));
+    };
+    runDownloadJob(program, *services, addressBoxText, dry);
+    return lines;
+}
+
+std::vector<ImageInLink> FakeDocument::imagesWithLinks() {
+    ++imagesWithLinksReads;
+    std::vector<ImageInLink> result;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        result.push_back({images[i], i < imageLinks.size() ? imageLinks[i] : std::string()});
+    }
+    return result;
 }
 
 std::string JobBench::failedTxt() const {

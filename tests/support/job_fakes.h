@@ -123,8 +123,12 @@ class FakeDocument : public BrowserDocument {
   public:
     std::vector<std::string> imageSources() override { return images; }
     std::vector<std::string> linkTargets() override { return links; }
+    // The images, each in the link of the same index in imageLinks ("" or none: in no link).
+    std::vector<ImageInLink> imagesWithLinks() override;
     std::vector<std::string> images;
     std::vector<std::string> links;
+    std::vector<std::string> imageLinks;
+    int imagesWithLinksReads = 0;
 };
 
 class FakeMessageBox : public MessageBox {
@@ -151,6 +155,9 @@ struct JobBench {
                       EventLoop* eventLoop = nullptr, UrlCache* urlCache = nullptr);
 
     JobResult run(const std::string& addressBoxText = "http://forum.test/thread");
+    // A dry run of the same: the lines it reports, "THUMBNAIL -> URL NAME" or
+    // "THUMBNAIL -> (declined: REASON)".
+    std::vector<std::string> dryRun(const std::string& addressBoxText = "http://forum.test/thread");
     std::filesystem::path saved(const std::string& name) const { return saveFolder / name; }
     std::string failedTxt() const;
     // Names of the files in the work folder, and in the folder of the scratch files (to see
@@ -172,6 +179,7 @@ struct JobBench {
     FakeMessageBox messageBox;
     FakeShell shell;
     std::unique_ptr<JobServices> services;
+    JobOptions options;  // resolves addresses with the program's own address parser
 };
 
 }  // namespace velnoria::testing

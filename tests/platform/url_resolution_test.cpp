@@ -1,4 +1,4 @@
-#include "cli/url_resolution.h"
+#include "platform/curl/url_resolution.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,137 @@
+#include "core/choices.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "core/text.h"
+#include "core/unique_fd.h"
+
+namespace velnoria {
+
+namespace {
+
+std::optional<bool> readYesNo(std::string_view value) {
+    if (sameNoCase(value, "true") || sameNoCase(value, "yes") || value == "1") return true;
+    if (sameNoCase(value, "false") || sameNoCase(value, "no") || value == "0") return false;
+    return std::nullopt;
+}
+
+bool storable(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+void addLine(std::string& text, std::string_view key, std::string_view value) {
+    text += key;
+    text += " = ";
+    text += value;
+    text += '\n';
+}
+
+}  // namespace
+
+std::string choicesFileText(const Choices& choices) {
+    std::string text =
+        "# Velnoria Morvath: choices beside settings.dat, one \"key = value\" a line.\n";
+    addLine(text, kRulesFileKey, choices.rulesFile);
+    addLine(text, kLinkedImagesKey, choices.linkedImages ? "true" : "false");
+    for (const auto& [key, value] : choices.otherKeys) addLine(text, key, value);
+    return text;
+}
+
+Choices parseChoicesText(std::string_view text) {
+    Choices choices;
+    while (!text.empty()) {
+        const std::size_t end = text.find_first_of("\r\n");
+        const std::string_view line = trim(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+
+        if (line.empty() || line.front() == '#') continue;
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        const std::string_view key = trim(line.substr(0, equals));
+        const std::string_view value = trim(line.substr(equals + 1));
+        if (key.empty() || !storable(key) || !storable(value)) continue;
+
+        if (key == kRulesFileKey) {
+            choices.rulesFile = std::string(value);
+        } else if (key == kLinkedImagesKey) {
+            if (const auto yes = readYesNo(value)) choices.linkedImages = *yes;
+        } else {
+            bool replaced = false;
+            for (auto& [known, old] : choices.otherKeys) {
+                if (known == key) {
+                    old = std::string(value);
+                    replaced = true;
+                }
+            }
+            if (!replaced) choices.otherKeys.emplace_back(std::string(key), std::string(value));
+        }
+    }
+    return choices;
+}
+
+std::optional<Choices> readChoicesFile(const std::filesystem::path& file) {
+    int fd;
+    do {
+        // O_NONBLOCK: a named pipe of that name must not hold up the start.
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    const UniqueFd in(fd);
+    struct stat info {};
+    if (!in.valid() || ::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+
+    std::string text(kChoicesReadLimit + 1, '\0');
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        const auto got = ::read(in.get(), text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    text.resize(filled);
+    if (filled > kChoicesReadLimit) {
+        // Only whole lines count: a line cut at the limit could be a value cut short.
+        const std::size_t lastEnd = text.find_last_of("\r\n", kChoicesReadLimit - 1);
+        text.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
+    }
+    return parseChoicesText(text);
+}
+
+bool writeChoicesFile(const std::filesystem::path& file, const Choices& choices) {
+    if (!storable(choices.rulesFile)) return false;
+    for (const auto& [key, value] : choices.otherKeys) {
+        if (!storable(key) || !storable(value) || key.find('=') != std::string::npos) return false;
+    }
+
+    // A link the user made stays a link: the file it points at is replaced.
+    std::error_code ec;
+    std::filesystem::path target = file;
+    if (std::filesystem::is_symlink(file, ec)) {
+        target = std::filesystem::weakly_canonical(file, ec);
+        if (ec) return false;
+    }
+
+    // The new file keeps the old one's permissions; a first file is readable by all, as
+    // "settings.dat" is.
+    struct stat old {};
+    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+
+    std::string name = target.string() + ".XXXXXX";
+    const UniqueFd out(::mkostemp(name.data(), O_CLOEXEC));
+    if (!out.valid()) return false;
+    const bool written = writeAll(out.get(), choicesFileText(choices)) &&
+                         ::fchmod(out.get(), mode) == 0 && ::fsync(out.get()) == 0;
+    if (!written || ::rename(name.c_str(), target.c_str()) != 0) {
+        ::unlink(name.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velnoria

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "download/file_rule.h"
+#include "download/job_context.h"
+
+namespace velnoria {
+
+// Runs the rule of a rules file that took an image: works out the full-size address (reading the
+// service page for a page search) and the file name, checks both as the built-in rules' are
+// checked, and hands them to the per-file download. Where the rule cannot go on, the reason is
+// logged and the thumbnail's address goes to "failed.txt", so nothing is lost; a page that was
+// read but holds no hit declines silently, as the built-in rules do.
+void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string& image);
+
+// An image that no rule takes, inside a link to an image file: the linked file is downloaded,
+// under the last part of the link's path.
+void fetchLinkedImage(JobContext& job, const std::string& link);
+
+// Text from a page or a rules file as it may stand in a log line: control characters and bytes
+// that are not UTF-8 written as \xHH, a long text cut.
+std::string loggable(std::string_view text, std::size_t limit = 300);
+
+}  // namespace velnoria

@@ -1,0 +1,477 @@
+// The rules file: TOML read with toml++, patterns compiled with RE2, every fault reported at its
+// place and the faulty rule left out.
+#include "download/rules_file.h"
+
+#include <fcntl.h>
+#include <re2/re2.h>
+#include <sys/stat.h>
+#include <toml++/toml.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <tuple>
+
+#include "core/printable.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
+
+namespace velnoria {
+
+namespace {
+
+// Room for the state machines of a pattern. An address is short; a page is searched with a
+// larger budget so that a long page rarely sends RE2 to its slower matcher.
+constexpr std::int64_t kMatchMemory = 4 << 20;
+constexpr std::int64_t kFindMemory = 32 << 20;
+
+constexpr std::string_view kRuleKeys = "name, match, full, page, find, file and on";
+
+// Patterns work on bytes: "." is any one byte, and a page in any encoding can be searched.
+re2::RE2::Options patternOptions(std::int64_t memory) {
+    re2::RE2::Options options;
+    options.set_encoding(re2::RE2::Options::EncodingLatin1);
+    options.set_log_errors(false);
+    options.set_max_mem(memory);
+    return options;
+}
+
+std::string typeName(const toml::node& node) {
+    switch (node.type()) {
+        case toml::node_type::table:
+            return "a table";
+        case toml::node_type::array:
+            return "an array";
+        case toml::node_type::string:
+            return "a string";
+        case toml::node_type::integer:
+            return "a whole number";
+        case toml::node_type::floating_point:
+            return "a number";
+        case toml::node_type::boolean:
+            return "true or false";
+        default:
+            return "a date or time";
+    }
+}
+
+// Text of the file that goes into one line of a message: ASCII control characters become blanks,
+// other control characters and bytes that are not UTF-8 are shown as \xHH, a long text is cut.
+std::string oneLine(std::string_view text, std::size_t limit = 80) {
+    std::string blanked(text.substr(0, limit));
+    for (char& c : blanked) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    }
+    std::string out = printableText(blanked);
+    if (text.size() > limit) out += "...";
+    return out;
+}
+
+// The characters of a text, as toml++ counts columns (code points).
+int codePoints(std::string_view text) {
+    int count = 0;
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
+// Where the character of a column (from 1) starts in a line; npos past its end.
+std::size_t byteOfColumn(std::string_view line, int column) {
+    int seen = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && ++seen == column) return i;
+    }
+    return std::string_view::npos;
+}
+
+// The reading of one piece of TOML text: the whole file, or one [[rule]] section of a file that
+// does not parse as a whole.
+class Reader {
+  public:
+    Reader(const std::string& fileName, std::vector<RuleProblem>& problems,
+           std::vector<FileRule>& rules, std::size_t& rulesSeen)
+        : fileName_(fileName), problems_(problems), rules_(rules), rulesSeen_(rulesSeen) {}
+
+    void read(std::string_view text, int lineOffset) {
+        text_ = text;
+        lineOffset_ = lineOffset;
+        lineStarts_.clear();
+        const toml::table document = toml::parse(text, fileName_);
+        readDocument(document);
+    }
+
+    void report(const toml::source_position& at, std::string message) {
+        problems_.push_back({fileName_, static_cast<int>(at.line) + lineOffset_,
+                             std::max(1, static_cast<int>(at.column)), std::move(message)});
+    }
+
+    void reportParseError(const toml::parse_error& error, int lineOffset) {
+        lineOffset_ = lineOffset;
+        report(error.source().begin, "not TOML: " + oneLine(error.description(), 200));
+    }
+
+  private:
+    void readDocument(const toml::table& document) {
+        for (const auto& [key, node] : document) {
+            if (key.str() != "rule") {
+                report(key.source().begin, "unknown key `" + oneLine(key.str()) +
+                                               "`; rules are written as [[rule]] tables");
+                continue;
+            }
+            const toml::array* list = node.as_array();
+            if (list == nullptr) {
+                report(node.source().begin,
+                       "`rule` is " + typeName(node) + "; rules are written as [[rule]] tables");
+                continue;
+            }
+            for (const toml::node& element : *list) {
+                const toml::table* rule = element.as_table();
+                if (rule == nullptr) {
+                    report(element.source().begin,
+                           "a rule must be a table, written [[rule]]; "
+                           "this is " +
+                               typeName(element));
+                    continue;
+                }
+                if (++rulesSeen_ > kMaxRules) {
+                    if (rulesSeen_ == kMaxRules + 1) {
+                        report(rule->source().begin,
+                               "more than " + std::to_string(kMaxRules) +
+                                   " rules: this rule and those after it are left out");
+                    }
+                    continue;
+                }
+                if (auto good = readRule(*rule)) rules_.push_back(std::move(*good));
+            }
+        }
+    }
+
+    // A string value of a rule; a value of another type is a problem.
+    std::optional<std::string> stringValue(const toml::table& rule, std::string_view key,
+                                           bool& faulty) {
+        const toml::node* node = rule.get(key);
+        if (node == nullptr) return std::nullopt;
+        if (const auto* value = node->as_string()) return value->get();
+        report(node->source().begin,
+               "`" + std::string(key) + "` must be a string; it is " + typeName(*node));
+        faulty = true;
+        return std::nullopt;
+    }
+
+    // Where byte `offset` of a string value stands in the file: exact when the value is written
+    // as it reads up to there (no escapes before it), else the value's start.
+    toml::source_position placeIn(const toml::node& node, const std::string& value,
+                                  std::size_t offset) {
+        toml::source_position at = node.source().begin;
+        const std::string_view line = sourceLine(static_cast<int>(at.line));
+        const std::size_t byte = byteOfColumn(line, static_cast<int>(at.column));
+        if (byte >= line.size() || (line[byte] != '"' && line[byte] != '\'')) return at;
+        const std::string_view written = line.substr(byte + 1);
+        const std::string_view prefix = std::string_view(value).substr(0, offset + 1);
+        if (written.substr(0, prefix.size()) == prefix) {
+            at.column += static_cast<toml::source_index>(
+                1 + codePoints(std::string_view(value).substr(0, offset)));
+        }
+        return at;
+    }
+
+    std::string_view sourceLine(int line) {
+        if (lineStarts_.empty()) {
+            lineStarts_.push_back(0);
+            for (std::size_t i = 0; i < text_.size(); ++i) {
+                if (text_[i] == '\n') lineStarts_.push_back(i + 1);
+            }
+        }
+        if (line < 1 || static_cast<std::size_t>(line) > lineStarts_.size()) return {};
+        const std::size_t start = lineStarts_[static_cast<std::size_t>(line - 1)];
+        const std::size_t end = text_.find('\n', start);
+        return text_.substr(start,
+                            end == std::string_view::npos ? std::string_view::npos : end - start);
+    }
+
+    std::shared_ptr<const re2::RE2> compile(const toml::table& rule, std::string_view key,
+                                            const std::string& pattern, std::int64_t memory,
+                                            bool& faulty) {
+        const toml::node& node = *rule.get(key);
+        const std::string name(key);
+        if (pattern.empty()) {
+            report(node.source().begin, "`" + name + "` is empty; it would take every address");
+            faulty = true;
+            return nullptr;
+        }
+        if (pattern.size() > kMaxPatternBytes) {
+            report(node.source().begin, "`" + name + "` is " + std::to_string(pattern.size()) +
+                                            " bytes long; a pattern may have at most " +
+                                            std::to_string(kMaxPatternBytes));
+            faulty = true;
+            return nullptr;
+        }
+        auto compiled = std::make_shared<re2::RE2>(pattern, patternOptions(memory));
+        if (!compiled->ok()) {
+            const std::string& fragment = compiled->error_arg();
+            const std::size_t at = fragment.empty() ? std::string::npos : pattern.find(fragment);
+            report(at == std::string::npos ? node.source().begin : placeIn(node, pattern, at),
+                   "`" + name + "` is no pattern RE2 takes: " + oneLine(compiled->error(), 200));
+            faulty = true;
+            return nullptr;
+        }
+        return compiled;
+    }
+
+    std::optional<CaptureTemplate> parseTemplate(const toml::table& rule, std::string_view key,
+                                                 const std::string& text,
+                                                 const CaptureTemplate::Scope& scope,
+                                                 bool& faulty) {
+        std::optional<CaptureTemplate::Error> error;
+        CaptureTemplate parsed = CaptureTemplate::parse(text, scope, error);
+        if (error) {
+            report(placeIn(*rule.get(key), text, error->offset),
+                   "`" + std::string(key) + "`: " + error->message);
+            faulty = true;
+            return std::nullopt;
+        }
+        return parsed;
+    }
+
+    std::optional<FileRule> readRule(const toml::table& rule) {
+        const toml::source_position start = rule.source().begin;
+        bool faulty = false;
+        for (const auto& [key, node] : rule) {
+            const std::string_view name = key.str();
+            if (name != "name" && name != "match" && name != "full" && name != "page" &&
+                name != "find" && name != "file" && name != "on") {
+                report(key.source().begin,
+                       "unknown key `" + oneLine(name) + "`; a rule has " + std::string(kRuleKeys));
+                faulty = true;
+            }
+        }
+
+        FileRule result;
+        result.line = static_cast<int>(start.line) + lineOffset_;
+        const auto name = stringValue(rule, "name", faulty);
+        result.name = name && !trim(*name).empty() ? oneLine(trim(*name), 200)
+                                                   : "rule " + std::to_string(rulesSeen_);
+
+        const auto on = stringValue(rule, "on", faulty);
+        if (on && *on == "link") {
+            result.subject = RuleSubject::Link;
+        } else if (on && *on != "image") {
+            report(rule.get("on")->source().begin,
+                   "`on` must be \"image\" or \"link\", not \"" + oneLine(*on) + "\"");
+            faulty = true;
+        }
+
+        const auto match = stringValue(rule, "match", faulty);
+        const auto full = stringValue(rule, "full", faulty);
+        const auto page = stringValue(rule, "page", faulty);
+        const auto find = stringValue(rule, "find", faulty);
+        const auto file = stringValue(rule, "file", faulty);
+        const std::string called = "rule \"" + result.name + "\"";
+
+        if (!match && rule.get("match") == nullptr) {
+            report(start, called + " has no `match`");
+            faulty = true;
+        }
+        const bool rewrite = rule.get("full") != nullptr;
+        const bool search = rule.get("page") != nullptr || rule.get("find") != nullptr;
+        if (rewrite && search) {
+            report(start, called +
+                              " has both `full` and a page search; a rule either rewrites the "
+                              "address (`full`) or searches a page (`page` and `find`)");
+            faulty = true;
+        } else if (!rewrite && !search) {
+            report(start, called +
+                              " has neither `full` nor `page` and `find`: it would not say where "
+                              "the full-size image is");
+            faulty = true;
+        } else if (search && rule.get("page") == nullptr) {
+            report(start, called + " has `find` without `page`: which page is searched?");
+            faulty = true;
+        } else if (search && rule.get("find") == nullptr) {
+            report(start, called + " has `page` without `find`: what is searched for?");
+            faulty = true;
+        }
+
+        if (match) result.match = compile(rule, "match", *match, kMatchMemory, faulty);
+        if (find && !rewrite) {
+            result.find = compile(rule, "find", *find, kFindMemory, faulty);
+            if (result.find && result.find->NumberOfCapturingGroups() < 1) {
+                report(rule.get("find")->source().begin,
+                       "`find` has no capture; its first capture is the full-size address");
+                faulty = true;
+            }
+        }
+
+        // The templates can only be checked against patterns that compiled.
+        if (result.match) {
+            CaptureTemplate::Scope scope{result.match->NumberOfCapturingGroups(),
+                                         &result.match->NamedCapturingGroups(), nullptr};
+            if (full) {
+                if (auto parsed = parseTemplate(rule, "full", *full, scope, faulty)) {
+                    result.full = std::move(*parsed);
+                }
+            }
+            if (page && !rewrite) {
+                if (auto parsed = parseTemplate(rule, "page", *page, scope, faulty)) {
+                    result.page = std::move(*parsed);
+                }
+            }
+            if (file && (rewrite || result.find)) {
+                if (result.find) scope.findNames = &result.find->NamedCapturingGroups();
+                if (auto parsed = parseTemplate(rule, "file", *file, scope, faulty)) {
+                    result.fileName = std::move(*parsed);
+                }
+            }
+        }
+        if (faulty) return std::nullopt;
+        return result;
+    }
+
+    const std::string& fileName_;
+    std::vector<RuleProblem>& problems_;
+    std::vector<FileRule>& rules_;
+    std::size_t& rulesSeen_;
+    std::string_view text_;
+    int lineOffset_ = 0;
+    std::vector<std::size_t> lineStarts_;
+};
+
+struct Section {
+    std::string_view text;
+    int lineOffset = 0;  // lines before it in the file
+};
+
+bool startsRuleTable(std::string_view line) {
+    line = trim(line);
+    if (line.substr(0, 2) != "[[") return false;
+    line = trim(line.substr(2));
+    if (line.substr(0, 4) != "rule") return false;
+    return trim(line.substr(4)).substr(0, 2) == "]]";
+}
+
+// The file cut before every line that starts a [[rule]] table, so that one rule's syntax error
+// does not cost the others.
+std::vector<Section> ruleSections(std::string_view text) {
+    std::vector<Section> sections;
+    std::size_t start = 0;
+    int line = 0;
+    int startLine = 0;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        if (at > start && startsRuleTable(text.substr(at, end - at))) {
+            sections.push_back({text.substr(start, at - start), startLine});
+            start = at;
+            startLine = line;
+        }
+        ++line;
+        at = end + 1;
+    }
+    sections.push_back({text.substr(start), startLine});
+    return sections;
+}
+
+}  // namespace
+
+std::string RuleProblem::text() const {
+    return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + message;
+}
+
+RulesFile parseRulesText(std::string_view text, const std::string& fileName) {
+    RulesFile result;
+    std::vector<FileRule> rules;
+    std::size_t rulesSeen = 0;
+    Reader reader(fileName, result.problems, rules, rulesSeen);
+    try {
+        reader.read(text, 0);
+    } catch (const std::bad_alloc&) {
+        rules.clear();
+        result.problems = {{fileName, 1, 1, "cannot be read: not enough memory"}};
+    } catch (const toml::parse_error& whole) {
+        // Read again rule by rule: the sections that parse give their rules.
+        rules.clear();
+        result.problems.clear();
+        rulesSeen = 0;
+        bool sectionFailed = false;
+        const std::vector<Section> sections = ruleSections(text);
+        for (const Section& section : sections) {
+            try {
+                reader.read(section.text, section.lineOffset);
+            } catch (const std::bad_alloc&) {
+                result.problems.push_back(
+                    {fileName, section.lineOffset + 1, 1, "cannot be read: not enough memory"});
+                sectionFailed = true;
+            } catch (const toml::parse_error& error) {
+                reader.reportParseError(error, section.lineOffset);
+                sectionFailed = true;
+            }
+        }
+        // Only the whole file shows a fault between sections (a table defined twice); when the
+        // sections told of one already, that is what it was.
+        if (!sectionFailed && result.problems.empty()) reader.reportParseError(whole, 0);
+    }
+    std::stable_sort(result.problems.begin(), result.problems.end(),
+                     [](const RuleProblem& a, const RuleProblem& b) {
+                         return std::tie(a.line, a.column) < std::tie(b.line, b.column);
+                     });
+    result.rules = std::make_shared<RuleSet>(std::move(rules));
+    return result;
+}
+
+RulesFile readRulesFile(const std::filesystem::path& file, const std::string& shownAs) {
+    const std::string name = shownAs.empty() ? file.string() : shownAs;
+    auto failed = [&](std::string message) {
+        RulesFile result;
+        result.problems.push_back({name, 1, 1, std::move(message)});
+        return result;
+    };
+
+    int fd;
+    do {
+        // O_NONBLOCK: a named pipe given as the rules file must not hold up the job.
+        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
+    const UniqueFd in(fd);
+    struct stat info {};
+    if (::fstat(in.get(), &info) != 0) {
+        return failed(std::string("cannot be read: ") + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) return failed("is not a file");
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxRulesFileBytes) {
+        return failed("is " + std::to_string(info.st_size) + " bytes long; a rules file may have " +
+                      "at most " + std::to_string(kMaxRulesFileBytes) + " (it is not read)");
+    }
+
+    // Read to its end, within the bound: the file may grow while it is read.
+    std::string text(kMaxRulesFileBytes + 1, '\0');
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        const auto got = ::read(in.get(), text.data() + filled, text.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    if (filled > kMaxRulesFileBytes) {
+        return failed("is longer than " + std::to_string(kMaxRulesFileBytes) +
+                      " bytes; a rules file may not be longer (it is not read)");
+    }
+    text.resize(filled);
+    return parseRulesText(text, name);
+}
+
+std::string describeProblems(const std::vector<RuleProblem>& problems, std::size_t shown) {
+    std::string text = "The rules file has problems; the rules with problems are left out:\n";
+    for (std::size_t i = 0; i < problems.size() && i < shown; ++i) {
+        text += '\n' + problems[i].text();
+    }
+    if (problems.size() > shown) {
+        text += "\n... and " + std::to_string(problems.size() - shown) + " more.";
+    }
+    return text;
+}
+
+}  // namespace velnoria

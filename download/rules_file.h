@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/file_rule.h"
+
+namespace velnoria {
+
+// One fault in a rules file, at the place it stands.
+struct RuleProblem {
+    std::string file;  // as the user named it
+    int line = 1;
+    int column = 1;
+    std::string message;
+
+    // "FILE:LINE:COLUMN: message", as compilers write it, so editors can jump there.
+    std::string text() const;
+};
+
+// What reading a rules file gave: the rules that are good, and a problem for each fault. A rule
+// with a fault is left out; the others work.
+struct RulesFile {
+    std::shared_ptr<const RuleSet> rules = std::make_shared<RuleSet>();
+    std::vector<RuleProblem> problems;  // in the order of their places in the file
+};
+
+// Bounds that keep a hostile or mistaken file from holding up the program.
+inline constexpr std::size_t kMaxRulesFileBytes = 8 * 1024 * 1024;
+inline constexpr std::size_t kMaxRules = 10000;
+inline constexpr std::size_t kMaxPatternBytes = 64 * 1024;
+
+// Reads and checks a rules file (TOML: [[rule]] tables with name, match, full or page and find,
+// file, on). Never throws: a file that cannot be read, is too large or is no TOML gives problems.
+// The problems name the file as shownAs, or as the path when that is empty.
+RulesFile readRulesFile(const std::filesystem::path& file, const std::string& shownAs = {});
+
+// The same for a file's text; fileName is only used in the problems.
+RulesFile parseRulesText(std::string_view text, const std::string& fileName);
+
+// The problems as the text of an "Error" box: a heading, then at most `shown` problems, then how
+// many more there are.
+std::string describeProblems(const std::vector<RuleProblem>& problems, std::size_t shown = 20);
+
+}  // namespace velnoria

@@ -1,0 +1,239 @@
+// velnoria-get with host rules from a file, run as a separate process against look-alike image
+// hosts on loopback (through http_proxy): the shipped example rules on services of today's
+// shape, the dry run, the check of a rules file, and rules files with faults.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_http_server.h"
+
+namespace velnoria {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ChildResult;
+using testing::readFile;
+using testing::Reply;
+using testing::runChild;
+using testing::TempFolder;
+using testing::writeFile;
+
+const std::string kProgram = VELNORIA_GET_PATH;
+const std::string kExamples = VELNORIA_SOURCE_DIR "/rules/example.toml";
+const std::string kThread = "http://forum.example/board/thread?id=7";
+
+// The thumbnails of a thread, one of each kind the examples and the built-in table know, and
+// the full-size file each leads to.
+struct Post {
+    std::string html;  // as it stands in the page
+    std::string thumbnail;
+    std::string full;  // "" when nothing is downloaded
+    std::string name;
+};
+
+const std::vector<Post> kPosts = {
+    // A rewrite host.
+    {R"(<img src="http://t12.examplehost.test/th/ab3f/beach.jpg">)",
+     "http://t12.examplehost.test/th/ab3f/beach.jpg",
+     "http://i12.examplehost.test/big/ab3f/beach.jpg", "beach.jpg"},
+    // A view page whose full-size address stands in an og:image meta tag (http here: the test
+    // server stands in for http only).
+    {R"(<a href="http://viewhost.test/v/9f3a"><img src="http://thumbs.viewhost.test/t/9f3a.jpg"></a>)",
+     "http://thumbs.viewhost.test/t/9f3a.jpg", "http://img.viewhost.test/full/9f3a-large.jpg",
+     "viewhost-9f3a.jpg"},
+    // A host that needs the link around the thumbnail.
+    {R"(<a href="http://linkhost.test/photo/123/sunset-over-sea"><img src="http://cdn.example.test/s/8c1e0.jpg"></a>)",
+     "http://cdn.example.test/s/8c1e0.jpg", "http://linkhost.test/download/123.jpg",
+     "sunset-over-sea.jpg"},
+    // A built-in service, untouched by the rules.
+    {R"(<img src="http://s10.radikal.ru/i1/rad10t.jpg">)", "http://s10.radikal.ru/i1/rad10t.jpg",
+     "http://s10.radikal.ru/i1/rad10.jpg", "rad10.jpg"},
+    // A plain link to a full-size file, taken only with --linked-images.
+    {R"(<a href="http://pics.example.test/full/cat.png?w=2000"><img src="/small/cat.png"></a>)",
+     "http://forum.example/small/cat.png", "http://pics.example.test/full/cat.png?w=2000",
+     "cat.png"},
+    // Nothing takes a smiley.
+    {R"(<img src="/smilies/smile.gif">)", "http://forum.example/smilies/smile.gif", "", ""},
+};
+
+std::string threadPage() {
+    std::string html = "<!DOCTYPE html><html><head><title>Thread</title></head><body>\n";
+    for (const Post& post : kPosts) html += "<div class=post>" + post.html + "</div>\n";
+    return html + "</body></html>\n";
+}
+
+std::string bytesOf(const std::string& name) {
+    return "\x89PNG bytes of " + name;
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class VelnoriaGetRules : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.route(kThread, Reply::ok(threadPage(), "text/html"));
+        server.route("http://viewhost.test/v/9f3a",
+                     Reply::ok("<!DOCTYPE html><html><head>\n<title>Photo 9f3a, large</title>\n"
+                               "<meta property=\"og:type\" content=\"article\">\n"
+                               "<meta property=\"og:image\" "
+                               "content=\"http://img.viewhost.test/full/9f3a-large.jpg\">\n"
+                               "</head><body><img src=\"/t/9f3a.jpg\"></body></html>\n",
+                               "text/html"));
+        for (const Post& post : kPosts) {
+            if (!post.full.empty()) {
+                server.route(post.full, Reply::ok(bytesOf(post.name), "image/jpeg"));
+            }
+        }
+    }
+
+    testing::TestHttpServer server;
+    testing::ScopedProxy proxy{server};
+    TempFolder folder;
+};
+
+TEST_F(VelnoriaGetRules, TheExampleRulesOnServicesOfTodaysShape) {
+    const ChildResult run = runChild(
+        kProgram, {"--rules", kExamples, "--linked-images", "--save-folder", "out", kThread},
+        folder.path());
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::string log = "Starting download process...\n";
+    std::vector<std::string> names;
+    for (const Post& post : kPosts) {
+        if (post.full.empty()) continue;
+        log += "Downloading file " + post.name + "...OK\n";
+        names.push_back(post.name);
+        EXPECT_EQ(readFile(folder / "out" / post.name), bytesOf(post.name)) << post.name;
+        EXPECT_EQ(server.requestsFor(post.full).size(), 1u) << post.full;
+    }
+    EXPECT_EQ(run.out, log + "Task finished !\n 5 file(s) downloaded.\n");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(namesIn(folder / "out"), names);
+    EXPECT_EQ(server.requestsFor("http://viewhost.test/v/9f3a").size(), 1u);
+    // Nothing of the rules' work stays behind, and the default folder this run does not use is
+    // not made.
+    EXPECT_EQ(namesIn(folder.path()), (std::vector<std::string>{"out", "settings.dat"}));
+}
+
+TEST_F(VelnoriaGetRules, TheDryRunPrintsEachImageAndWritesNothing) {
+    const ChildResult run = runChild(
+        kProgram, {"--print-targets", "--rules", kExamples, "--save-folder", "out", kThread},
+        folder.path());
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "http://t12.examplehost.test/th/ab3f/beach.jpg -> "
+              "http://i12.examplehost.test/big/ab3f/beach.jpg beach.jpg\n"
+              "http://thumbs.viewhost.test/t/9f3a.jpg -> "
+              "http://img.viewhost.test/full/9f3a-large.jpg viewhost-9f3a.jpg\n"
+              "http://cdn.example.test/s/8c1e0.jpg -> http://linkhost.test/download/123.jpg "
+              "sunset-over-sea.jpg\n"
+              "http://s10.radikal.ru/i1/rad10t.jpg -> http://s10.radikal.ru/i1/rad10.jpg "
+              "rad10.jpg\n"
+              "http://forum.example/small/cat.png -> (declined: no rule takes this address)\n"
+              "http://forum.example/smilies/smile.gif -> (declined: no rule takes this address)\n");
+    EXPECT_EQ(run.err, "");
+    // The service page was read; no image was asked for, nothing was written.
+    EXPECT_EQ(server.requestsFor("http://viewhost.test/v/9f3a").size(), 1u);
+    for (const Post& post : kPosts) EXPECT_TRUE(server.requestsFor(post.full).empty()) << post.full;
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+TEST_F(VelnoriaGetRules, ChecksARulesFile) {
+    writeFile(folder / "bad.toml",
+              "[[rule]]\nname = \"one\"\nmatch = 'a(b'\nfull = 'http://a'\n\n"
+              "[[rule]]\nname = \"two\"\nmatch = 'x'\nfull = \"http://x/$3\"\n");
+    ChildResult run = runChild(kProgram, {"--check-rules", "bad.toml"}, folder.path());
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out,
+              "bad.toml:3:10: `match` is no pattern RE2 takes: missing ): a(b\n"
+              "bad.toml:9:18: `full`: `$3` names capture 3, but `match` has 0 captures\n"
+              "bad.toml: 0 good rules, 2 problems\n");
+
+    run = runChild(kProgram, {"--check-rules", kExamples}, folder.path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, kExamples + ": 3 good rules, 0 problems\n");
+
+    run = runChild(kProgram, {"--check-rules", "missing.toml"}, folder.path());
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out,
+              "missing.toml:1:1: cannot be read: No such file or directory\n"
+              "missing.toml: 0 good rules, 1 problem\n");
+    // Checking writes nothing.
+    EXPECT_EQ(namesIn(folder.path()), std::vector<std::string>{"bad.toml"});
+}
+
+TEST_F(VelnoriaGetRules, AFaultyRuleIsReportedAndTheJobRunsWithTheOthers) {
+    // The examples with one broken rule in front, from the choices file beside settings.dat.
+    writeFile(folder / "mine.toml",
+              "[[rule]]\nname = \"broken\"\nmatch = 'examplehost'\nfull = \"http://x/$1\"\n\n" +
+                  readFile(kExamples));
+    writeFile(folder / "choices.conf", "rules-file = mine.toml\nlinked-images = false\n");
+    const ChildResult run = runChild(kProgram, {"--save-folder", "out", kThread}, folder.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err,
+              "velnoria-get: The rules file has problems; the rules with problems are left "
+              "out:\n\n"
+              "mine.toml:4:18: `full`: `$1` names capture 1, but `match` has 0 captures\n");
+    EXPECT_EQ(namesIn(folder / "out"),
+              (std::vector<std::string>{"beach.jpg", "rad10.jpg", "sunset-over-sea.jpg",
+                                        "viewhost-9f3a.jpg"}));
+    // --rules stands in for the choices' file for this run.
+    const ChildResult other =
+        runChild(kProgram, {"--rules", kExamples, "--print-targets", kThread}, folder.path());
+    EXPECT_EQ(other.exitCode, 0);
+    EXPECT_EQ(other.err, "");
+}
+
+TEST_F(VelnoriaGetRules, AFoundAddressCountsFromWherePageEndedAfterRedirects) {
+    writeFile(folder / "moved.toml",
+              "[[rule]]\nmatch = 'moved\\.test/t/(\\w+)'\npage = 'http://moved.test/v/$1'\n"
+              "find = '<img id=\"main\" src=\"([^\"]+)\"'\n");
+    server.route("http://moved.test/v/a1", Reply::redirect("http://moved.test/new/place/a1"));
+    server.route("http://moved.test/new/place/a1",
+                 Reply::ok("<img id=\"main\" src=\"../full/a1.jpg\">", "text/html"));
+    writeFile(folder / "page.html", "<img src='http://moved.test/t/a1'>");
+    const ChildResult run = runChild(
+        kProgram, {"--rules", "moved.toml", "--print-targets", "page.html"}, folder.path());
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "http://moved.test/t/a1 -> http://moved.test/new/full/a1.jpg a1.jpg\n");
+}
+
+TEST_F(VelnoriaGetRules, ServicePagesStayWithinTheirBound) {
+    // Pages without a single line end: one within the bound of service pages, searched to its
+    // end without a hit; one past it, which is not read.
+    writeFile(folder / "big.toml",
+              "[[rule]]\nname = 'big'\nmatch = 'big\\.test/t/(\\w+)'\n"
+              "page = 'http://big.test/v/$1'\nfind = '<img id=\"main\"[^>]*src=\"([^\"]+)\"'\n");
+    server.route("http://big.test/v/within", Reply::ok(std::string(100'000'000, 'x'), "text/html"));
+    Reply past;
+    past.generatedSize = 129ull << 20;
+    server.route("http://big.test/v/past", past);
+    writeFile(folder / "page.html",
+              "<img src='http://big.test/t/within'><img src='http://big.test/t/past'>");
+    const ChildResult run = runChild(kProgram, {"--rules", "big.toml", "page.html"}, folder.path());
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out,
+              "Starting download process...\n"
+              "Service page cannot be read: http://big.test/v/past (longer than 128 MiB)\n"
+              "Task finished !\nNo file downloaded.\n");
+    EXPECT_EQ(readFile(folder / "failed.txt"), "http://big.test/t/past\r\n");
+    EXPECT_EQ(server.requestsFor("http://big.test/v/within").size(), 1u);
+}
+
+}  // namespace
+}  // namespace velnoria

@@ -1,0 +1,145 @@
+// The choices beside settings.dat: read tolerantly, written whole, nothing of a newer program's
+// lost.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/choices.h"
+#include "tests/support/temp_folder.h"
+
+namespace velnoria {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeFile;
+
+using Keys = std::vector<std::pair<std::string, std::string>>;
+
+TEST(ChoicesFile, ReadsWhatItKnowsAndKeepsTheRest) {
+    const struct {
+        const char* what;
+        std::string text;
+        std::string rulesFile;
+        bool linkedImages;
+        Keys otherKeys;
+    } cases[] = {
+        {"empty", "", "", false, {}},
+        {"as written",
+         "rules-file = /home/ann/r.toml\nlinked-images = true\n",
+         "/home/ann/r.toml",
+         true,
+         {}},
+        {"blanks, CR LF, comments",
+         "# mine\r\n\r\n  rules-file\t=  rules dir/a.toml  \r\nlinked-images=yes\r\n",
+         "rules dir/a.toml",
+         true,
+         {}},
+        {"the last of a key counts", "linked-images = 1\nlinked-images = false\n", "", false, {}},
+        {"an unreadable yes/no keeps the default", "linked-images = maybe\n", "", false, {}},
+        {"an equals sign in a value", "rules-file = a=b.toml\n", "a=b.toml", false, {}},
+        {"unknown keys kept in order, the last value of each",
+         "all-pages = true\nrules-file = r.toml\nparallel = 4\nall-pages = false\n", "r.toml",
+         false, Keys{{"all-pages", "false"}, {"parallel", "4"}}},
+        {"lines without a key or an equals sign",
+         "= x\njunk line\nlinked-images = TRUE\n",
+         "",
+         true,
+         {}},
+        {"a NUL in a line",
+         std::string("rules-file = a\0b\nlinked-images = true", 37),
+         "",
+         true,
+         {}},
+        {"no line end at the end", "rules-file = last.toml", "last.toml", false, {}},
+    };
+    for (const auto& c : cases) {
+        const Choices read = parseChoicesText(c.text);
+        EXPECT_EQ(read.rulesFile, c.rulesFile) << c.what;
+        EXPECT_EQ(read.linkedImages, c.linkedImages) << c.what;
+        EXPECT_EQ(read.otherKeys, c.otherKeys) << c.what;
+    }
+}
+
+TEST(ChoicesFile, WhatIsWrittenReadsBackWithTheKeysOfANewerProgram) {
+    TempFolder folder;
+    const fs::path file = folder / "choices.conf";
+    writeFile(file, "parallel = 8\nrules-file = old.toml\n");
+    Choices choices = *readChoicesFile(file);
+    choices.rulesFile = "/rules/new one.toml";
+    choices.linkedImages = true;
+    ASSERT_TRUE(writeChoicesFile(file, choices));
+    EXPECT_EQ(readFile(file),
+              "# Velnoria Morvath: choices beside settings.dat, one \"key = value\" a line.\n"
+              "rules-file = /rules/new one.toml\nlinked-images = true\nparallel = 8\n");
+    EXPECT_EQ(*readChoicesFile(file), choices);
+    // Nothing but the file itself is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
+}
+
+TEST(ChoicesFile, AValueThatCouldNotBeReadBackIsNotWritten) {
+    TempFolder folder;
+    const fs::path file = folder / "choices.conf";
+    writeFile(file, "rules-file = kept.toml\n");
+    for (const std::string& bad :
+         {std::string("two\nlines"), std::string("cr\rhere"), std::string("nul\0", 4)}) {
+        Choices choices;
+        choices.rulesFile = bad;
+        EXPECT_FALSE(writeChoicesFile(file, choices));
+        Choices other;
+        other.otherKeys = {{"key", bad}};
+        EXPECT_FALSE(writeChoicesFile(file, other));
+    }
+    Choices badKey;
+    badKey.otherKeys = {{"a=b", "c"}};
+    EXPECT_FALSE(writeChoicesFile(file, badKey));
+    EXPECT_EQ(readFile(file), "rules-file = kept.toml\n");
+}
+
+TEST(ChoicesFile, MissingOddAndLargeFiles) {
+    TempFolder folder;
+    EXPECT_FALSE(readChoicesFile(folder / "none.conf"));
+    EXPECT_FALSE(readChoicesFile(folder.path()));
+    const fs::path fifo = folder / "fifo.conf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(readChoicesFile(fifo));  // and does not wait for a writer
+
+    // Past the read limit only whole lines count: the line cut at the limit is left out.
+    const fs::path large = folder / "large.conf";
+    std::string text = "linked-images = true\n";
+    while (text.size() < kChoicesReadLimit - 10) text += "# filler\n";
+    text += "rules-file = " + std::string(100, 'x') + "\n";
+    writeFile(large, text);
+    const auto read = readChoicesFile(large);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->linkedImages);
+    EXPECT_EQ(read->rulesFile, "");
+}
+
+TEST(ChoicesFile, ALinkTheUserMadeStaysALinkAndPermissionsStay) {
+    TempFolder folder;
+    const fs::path real = folder / "real.conf";
+    const fs::path link = folder / "choices.conf";
+    writeFile(real, "rules-file = a.toml\n");
+    ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+    fs::create_symlink(real, link);
+    Choices choices;
+    choices.linkedImages = true;
+    ASSERT_TRUE(writeChoicesFile(link, choices));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(readChoicesFile(real)->linkedImages);
+    struct stat info {};
+    ASSERT_EQ(::stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(ChoicesFile, AFolderThatCannotBeWrittenLeavesNothing) {
+    TempFolder folder;
+    EXPECT_FALSE(writeChoicesFile(folder / "missing" / "choices.conf", Choices{}));
+}
+
+}  // namespace
+}  // namespace velnoria
