@@ -78,7 +78,7 @@ JobResult Program::runRetryJob(const std::vector<std::string>& addresses) {
 UpdateCheckOutcome Program::checkForUpdate(
     const std::function<void(const std::string&)>& setStatusLine, bool startingUp) {
     const UpdateCheckServices services{setStatusLine, frontEnd_.messageBox, frontEnd_.shell,
-                                       *urlDownload_, state_.workFolder};
+                                       *urlDownload_, state_.scratchFolder};
     return velnoria::checkForUpdate(services, startingUp);
 }
 

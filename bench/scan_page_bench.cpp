@@ -3,8 +3,8 @@
 //   velnoria-scan-bench FILE MARKER        reads FILE as the scan reads its scratch file, up
 //                                          to the first item holding MARKER
 //   velnoria-scan-bench --url URL MARKER   the whole scan: fetches URL (http_proxy honoured)
-//                                          into "index.htm" in the current folder, reads it,
-//                                          deletes it
+//                                          into a scratch file in the current folder, reads
+//                                          it, deletes it
 //
 // Prints what was found and the seconds the scan took; exits 0 when the marker was found, 1
 // when not, 2 on a usage error.
@@ -40,7 +40,7 @@ Found scanFile(const char* file, std::string_view marker) {
 Found scanUrl(const std::string& url, const std::string& marker) {
     velnoria::CurlUrlCache cache;
     velnoria::CurlUrlDownload download(30, cache);
-    const auto result = velnoria::scanPage(download, {url, "index.htm", marker, {}, {}});
+    const auto result = velnoria::scanPage(download, {url, ".", marker, {}, {}});
     return {result.position, result.item.size()};
 }
 

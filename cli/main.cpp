@@ -20,6 +20,7 @@
 #include "cli/terminal_event_loop.h"
 #include "cli/terminal_status_view.h"
 #include "core/choices.h"
+#include "core/printable.h"
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "download/failed_list.h"
@@ -33,7 +34,7 @@ constexpr int kExitUsageOrPage = 2;
 constexpr int kExitStopped = 130;
 
 int fail(const std::string& reason) {
-    std::fprintf(stderr, "velnoria-get: %s\n", reason.c_str());
+    std::fprintf(stderr, "velnoria-get: %s\n", printableText(reason).c_str());
     return kExitUsageOrPage;
 }
 
@@ -43,6 +44,27 @@ class NoShell : public Shell {
     void openFolder(const std::string&) override {}
     void openUrl(const std::string&) override {}
 };
+
+// Sets up the current folder for a run that goes ahead, as the desktop program's start-up does,
+// but only for the folder this run saves into: "settings.dat" when it is missing, the save
+// folder when it is the default one or was given.
+void prepareFolders(const Options& options, const std::filesystem::path& currentFolder,
+                    Settings& settings) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path settingsFile = currentFolder / kSettingsFileName;
+    if (!fs::exists(settingsFile, ec)) writeSettingsFile(settingsFile, Settings{});
+    if (options.saveFolder) {
+        // Failing here is left to the job's check of the folder, which says why.
+        fs::create_directories(*options.saveFolder, ec);
+        settings.savePath = *options.saveFolder;
+    } else if (!fs::exists(settings.savePath, ec)) {
+        std::fprintf(stderr, "%s\n", kSavePathMissingMessage);
+        if (settings.savePath == defaultSaveFolder(currentFolder)) {
+            fs::create_directory(settings.savePath, ec);
+        }
+    }
+}
 
 // The thread's next pages, fetched and parsed as the first one.
 class FetchedPages : public PageReader {
@@ -59,6 +81,11 @@ class FetchedPages : public PageReader {
         }
         documentAddress = page.documentUrl;
         document_ = std::make_unique<ParsedPage>(page.html, page.documentUrl);
+        if (!document_->problem().empty()) {
+            error = document_->problem();
+            document_.reset();
+            return nullptr;
+        }
         return document_.get();
     }
 
@@ -80,6 +107,7 @@ int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::files
     eventLoop.beginJob(program.statusWindow());
     const JobResult result = program.runRetryJob(failed.addresses);
     eventLoop.endJob();
+    if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
 
     const std::vector<std::string> notTried(
         failed.addresses.begin() +
@@ -104,14 +132,9 @@ int run(const Options& options) {
 
     ProgramState state;
     state.workFolder = currentFolder;
-    if (options.printTargets) {
-        // A dry run writes nothing: settings.dat is only read, and no folder is made.
-        state.settings = readSettingsFile(currentFolder / kSettingsFileName).value_or(Settings{});
-    } else {
-        state.settings = loadStartupSettings(currentFolder, [](const std::string& text) {
-            std::fprintf(stderr, "%s\n", text.c_str());
-        });
-    }
+    // Only read: nothing is made in the folder before the page has loaded, and a dry run makes
+    // nothing at all.
+    state.settings = readStartupSettings(currentFolder);
     if (options.timeoutSeconds) state.settings.timeoutSeconds = *options.timeoutSeconds;
     if (options.pieceSize) state.settings.pieceSize = *options.pieceSize;
     state.choices = readChoicesFile(currentFolder / kChoicesFileName).value_or(Choices{});
@@ -129,42 +152,38 @@ int run(const Options& options) {
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
 
-    std::optional<LoadedPage> page;
     std::optional<FailedList> failed;
+    std::unique_ptr<ParsedPage> document;
     if (options.retryFailed) {
         std::string error;
         failed = readFailedList(currentFolder, error);
         if (!failed) return fail(error);
     } else {
-        page = loadPage(options.page, program.urlDownload());
-        if (!page->loaded) return fail("cannot load " + options.page + ": " + page->error);
+        const LoadedPage page = loadPage(options.page, program.urlDownload());
+        if (!page.loaded) return fail("cannot load " + options.page + ": " + page.error);
+        document = std::make_unique<ParsedPage>(page.html, page.documentUrl);
+        if (!document->problem().empty()) {
+            return fail("cannot load " + options.page + ": " + document->problem());
+        }
     }
     FetchedPages nextPages(program.urlDownload());
     if (options.printTargets) {
         // The next pages' targets too, when the choices follow them.
-        ParsedPage document(page->html, page->documentUrl);
-        program.runDownloadJob(document, options.page, &nextPages, [](const TargetReport& report) {
+        program.runDownloadJob(*document, options.page, &nextPages, [](const TargetReport& report) {
             std::printf("%s\n", targetLine(report).c_str());
             std::fflush(stdout);
         });
         return kExitDone;
     }
-    if (options.saveFolder) {
-        std::filesystem::create_directories(*options.saveFolder, ec);
-        if (ec) {
-            return fail("cannot create the save folder " + *options.saveFolder + ": " +
-                        ec.message());
-        }
-        state.settings.savePath = *options.saveFolder;
-    }
+    prepareFolders(options, currentFolder, state.settings);
 
     if (failed) return retryFailed(program, eventLoop, currentFolder, *failed);
 
-    ParsedPage document(page->html, page->documentUrl);
     eventLoop.beginJob(program.statusWindow());
-    const JobResult result = program.runDownloadJob(document, options.page, &nextPages);
+    const JobResult result = program.runDownloadJob(*document, options.page, &nextPages);
     eventLoop.endJob();
 
+    if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
     if (result.stopped) return kExitStopped;
     return result.failuresLogged > 0 ? kExitFailuresLogged : kExitDone;
 }

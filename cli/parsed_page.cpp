@@ -1,11 +1,15 @@
 #include "cli/parsed_page.h"
 
 #include <gumbo.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cctype>
-#include <memory>
+#include <csetjmp>
+#include <cstddef>
+#include <cstdlib>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "core/text.h"
@@ -38,11 +42,96 @@ std::size_t findNoCase(std::string_view text, std::string_view needle, std::size
     return at == 0 ? std::string_view::npos : from + at - 1;
 }
 
-struct GumboDeleter {
-    void operator()(GumboOutput* output) const {
-        gumbo_destroy_output(&kGumboDefaultOptions, output);
+// Every allocation of one parse, carved from large blocks that are freed together when the
+// arena goes: the parse is held to its limits, and a parse stopped half-way leaves nothing
+// behind. The parser is C and cannot be told to give up, so a passed limit leaves it by longjmp
+// from inside an allocation; no C++ frame with anything to destroy lies in between.
+class ParseArena {
+  public:
+    enum class Passed { Nothing, Memory, Time };
+
+    explicit ParseArena(const ParseLimits& limits) : limits_(limits), start_(processorTime()) {}
+    ~ParseArena() {
+        while (blocks_ != nullptr) std::free(std::exchange(blocks_, blocks_->next));
     }
+    ParseArena(const ParseArena&) = delete;
+    ParseArena& operator=(const ParseArena&) = delete;
+
+    static void* allocate(void* self, std::size_t size) {
+        return static_cast<ParseArena*>(self)->take(size);
+    }
+    static void deallocate(void*, void*) {}  // freed with the arena
+
+    std::size_t used() const { return used_; }
+    Passed passed() const { return passed_; }
+    std::jmp_buf limitPassed;
+
+  private:
+    // The head of a block; its bytes follow at kHead.
+    struct Block {
+        Block* next;
+    };
+    static constexpr std::size_t kAlign = alignof(std::max_align_t);
+    static constexpr std::size_t kHead = (sizeof(Block) + kAlign - 1) / kAlign * kAlign;
+    static constexpr std::size_t kBlockBytes = 1 << 20;
+    static constexpr unsigned kTimeCheckEvery = 4096;  // allocations between two clock readings
+
+    static std::chrono::nanoseconds processorTime() {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    }
+
+    [[noreturn]] void stop(Passed what) {
+        passed_ = what;
+        std::longjmp(limitPassed, 1);
+    }
+
+    void* take(std::size_t size) {
+        size = (std::max<std::size_t>(size, 1) + kAlign - 1) / kAlign * kAlign;
+        if (++allocations_ % kTimeCheckEvery == 0 &&
+            processorTime() - start_ > limits_.processorTime) {
+            stop(Passed::Time);
+        }
+        if (size > left_) {
+            const std::size_t blockSize = std::max(size, kBlockBytes);
+            if (blockSize > limits_.memoryBytes - std::min(used_, limits_.memoryBytes)) {
+                stop(Passed::Memory);
+            }
+            auto* bytes = static_cast<unsigned char*>(std::malloc(kHead + blockSize));
+            if (bytes == nullptr) stop(Passed::Memory);
+            auto* block = reinterpret_cast<Block*>(bytes);
+            block->next = blocks_;
+            blocks_ = block;
+            used_ += blockSize;
+            next_ = bytes + kHead;
+            left_ = blockSize;
+        }
+        void* at = next_;
+        next_ += size;
+        left_ -= size;
+        return at;
+    }
+
+    ParseLimits limits_;
+    std::chrono::nanoseconds start_;
+    Block* blocks_ = nullptr;
+    unsigned char* next_ = nullptr;
+    std::size_t left_ = 0;
+    std::size_t used_ = 0;
+    unsigned long allocations_ = 0;
+    Passed passed_ = Passed::Nothing;
 };
+
+// The whole parse, or nullptr when the arena stopped it.
+GumboOutput* parseWithin(ParseArena& arena, const GumboOptions& options, std::string_view html) {
+    if (setjmp(arena.limitPassed) != 0) return nullptr;
+    return gumbo_parse_with_options(&options, html.data(), html.size());
+}
+
+std::string megabytes(std::size_t bytes) {
+    return std::to_string(bytes / (1024 * 1024)) + " MiB";
+}
 
 bool isHtml(const GumboElement& element, GumboTag tag) {
     return element.tag == tag && element.tag_namespace == GUMBO_NAMESPACE_HTML;
@@ -93,11 +182,31 @@ void forEachElement(const GumboNode* root, Visit visit) {
 
 }  // namespace
 
-ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl) {
+ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl, ParseLimits limits) {
     const std::string documentAddress = resolveUrl("", documentUrl);
     documentAddress_ = documentAddress;
-    std::unique_ptr<GumboOutput, GumboDeleter> output(
-        gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size()));
+    ParseArena arena(limits);
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = &ParseArena::allocate;
+    options.deallocator = &ParseArena::deallocate;
+    options.userdata = &arena;
+    // Each parse error would keep a copy of the open elements: a page of stray end tags below a
+    // deep nesting took gigabytes. Nobody reads them.
+    options.max_errors = 0;
+    const GumboOutput* output = parseWithin(arena, options, html);
+    parseMemory_ = arena.used();
+    switch (arena.passed()) {
+        case ParseArena::Passed::Memory:
+            problem_ = "the page needs more than " + megabytes(limits.memoryBytes) + " to read";
+            return;
+        case ParseArena::Passed::Time:
+            problem_ = "the page takes more than " +
+                       std::to_string(limits.processorTime.count() / 1000) +
+                       " s of processor time to read";
+            return;
+        case ParseArena::Passed::Nothing:
+            break;
+    }
 
     std::optional<std::string> baseHref;
     std::optional<std::string> nextHref;
@@ -110,7 +219,7 @@ ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl) {
     };
     std::vector<Found> found;
     std::size_t imageCount = 0;
-    if (output) {
+    if (output != nullptr) {
         forEachElement(output->root, [&](const GumboElement& element, const GumboElement* link) {
             if (isHtml(element, GUMBO_TAG_BASE)) {
                 if (!baseHref) baseHref = attribute(element, "href");
@@ -151,7 +260,10 @@ std::vector<ImageInLink> ParsedPage::imagesWithLinks() {
 
 std::size_t estimateNestingDepth(std::string_view html) {
     constexpr std::size_t kNone = std::string_view::npos;
-    std::size_t depth = 0;
+    // The open elements by name, with a count per name, so that an end tag closes only what is
+    // open: the parser passes over a stray one, which must not lower the depth here either.
+    std::vector<std::string> open;
+    std::unordered_map<std::string, std::size_t> openCount;
     std::size_t deepest = 0;
     std::size_t foreignFrom = kNone;  // depth below an open svg or math element
     std::size_t i = 0;
@@ -179,20 +291,32 @@ std::size_t estimateNestingDepth(std::string_view html) {
         i = end + 1;
         if (addsNoDepth(name)) continue;
         if (closing) {
-            if (depth > 0) --depth;
-            if (foreignFrom != kNone && depth <= foreignFrom) foreignFrom = kNone;
+            if (openCount[name] == 0) continue;
+            for (;;) {
+                const std::string last = std::move(open.back());
+                open.pop_back();
+                --openCount[last];
+                if (last == name) break;
+            }
+            if (foreignFrom != kNone && open.size() <= foreignFrom) foreignFrom = kNone;
             continue;
         }
         // "<div/>" opens a div all the same; only svg and math content closes itself that way.
         if (selfClosed && foreignFrom != kNone) continue;
         if (holdsRawText(name)) {
+            // Its text runs to its own end tag, which closes it: it holds no elements.
             const std::size_t close = findNoCase(html, "</" + name, i);
             if (close == std::string_view::npos) break;
-            i = close;
+            const std::size_t closeEnd = html.find('>', close);
+            if (closeEnd == std::string_view::npos) break;
+            i = closeEnd + 1;
             continue;
         }
-        if ((name == "svg" || name == "math") && foreignFrom == kNone) foreignFrom = depth;
-        deepest = std::max(deepest, ++depth);
+        if ((name == "svg" || name == "math") && foreignFrom == kNone) foreignFrom = open.size();
+        ++openCount[name];
+        open.push_back(std::move(name));
+        deepest = std::max(deepest, open.size());
+        if (deepest > kMaxNestingDepth) break;
     }
     return deepest;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -9,16 +10,26 @@
 
 namespace velnoria {
 
+// What one parse of a page may take. The parser builds a node for every element, and can be led
+// to build many more than the page writes (formatting elements it re-opens, attributes it
+// compares with each other), so a hostile page is stopped by these rather than by the page's
+// size. An ordinary forum page of 20 MiB takes about 490 MiB and 3 seconds.
+struct ParseLimits {
+    std::size_t memoryBytes = 512u * 1024 * 1024;
+    std::chrono::milliseconds processorTime{20000};
+};
+
 // A page parsed as HTML5, read as a browser's document object model reports it: the src of every
 // img element (document.images), with the href of the nearest a element around it, and the href
 // of every a and area element that has one (document.links), in document order, made absolute
 // against the document's base address (its first <base href>, else its own address); and the
-// first <link> or <a> with rel "next".
+// first <link> or <a> with rel "next". A page whose parse passes its limits has none of these,
+// and problem() says why.
 class ParsedPage : public BrowserDocument {
   public:
     static constexpr std::size_t kMaxImages = 3000;
 
-    ParsedPage(std::string_view html, const std::string& documentUrl);
+    ParsedPage(std::string_view html, const std::string& documentUrl, ParseLimits limits = {});
 
     std::vector<std::string> imageSources() override { return images_; }
     std::vector<std::string> linkTargets() override { return links_; }
@@ -26,6 +37,10 @@ class ParsedPage : public BrowserDocument {
     std::string nextPageAddress() override { return nextPage_; }
     std::string documentAddress() override { return documentAddress_; }
     const std::string& baseUrl() const { return baseUrl_; }
+    // Why the page could not be read ("" when it was).
+    const std::string& problem() const { return problem_; }
+    // The memory the parse took, in bytes.
+    std::size_t parseMemory() const { return parseMemory_; }
 
   private:
     std::string baseUrl_;
@@ -34,6 +49,8 @@ class ParsedPage : public BrowserDocument {
     std::vector<std::string> links_;
     std::string nextPage_;
     std::string documentAddress_;
+    std::string problem_;
+    std::size_t parseMemory_ = 0;
 };
 
 // The HTML5 parser slows down steeply with the nesting depth of elements (2000 levels of
@@ -43,7 +60,9 @@ inline constexpr std::size_t kMaxNestingDepth = 2000;
 
 // How deeply the page's elements nest, estimated in one pass over the tags: void, self-closed
 // and implicitly closed elements do not count, comments and the text of script and style are
-// passed over. Never below the depth the parser builds for the ordinary nesting of a page.
+// passed over, an end tag closes only an element of its name that is open. Never below the depth
+// the parser builds for the ordinary nesting of a page. Counting stops once the depth passes
+// kMaxNestingDepth.
 std::size_t estimateNestingDepth(std::string_view html);
 
 }  // namespace velnoria

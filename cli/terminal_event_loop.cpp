@@ -8,6 +8,8 @@
 #include <csignal>
 #include <stdexcept>
 
+#include "core/temporary_file.h"
+
 namespace velnoria {
 
 namespace {
@@ -24,6 +26,7 @@ void onInterrupt(int) {
     gInterrupts = gInterrupts + 1;
     if (!gJobRunning || gInterrupts > 1) {
         if (gErrIsTerminal) (void)!::write(STDERR_FILENO, "\n", 1);
+        removeTemporaryFilesNow();  // a download in hand, a page being scanned
         ::_exit(130);
     }
     (void)!::write(gWakeWrite, "x", 1);
@@ -72,6 +75,10 @@ void TerminalEventLoop::deliverStops() {
         delivered_ = gInterrupts;
         status_->stopClick();
     }
+}
+
+bool TerminalEventLoop::stopPending() const {
+    return status_ != nullptr && gInterrupts > delivered_;
 }
 
 void TerminalEventLoop::yieldOnce(std::chrono::milliseconds maxBlock) {

@@ -22,6 +22,7 @@ class TerminalEventLoop : public EventLoop {
     void endJob();
 
     void yieldOnce(std::chrono::milliseconds maxBlock) override;
+    bool stopPending() const override;
 
   private:
     void deliverStops();

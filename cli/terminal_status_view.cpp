@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/printable.h"
+
 namespace velnoria {
 
 namespace {
@@ -25,6 +27,18 @@ std::string withoutLineEnds(std::string_view text) {
         if (c != '\r' && c != '\n') out.push_back(c);
     }
     return out;
+}
+
+// Each line of text as printableText shows it, the line feeds between them kept.
+std::string printableLines(std::string_view text) {
+    std::string out;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find('\n', start);
+        out += printableText(text.substr(start, end - start));
+        if (end == std::string_view::npos) return out;
+        out += '\n';
+        start = end + 1;
+    }
 }
 
 }  // namespace
@@ -74,7 +88,7 @@ void TerminalStatusView::writeLines(std::string_view text) {
         std::size_t length = end - start;
         if (length > 0 && pending_[end - 1] == '\r') --length;
         if (!wrote) clearLiveLine();
-        std::fwrite(pending_.data() + start, 1, length, out_);
+        writePrintable(std::string_view(pending_).substr(start, length));
         std::fputc('\n', out_);
         std::fflush(out_);
         wrote = true;
@@ -86,7 +100,7 @@ void TerminalStatusView::writeLines(std::string_view text) {
 void TerminalStatusView::endPendingLine() {
     if (pending_.empty()) return;
     clearLiveLine();
-    std::fwrite(pending_.data(), 1, pending_.size(), out_);
+    writePrintable(pending_);
     std::fputc('\n', out_);
     std::fflush(out_);
     pending_.clear();
@@ -95,17 +109,17 @@ void TerminalStatusView::endPendingLine() {
 void TerminalStatusView::printMessage(std::string_view text) {
     endPendingLine();
     clearLiveLine();
-    const std::string lines = withLfLineEnds(text);
+    const std::string lines = printableLines(withLfLineEnds(text));
     std::fwrite(lines.data(), 1, lines.size(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }
 
 void TerminalStatusView::printError(std::string_view text) {
+    endPendingLine();
     clearLiveLine();
-    const std::string lines = withLfLineEnds(text);
-    std::fwrite(lines.data(), 1, lines.size(), err_);
-    std::fputc('\n', err_);
+    const std::string line = "velnoria-get: " + printableLines(withLfLineEnds(text)) + "\n";
+    std::fputs(line.c_str(), err_);
     std::fflush(err_);
     drawLiveLine(true);
 }
@@ -145,7 +159,7 @@ void TerminalStatusView::drawLiveLine(bool force) {
     const std::string bar = " [" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') +
                             "] " + std::to_string(percent) + "%";
     // The file in hand and its bar first; the counter as far as the width allows.
-    std::string line = withoutLineEnds(pending_) + bar;
+    std::string line = printableText(withoutLineEnds(pending_)) + bar;
     if (!counter_.empty()) line += "  " + counter_;
     const std::size_t columns =
         static_cast<std::size_t>(columns_ > 0 ? columns_ : terminalColumns(err_));
@@ -153,6 +167,12 @@ void TerminalStatusView::drawLiveLine(bool force) {
     std::fputs(("\r\033[K" + line).c_str(), err_);
     std::fflush(err_);
     liveShown_ = true;
+}
+
+void TerminalStatusView::writePrintable(std::string_view text) {
+    // Names and addresses come from the network: no byte of theirs may steer the terminal.
+    const std::string printable = printableText(text);
+    std::fwrite(printable.data(), 1, printable.size(), out_);
 }
 
 void TerminalStatusView::clearLiveLine() {

@@ -10,8 +10,9 @@
 
 namespace velnoria {
 
-// The status window on a terminal. The log goes to out line by line, exactly as the window shows
-// it but with LF line ends, each line flushed as soon as it is complete. When err is a terminal
+// The status window on a terminal. The log goes to out line by line, as the window shows it but
+// with LF line ends and every control character or byte that is not UTF-8 shown as \xHH, each
+// line flushed as soon as it is complete. When err is a terminal
 // it also carries one live line: the counter, the log line being written and a progress bar.
 class TerminalStatusView : public StatusView {
   public:
@@ -31,11 +32,12 @@ class TerminalStatusView : public StatusView {
     void endPendingLine();
     // Text in the place of a message box, after the log: CR LF becomes LF.
     void printMessage(std::string_view text);
-    // The same for an error, on the error stream.
+    // An error's text on err, as "velnoria-get: " and the text.
     void printError(std::string_view text);
 
   private:
     void writeLines(std::string_view text);
+    void writePrintable(std::string_view text);
     void drawLiveLine(bool force);
     void clearLiveLine();
 
@@ -53,13 +55,13 @@ class TerminalStatusView : public StatusView {
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// A message box on the terminal: its text goes to standard output after the log, an "Error" box's
+// A message box on the terminal: its text goes to standard output after the log, an error's
 // to standard error; nothing waits.
 class TerminalMessageBox : public MessageBox {
   public:
     explicit TerminalMessageBox(TerminalStatusView& view) : view_(view) {}
-    void show(const std::string& title, const std::string& text, MessageIcon) override {
-        if (title == "Error") {
+    void show(const std::string&, const std::string& text, MessageIcon icon) override {
+        if (icon == MessageIcon::Critical) {
             view_.printError(text);
         } else {
             view_.printMessage(text);

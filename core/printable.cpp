@@ -24,6 +24,15 @@ std::size_t printableSequence(std::string_view text) {
 
 }  // namespace
 
+bool isPrintableUtf8(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t length = printableSequence(text);
+        if (length == 0) return false;
+        text.remove_prefix(length);
+    }
+    return true;
+}
+
 std::string printableText(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;

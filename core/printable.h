@@ -5,6 +5,9 @@
 
 namespace velnoria {
 
+// Whether text is well-formed UTF-8 without control characters (C0, DEL, C1).
+bool isPrintableUtf8(std::string_view text);
+
 // Text from a page or a server as it may be shown in a log or on a terminal: control characters
 // (C1 included) and bytes that are not UTF-8 written as \xHH, so no escape sequence of a server's
 // ever reaches a terminal.

@@ -1,6 +1,9 @@
 #include "core/settings.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <limits>
@@ -8,7 +11,9 @@
 #include <vector>
 
 #include "core/number_reading.h"
+#include "core/temporary_file.h"
 #include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace velnoria {
 
@@ -104,19 +109,60 @@ std::optional<Settings> readSettingsFile(const std::filesystem::path& file) {
     return parseSettingsText(text, cutShort);
 }
 
-bool writeSettingsFile(const std::filesystem::path& file, const Settings& settings) {
-    std::error_code ec;
-    const auto type = std::filesystem::status(file, ec).type();
-    if (type != std::filesystem::file_type::not_found &&
-        type != std::filesystem::file_type::regular) {
-        return false;
-    }
+namespace {
+
+// The old file's bytes are emptied before the new ones are in: only for a folder in which no
+// file can be made beside it.
+bool writeInPlace(const std::filesystem::path& file, const std::string& text) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    const std::string text = settingsFileText(settings);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     return !out.fail();
+}
+
+}  // namespace
+
+bool writeSettingsFile(const std::filesystem::path& file, const Settings& settings) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    if (status.type() != fs::file_type::not_found && status.type() != fs::file_type::regular) {
+        return false;
+    }
+    // A link the user made keeps pointing where it did: the file it names is the one replaced.
+    fs::path target = file;
+    if (fs::is_symlink(fs::symlink_status(file, ec))) {
+        target = fs::weakly_canonical(file, ec);
+        if (ec) return false;
+    }
+    const std::string text = settingsFileText(settings);
+    // Written beside it first, so that a full disk leaves the old settings whole.
+    TemporaryFile fresh(target.parent_path(), "velnoria-settings-", ".tmp", 0666);
+    if (!fresh.valid()) return fresh.error() == EACCES && writeInPlace(target, text);
+    if (!writeAll(fresh.fd(), text)) return false;
+    if (status.type() == fs::file_type::regular) {
+        ::fchmod(fresh.fd(), static_cast<mode_t>(status.permissions() & fs::perms::mask));
+    }
+    return fresh.moveTo(target);
+}
+
+std::string defaultSaveFolder(const std::filesystem::path& currentFolder) {
+    return currentFolder.string() + "/images";
+}
+
+Settings readStartupSettings(const std::filesystem::path& currentFolder) {
+    const std::filesystem::path file = currentFolder / kSettingsFileName;
+    std::error_code ec;
+    Settings settings;
+    // A file that is there but cannot be read keeps the defaults.
+    if (std::filesystem::exists(file, ec)) {
+        if (auto read = readSettingsFile(file)) settings = *read;
+    }
+    if (settings.savePath.empty() || settings.savePath == Settings::kCurrentFolderToken) {
+        settings.savePath = defaultSaveFolder(currentFolder);
+    }
+    return settings;
 }
 
 Settings loadStartupSettings(const std::filesystem::path& currentFolder,
@@ -125,21 +171,14 @@ Settings loadStartupSettings(const std::filesystem::path& currentFolder,
     const fs::path file = currentFolder / kSettingsFileName;
     std::error_code ec;
 
-    Settings settings;
-    if (fs::exists(file, ec)) {
-        // A file that is there but cannot be read keeps the defaults and is not overwritten.
-        if (auto read = readSettingsFile(file)) settings = *read;
-    } else {
-        writeSettingsFile(file, settings);
-    }
-
-    if (settings.savePath.empty()) settings.savePath = Settings::kCurrentFolderToken;
-    const std::string defaultFolder = currentFolder.string() + "/images";
-    if (settings.savePath == Settings::kCurrentFolderToken) settings.savePath = defaultFolder;
+    // A file that is there but cannot be read is not overwritten.
+    if (!fs::exists(file, ec)) writeSettingsFile(file, Settings{});
+    Settings settings = readStartupSettings(currentFolder);
 
     if (!fs::exists(fs::path(settings.savePath), ec)) {
         if (reportError) reportError(kSavePathMissingMessage);
-        // On read-only media this fails; the first job then logs its files as failed.
+        // On read-only media this fails; the job then says why the folder cannot be used.
+        const std::string defaultFolder = defaultSaveFolder(currentFolder);
         if (!fs::exists(fs::path(defaultFolder), ec)) fs::create_directory(defaultFolder, ec);
     }
     return settings;

@@ -55,6 +55,13 @@ bool writeSettingsFile(const std::filesystem::path& file, const Settings& settin
 // stop icon and returns once it is closed, the command line prints it.
 using StartupErrorReport = std::function<void(const std::string& text)>;
 
+// currentFolder + "/images", where the images go unless the settings name another folder.
+std::string defaultSaveFolder(const std::filesystem::path& currentFolder);
+
+// The settings "settings.dat" in currentFolder holds (the defaults when it is missing or cannot
+// be read), an empty save path or the token expanded to the default save folder. Writes nothing.
+Settings readStartupSettings(const std::filesystem::path& currentFolder);
+
 // The settings as both programs start with them: "settings.dat" in currentFolder is read, or
 // created with the defaults; an empty save path or the token becomes currentFolder + "/images";
 // when nothing exists at the save path, the error is reported and currentFolder + "/images" is

@@ -99,8 +99,13 @@ int statusCode(std::string_view headerBlock) {
     return code;
 }
 
-std::string headerValue(std::string_view headerBlock, std::string_view name) {
-    if (name.empty()) return {};
+namespace {
+
+// Calls visit(value) for every header of that name in the block, in order, until it returns
+// false.
+template <typename Visit>
+void forEachHeaderValue(std::string_view headerBlock, std::string_view name, Visit visit) {
+    if (name.empty()) return;
     constexpr std::string_view kLineBlanks = " \t\r\n";
     bool statusLine = true;
     while (!headerBlock.empty()) {
@@ -110,11 +115,66 @@ std::string headerValue(std::string_view headerBlock, std::string_view name) {
         if (std::exchange(statusLine, false)) continue;
         const auto colon = line.find(':');
         if (colon != std::string_view::npos &&
-            sameNoCase(trim(line.substr(0, colon), kLineBlanks), name)) {
-            return std::string(trim(line.substr(colon + 1), kLineBlanks));
+            sameNoCase(trim(line.substr(0, colon), kLineBlanks), name) &&
+            !visit(trim(line.substr(colon + 1), kLineBlanks))) {
+            return;
         }
     }
-    return {};
+}
+
+}  // namespace
+
+std::string headerValue(std::string_view headerBlock, std::string_view name) {
+    std::string value;
+    forEachHeaderValue(headerBlock, name, [&](std::string_view found) {
+        value = std::string(found);
+        return false;
+    });
+    return value;
+}
+
+std::string differingHeaderValues(std::string_view headerBlock, std::string_view name) {
+    std::optional<std::string_view> first;
+    std::string both;
+    forEachHeaderValue(headerBlock, name, [&](std::string_view found) {
+        if (!first) {
+            first = found;
+        } else if (found != *first) {
+            both = std::string(*first) + " and " + std::string(found);
+            return false;
+        }
+        return true;
+    });
+    return both;
+}
+
+bool isHtmlMediaType(std::string_view contentType) {
+    const std::string_view type = trim(contentType.substr(0, contentType.find(';')), " \t");
+    return sameNoCase(type, "text/html");
+}
+
+void HtmlStartSniffer::feed(std::string_view bytes) {
+    // A byte order mark may stand first, as editors save pages.
+    static constexpr std::string_view kStarts[] = {
+        "<!doctype html", "<html", "\xEF\xBB\xBF<!doctype html", "\xEF\xBB\xBF<html"};
+    for (const char c : bytes) {
+        if (state_ == State::Html || state_ == State::Other) return;
+        if (state_ == State::Blanks) {
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f') continue;
+            state_ = State::Matching;
+        }
+        matched_.push_back(static_cast<char>(folded(c)));
+        bool possible = false;
+        for (const std::string_view start : kStarts) {
+            if (!start.starts_with(matched_)) continue;
+            possible = true;
+            if (matched_.size() == start.size()) {
+                state_ = State::Html;
+                return;
+            }
+        }
+        if (!possible) state_ = State::Other;
+    }
 }
 
 }  // namespace velnoria

@@ -38,4 +38,26 @@ int statusCode(std::string_view headerBlock);
 // ignored, the status line passed over), "" when there is none.
 std::string headerValue(std::string_view headerBlock, std::string_view name);
 
+// When a header stands more than once in a header block with values that differ (trimmed), the
+// first two of them joined by " and " ("10 and 40"); else "". The status line is passed over.
+std::string differingHeaderValues(std::string_view headerBlock, std::string_view name);
+
+// Whether a Content-Type value names an HTML document ("text/html", parameters and letter case
+// aside).
+bool isHtmlMediaType(std::string_view contentType);
+
+// Watches the start of a body, fed in pieces of any size, for an HTML document: after any blanks
+// (spaces, tabs, line ends, form feeds) "<!DOCTYPE html" or "<html", letter case ignored, a byte
+// order mark allowed first. Holds no more than a few bytes whatever it is fed.
+class HtmlStartSniffer {
+  public:
+    void feed(std::string_view bytes);
+    bool isHtml() const { return state_ == State::Html; }
+
+  private:
+    enum class State { Blanks, Matching, Html, Other };
+    State state_ = State::Blanks;
+    std::string matched_;  // the bytes after the blanks, while they may still become a start
+};
+
 }  // namespace velnoria

@@ -2,12 +2,17 @@
 // them with the host registry, and the final message.
 #include "download/download_job.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <optional>
 #include <vector>
 
+#include "core/temporary_file.h"
 #include "core/text.h"
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
@@ -31,6 +36,40 @@ class RunningFlag {
   private:
     bool& flag_;
 };
+
+// While the job runs, and only then, Stop/Abort ends the wait in hand at once: the transfer
+// control's, and a blocking download's when the front end can tell of a stop without a yield.
+class StopEndsWaits {
+  public:
+    StopEndsWaits(JobServices& services, const std::uint8_t& runState) : services_(services) {
+        services_.transfer.setInterruption([&runState] { return runState == kStopRequested; });
+        services_.urlDownload.setInterruption([&runState, &loop = services_.eventLoop] {
+            return runState == kStopRequested || loop.stopPending();
+        });
+    }
+    ~StopEndsWaits() {
+        services_.transfer.setInterruption({});
+        services_.urlDownload.setInterruption({});
+    }
+    StopEndsWaits(const StopEndsWaits&) = delete;
+    StopEndsWaits& operator=(const StopEndsWaits&) = delete;
+
+  private:
+    JobServices& services_;
+};
+
+// Why no file can be saved in folder ("" when one can), found by making one there: missing,
+// not a folder, not writable, or full.
+std::string saveFolderProblem(const std::string& folder) {
+    if (folder.empty()) return "no folder given";
+    TemporaryFile probe(folder, "velnoria-", ".part", 0666);
+    if (!probe.valid()) return std::strerror(probe.error());
+    // A full file system still lets a file be made, but not a byte be stored in it.
+    if (const int error = ::posix_fallocate(probe.fd(), 0, 1); error != 0 && error != EOPNOTSUPP) {
+        return std::strerror(error);
+    }
+    return {};
+}
 
 // The thumb list, and beside it the link around each image when a rule or the linked images
 // need them ("" for an image outside any link).
@@ -87,6 +126,7 @@ void walkThumbList(JobContext& job, const HostRegistry& registry, const Harvest&
 
         const HostChoice choice = registry.choose(entry, link);
         if (job.dryRun != nullptr) job.dryRun->beginImage(entry);
+        job.entry = entry;
         try {
             if (choice.fileRule.rule != nullptr) {
                 runFileRule(job, choice.fileRule, entry);
@@ -244,10 +284,21 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     JobResult result;
     // The button can be enabled again by navigation while a job yields: one job at a time.
     if (program.jobRunning) return result;
+    // Checked once, so that a folder that cannot take a file is said at once and why, instead of
+    // every file failing three times. A dry run saves nothing, so it neither needs nor tries one.
+    if (!options.dryRun) result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
+    if (!result.saveFolderProblem.empty()) {
+        services.messageBox.show(
+            "Error",
+            "Cannot save files in " + program.settings.savePath + ": " + result.saveFolderProblem,
+            MessageIcon::Critical);
+        return result;
+    }
     RunningFlag running(program.jobRunning);
     result.started = true;
     // A stop request left over from an earlier job must not end this one.
     program.runState = kRunning;
+    const StopEndsWaits stopEndsWaits(services, program.runState);
 
     Surroundings surroundings(program, services, static_cast<bool>(options.dryRun));
     JobContext& job = surroundings.job();

@@ -3,13 +3,18 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "core/temporary_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "download/dry_run.h"
+#include "download/file_download.h"
 #include "download/parallel_downloads.h"
 #include "download/rule_text.h"
 #include "download/safe_file_name.h"
@@ -18,116 +23,132 @@ namespace velnoria {
 
 namespace {
 
-constexpr int kAttempts = 3;
-constexpr int kLargestCount = 32767;  // the finished count is a 16-bit number
-// An answer without a length is taken up to the largest length an answer may announce, so an
-// endless body cannot fill the disk.
-constexpr std::uint64_t kLargestUnannouncedBody = 2147483647;
+bool stopRequested(const JobContext& job) {
+    return job.program.runState == kStopRequested;
+}
+
+// Leaves the file in hand and the job: the request is cancelled and the walk abandoned.
+[[noreturn]] void honourStop(JobContext& job) {
+    job.services.transfer.cancel();
+    job.program.runState = kRunning;
+    throw JobStopped{};
+}
 
 struct Attempt {
     JobContext& job;
     const std::string& url;
     const std::string& fileName;  // already made safe; "" means nothing may be written
     std::filesystem::path target;
+    bool keepFailed;  // no file had the target's name when the download began
     std::string& piece;
 };
 
 // The whole body by the blocking download, for answers that announce no length. Judged by its
-// outcome: a broken transfer, an HTTP error status or a file that cannot be written fail.
-bool downloadWhole(const Attempt& attempt) {
-    if (attempt.fileName.empty()) return false;
-    UniqueFd file;
-    bool openFailed = false;
-    auto openTarget = [&] {
-        file = openForWriting(attempt.target);
-        openFailed = !file.valid();
-        return file.valid();
-    };
-    // The file is opened at the first byte, so a request that never answers leaves an existing
-    // file of that name as it was.
+// outcome; "" when it succeeded, else the reason.
+std::string downloadWhole(const Attempt& attempt, AttemptFile& file) {
+    HtmlStartSniffer sniffer;
+    int writeError = 0;
     const DownloadOutcome outcome = attempt.job.services.urlDownload.download(
         attempt.url,
         [&](const char* data, std::size_t size) {
-            if (!file.valid() && !openTarget()) return false;
-            return writeAll(file.get(), std::string_view(data, size));
+            const std::string_view bytes(data, size);
+            sniffer.feed(bytes);
+            if (file.write(bytes)) return true;
+            writeError = file.error();
+            return false;
         },
         kLargestUnannouncedBody);
-    if (!outcome.transferred || !outcome.written || outcome.httpStatus >= 400) return false;
-    if (!file.valid() && (openFailed || !openTarget())) return false;  // an empty body
-    return true;
+    if (outcome.interrupted) {
+        file.abandon(attempt.keepFailed);
+        stopAfterInterruption(attempt.job);
+    }
+    if (!outcome.written) return cannotWrite(writeError);
+    if (!outcome.transferred) return outcome.error.empty() ? "transfer failed" : outcome.error;
+    if (outcome.httpStatus >= 400) return "HTTP " + std::to_string(outcome.httpStatus);
+    if (!file.open()) return cannotWrite(file.error());  // an empty body still makes the file
+    if (isHtmlMediaType(outcome.contentType) || sniffer.isHtml()) return kHtmlAnswer;
+    return {};
 }
 
-// The body in pieces of PieceSize bytes into the target, driving the progress bar. Returns
-// false when the attempt failed. Throws JobStopped on a stop request.
-bool readInPieces(const Attempt& attempt, std::int32_t expectedSize) {
+// The body in pieces of PieceSize bytes, driving the progress bar; "" when all of it arrived and
+// was written, else the reason. Throws JobStopped on a stop request.
+std::string readInPieces(const Attempt& attempt, AttemptFile& file, std::int32_t expectedSize) {
     JobContext& job = attempt.job;
     TransferControl& transfer = job.services.transfer;
     StatusWindow& status = job.services.status;
     const std::int64_t pieceSize = std::max<std::int32_t>(1, job.program.settings.pieceSize);
-    bool ok = true;
 
     status.setProgressMaximum(expectedSize);
+    if (!file.open()) return cannotWrite(file.error());
+    std::string reason;
+    HtmlStartSniffer sniffer;
     std::int64_t remaining = expectedSize;
-    // Emptied on open: an older, longer file of the same name must not keep its tail.
-    UniqueFd file;
-    if (!attempt.fileName.empty()) file = openForWriting(attempt.target);
-    if (!file.valid()) ok = false;
-
     while (transfer.failureCode() <= 0 && remaining != 0) {
         status.setProgressValue(static_cast<double>(expectedSize - remaining));
-        if (job.program.runState == kStopRequested) {
-            file.reset();
-            transfer.cancel();
-            attempt.piece.clear();
-            job.program.runState = kRunning;
-            throw JobStopped{};
+        if (stopRequested(job)) {
+            file.abandon(attempt.keepFailed);
+            honourStop(job);
         }
         // Remaining goes down by the count asked for, whatever arrives.
-        if (remaining > pieceSize) {
-            transfer.readPiece(static_cast<std::size_t>(pieceSize), attempt.piece);
-            remaining -= pieceSize;
-        } else {
-            transfer.readPiece(static_cast<std::size_t>(remaining), attempt.piece);
-            remaining = 0;
+        const std::int64_t asked = std::min(remaining, pieceSize);
+        transfer.readPiece(static_cast<std::size_t>(asked), attempt.piece);
+        remaining -= asked;
+        if (stopRequested(job)) {
+            // Stop/Abort cut the wait for this piece short: what did arrive is kept like any
+            // part of a stopped file.
+            if (transfer.failureCode() <= 0) file.write(attempt.piece);
+            file.abandon(attempt.keepFailed);
+            honourStop(job);
         }
         if (transfer.failureCode() > 0) {
-            ok = false;
-        } else if (file.valid() && !writeAll(file.get(), attempt.piece)) {
-            ok = false;
+            reason = transfer.failureReason();  // this piece is not written
+            continue;
         }
+        sniffer.feed(attempt.piece);
+        if (!file.write(attempt.piece)) {
+            reason = cannotWrite(file.error());
+            break;
+        }
+        // Fewer bytes than asked for: the body has ended, and asking on would find nothing.
+        if (static_cast<std::int64_t>(attempt.piece.size()) < asked) break;
     }
     status.setProgressValue(expectedSize);
-    if (!file.valid() || fileLength(file.get()) != expectedSize) ok = false;
-    return ok;
+    if (reason.empty()) reason = lengthProblem(file.length(), expectedSize);
+    if (reason.empty() && sniffer.isHtml()) reason = kHtmlAnswer;
+    return reason;
 }
 
-// One attempt from the request to the written file; true when it succeeded.
-bool attemptDownload(const Attempt& attempt) {
+// One attempt from the request to the saved file; "" when it succeeded, else the reason.
+std::string attemptDownload(const Attempt& attempt) {
     JobContext& job = attempt.job;
     TransferControl& transfer = job.services.transfer;
     StatusWindow& status = job.services.status;
 
+    if (std::string problem = targetProblem(attempt.fileName, attempt.target); !problem.empty()) {
+        return problem;
+    }
     transfer.start(attempt.url, TransferControl::Method::Get);
-    do {
-        job.services.eventLoop.yieldOnce();
-    } while (transfer.stillExecuting());
-    if (transfer.failureCode() != 0) return false;
+    waitForAnswer(job);
+    if (transfer.failureCode() != 0) return transfer.failureReason();
 
-    bool ok = true;
-    // The body is still read and written after an error answer; only the verdict changes.
-    const std::string headerBlock = transfer.headerBlock();
-    if (holdsErrorMarker(headerBlock) || statusCode(headerBlock) >= 400) ok = false;
-
+    std::string reason = answerProblem(transfer.headerBlock());
+    AttemptFile file(attempt.target);
     const auto length = readContentLength(transfer.header("Content-Length"));
     if (!length) {
         status.appendLog(
             "\r\nWarning! Unknown file size, trying alternative method for download...");
-        if (!downloadWhole(attempt)) ok = false;
+        std::string whole = downloadWhole(attempt, file);
+        if (reason.empty()) reason = std::move(whole);
     }
     status.setProgressMinimum(0);
     status.setProgressValue(0);
-    if (length && !readInPieces(attempt, *length)) ok = false;
-    return ok;
+    if (length) {
+        std::string pieces = readInPieces(attempt, file, *length);
+        if (reason.empty()) reason = std::move(pieces);
+    }
+    if (reason.empty() && !file.keep()) reason = cannotWrite(file.error());
+    if (!reason.empty()) file.abandon(attempt.keepFailed);
+    return reason;
 }
 
 // With "skip existing": whether a regular file of the target's name is as long as the answer
@@ -140,9 +161,7 @@ bool alreadySaved(const Attempt& attempt) {
     JobContext& job = attempt.job;
     TransferControl& transfer = job.services.transfer;
     transfer.start(attempt.url, TransferControl::Method::Head);
-    do {
-        job.services.eventLoop.yieldOnce();
-    } while (transfer.stillExecuting());
+    waitForAnswer(job);
     const auto length = readContentLength(transfer.header("Content-Length"));
     const bool same = transfer.failureCode() == 0 && statusCode(transfer.headerBlock()) < 400 &&
                       length && *length == info.st_size;
@@ -152,18 +171,47 @@ bool alreadySaved(const Attempt& attempt) {
 
 }  // namespace
 
+void waitForAnswer(JobContext& job) {
+    TransferControl& transfer = job.services.transfer;
+    do {
+        job.services.eventLoop.yieldOnce();
+        if (stopRequested(job)) honourStop(job);
+    } while (transfer.stillExecuting());
+}
+
+void stopAfterInterruption(JobContext& job) {
+    job.services.eventLoop.yieldOnce();
+    if (stopRequested(job)) honourStop(job);
+}
+
 bool holdsErrorMarker(std::string_view headerBlock) {
     return headerBlock.find("500 Internal Server Error") != std::string_view::npos ||
            headerBlock.find("Unable to complete request") != std::string_view::npos;
 }
 
 bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url) {
+    if (url.empty()) return false;
     const UniqueFd file = openForAppend(folder / "failed.txt");
     if (!file.valid()) return false;
     // One write per line, so that the line is never split by another writer.
-    std::string line(url);
+    std::string line;
+    for (const char c : url) {
+        if (c == '\r') {
+            line += "%0D";
+        } else if (c == '\n') {
+            line += "%0A";
+        } else {
+            line += c;
+        }
+    }
     line += "\r\n";
     return writeAll(file.get(), line);
+}
+
+void logFailedAddress(JobContext& job, std::string_view url) {
+    if (job.dryRun != nullptr) return;  // a dry run writes nothing
+    appendToFailureLog(job.program.workFolder, url);
+    ++job.failuresLogged;
 }
 
 void fetchFile(JobContext& job, const DownloadTarget& target) {
@@ -172,6 +220,7 @@ void fetchFile(JobContext& job, const DownloadTarget& target) {
 
     ++job.filesHanded;
     if (job.parallel != nullptr) {
+        // Named when it starts, once the files of its name handed over before it have ended.
         job.parallel->add(target, job.currentTag);
         return;
     }
@@ -179,12 +228,19 @@ void fetchFile(JobContext& job, const DownloadTarget& target) {
     TransferControl& transfer = job.services.transfer;
     status.showFinishedCount(job.finishedCount);
 
-    const std::string fileName = safeFileName(target.name);
-    std::string displayName;
-    assignField(displayName, [&] { return lastField(fileName, "\\"); });
+    const std::string fileName = jobFileName(job, target);
+    const std::string displayName = displayedName(fileName);
+    if (!isWebAddress(target.url)) {
+        // The thumbnail is what goes to the log.
+        status.appendLog(notWebAddressText(displayName));
+        logFailedAddress(job, job.entry.empty() ? target.url : job.entry);
+        return;
+    }
+
+    const std::filesystem::path targetPath = job.program.settings.savePath + "/" + fileName;
+    const bool nameWasFree = !fileName.empty() && nameIsFree(targetPath);
     std::string piece;
-    const Attempt attempt{job, target.url, fileName, job.program.settings.savePath + "/" + fileName,
-                          piece};
+    const Attempt attempt{job, target.url, fileName, targetPath, nameWasFree, piece};
 
     if (job.program.choices.skipExisting && alreadySaved(attempt)) {
         status.appendLog("Downloading file " + displayName + "...ALREADY SAVED\r\n");
@@ -194,23 +250,20 @@ void fetchFile(JobContext& job, const DownloadTarget& target) {
 
     for (int retryCount = 0;;) {
         status.appendLog("Downloading file " + displayName + "...");
-        if (attemptDownload(attempt)) {
-            if (job.finishedCount < kLargestCount) ++job.finishedCount;
-            status.appendLog("OK\r\n");
+        const std::string reason = attemptDownload(attempt);
+        status.appendLog(attemptEndText(reason, retryCount));
+        if (reason.empty()) {
+            noteSaved(job, fileName, target.url);
             status.showFinishedCount(job.finishedCount);
             break;
         }
-        status.appendLog("FAILED\r\n");
-        status.appendLog(retryCount < kAttempts - 1 ? "RESTART DOWNLOAD.\r\n"
-                                                    : "FAILURE LOGGED.\r\n");
         transfer.cancel();
         ++retryCount;
         piece.clear();
         // The next attempt must be answered by the server, not by a cached copy.
         job.services.urlCache.deleteEntry(target.url);
         if (retryCount >= kAttempts) {
-            appendToFailureLog(job.program.workFolder, target.url);
-            ++job.failuresLogged;
+            logFailedAddress(job, target.url);
             break;
         }
     }

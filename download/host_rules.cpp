@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "download/dry_run.h"
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
 #include "download/page_scan.h"
@@ -59,10 +60,29 @@ void fetchNamedByLastField(JobContext& job, std::string url) {
     fetchFile(job, target);
 }
 
-PageScanResult scanIndexPage(JobContext& job, const std::string& pageUrl, std::string marker,
-                             std::chrono::milliseconds wait = {}) {
-    return scanPage(job.services.urlDownload,
-                    {pageUrl, job.program.workFolder / "index.htm", std::move(marker), wait, {}});
+// Logs a service page that could not be read and held no marker either, so the thumbnail does
+// not vanish in silence.
+bool reportUnreadablePage(JobContext& job, const std::string& pageUrl, const PageScanResult& page) {
+    if (page.position > 0 || page.problem.empty()) return false;
+    const std::string said = "Service page cannot be read: " + pageUrl + " (" + page.problem + ")";
+    if (job.dryRun != nullptr) {
+        job.dryRun->decline(said);
+    } else {
+        job.services.status.appendLog(said + "\r\n");
+    }
+    return true;
+}
+
+// Reads a service page for the marker. When the page could not be read, the thumbnail's address
+// goes to "failed.txt"; a page read without the marker declines silently.
+PageScanResult scanServicePage(JobContext& job, const std::string& pageUrl, std::string marker,
+                               std::chrono::milliseconds wait = {}) {
+    PageScanResult page =
+        scanPage(job.services.urlDownload,
+                 {pageUrl, job.program.scratchFolder, std::move(marker), wait, {}});
+    if (page.interrupted) stopAfterInterruption(job);
+    if (reportUnreadablePage(job, pageUrl, page)) logFailedAddress(job, job.entry);
+    return page;
 }
 
 // --- Rules that rewrite the address alone ---
@@ -152,7 +172,7 @@ void yandexFotkiRule(JobContext& job, const std::string& entry) {
 void imageBamRule(JobContext& job, const std::string& entry) {
     std::string imageId;
     assignField(imageId, [&] { return field(lastField(entry, "/"), 1, "."); });
-    const PageScanResult page = scanIndexPage(
+    const PageScanResult page = scanServicePage(
         job, "http://www." + text(kImageBam) + "/image/" + imageId, text(kImageBam) + "/download/");
     if (page.position < 1) return;
 
@@ -164,9 +184,7 @@ void imageBamRule(JobContext& job, const std::string& entry) {
     // The file name comes from the download address's own answer, not from the thumbnail.
     TransferControl& transfer = job.services.transfer;
     transfer.start(target.url, TransferControl::Method::Head);
-    do {
-        job.services.eventLoop.yieldOnce();
-    } while (transfer.stillExecuting());
+    waitForAnswer(job);
     const std::string disposition = transfer.header("Content-Disposition");
     assignField(target.name, [&] { return field(disposition, 2, "\""); });
     transfer.cancel();
@@ -182,7 +200,7 @@ void imageVenueRule(JobContext& job, const std::string& entry) {
     const std::string pageUrl =
         host + "img.php?loc=" + location + "&image=" + fromPosition(entry, s + 3);
 
-    const PageScanResult page = scanIndexPage(job, pageUrl, " alt=", kImageVenueWait);
+    const PageScanResult page = scanServicePage(job, pageUrl, " alt=", kImageVenueWait);
     if (page.position < 1) return;
 
     std::string path;
@@ -199,7 +217,7 @@ void imageVenueRule(JobContext& job, const std::string& entry) {
 
 void imageHavenRule(JobContext& job, const std::string& entry) {
     const PageScanResult page =
-        scanIndexPage(job, replaceAll(entry, "/thumbs/", ".php?id="), "<img src='");
+        scanServicePage(job, replaceAll(entry, "/thumbs/", ".php?id="), "<img src='");
     if (page.position < 1) return;
 
     std::string path;
@@ -218,7 +236,7 @@ void turboImageHostRule(JobContext& job, const std::string& entry) {
     const std::string pageUrl =
         replaceFirst("http://www." + key + "/p/" + fileName + ".html", "_", "/");
 
-    const PageScanResult page = scanIndexPage(job, pageUrl, "." + key + "/sp");
+    const PageScanResult page = scanServicePage(job, pageUrl, "." + key + "/sp");
     if (page.position == 0) return;
 
     // The address starts 11 characters before the image server's host name ends its "http://".
@@ -248,7 +266,7 @@ void flickrRule(JobContext& job, const std::string& entry) {
     // leaves through the scan, which deletes the file.
     const PageScanResult page = scanPage(
         job.services.urlDownload, {sizePage,
-                                   job.program.workFolder / "temp.txt",
+                                   job.program.scratchFolder,
                                    "_o.jpg",
                                    {},
                                    [&](const std::string& item, std::size_t position) {
@@ -260,9 +278,15 @@ void flickrRule(JobContext& job, const std::string& entry) {
                                        fetchFile(job, target);
                                    }});
     if (page.position > 0) return;
+    if (page.interrupted) stopAfterInterruption(job);
 
+    const bool unreadable = reportUnreadablePage(job, sizePage, page);
     job.services.status.appendLog("Original file cannot be downloaded.\r\n");
-    if (!contains(entry, kFlickrFirstStaticServer)) return;
+    if (!contains(entry, kFlickrFirstStaticServer)) {
+        // Nothing else to try: a size page that could not be read leaves the thumbnail logged.
+        if (unreadable) logFailedAddress(job, entry);
+        return;
+    }
     fetchFile(job, {replaceAll(entry, "_s.", "_o."), photo + ".jpg"});
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,10 +64,12 @@ struct JobContext {
 
     std::string pageAddress;
     std::vector<std::string> thumbList;  // entries 1..3000 at indexes 0..2999
+    std::string entry;                   // the thumb list entry being walked
     int finishedCount = 0;
     int failuresLogged = 0;
     int alreadySaved = 0;  // files found saved whole already (skip existing)
     int filesHanded = 0;   // targets handed to the per-file download
+    std::map<std::string, std::string> savedNames;  // file name -> the address saved under it
     std::string flickrUser;
     bool walkEnded = false;  // set by a rule that ends the walk after the current entry
     // Downloads at once: the per-file download hands its files over here. Files are tagged with

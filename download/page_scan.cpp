@@ -2,42 +2,17 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <thread>
 #include <utility>
 
 #include "core/page_item_reader.h"
+#include "core/temporary_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 
 namespace velnoria {
-
-namespace {
-
-// A short-lived file that holds an intermediate page: whatever stood at the name is replaced, and
-// the file is closed and deleted when this object goes away, whichever way the scan is left.
-class ScratchFile {
-  public:
-    explicit ScratchFile(std::filesystem::path path) : path_(std::move(path)) {
-        // Removing the old entry first replaces a symbolic link instead of writing through it.
-        ::unlink(path_.c_str());
-        fd_ = openForWriting(path_, /*readBack=*/true);
-    }
-    ~ScratchFile() {
-        fd_.reset();
-        ::unlink(path_.c_str());  // a failure to delete is of no consequence to the job
-    }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-
-    bool isOpen() const { return fd_.valid(); }
-    int fd() const { return fd_.get(); }
-
-  private:
-    std::filesystem::path path_;
-    UniqueFd fd_;
-};
-
-}  // namespace
 
 PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAction& onFound) {
     PageScanResult result;
@@ -59,22 +34,43 @@ PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAc
 
 PageScanResult scanPage(UrlDownload& download, const PageScanRequest& request) {
     PageScanResult result;
-    ScratchFile scratch(request.scratchFile);
-    if (!scratch.isOpen()) return result;
+    // Private to this scan: nothing of the user's is ever opened or deleted in its place.
+    TemporaryFile scratch(request.scratchFolder, "velnoria-page-", ".htm", 0600);
+    if (!scratch.valid()) {
+        result.problem = "no scratch file: " + std::string(std::strerror(scratch.error()));
+        return result;
+    }
 
     const int fd = scratch.fd();
+    int writeError = 0;
     const DownloadOutcome outcome = download.download(
         request.pageUrl,
-        [fd](const char* data, std::size_t size) {
-            return writeAll(fd, std::string_view(data, size));
+        [fd, &writeError](const char* data, std::size_t size) {
+            if (writeAll(fd, std::string_view(data, size))) return true;
+            writeError = errno;
+            return false;
         },
         kMaxPageBytes);
-    if (!outcome.transferred || !outcome.written) return result;
+    if (!outcome.written) {
+        result.problem = "no scratch file: " + std::string(std::strerror(writeError));
+        return result;
+    }
+    if (!outcome.transferred) {
+        result.problem = outcome.error.empty() ? "transfer failed" : outcome.error;
+        result.interrupted = outcome.interrupted;
+        return result;
+    }
+    if (outcome.httpStatus >= 400) result.problem = "HTTP " + std::to_string(outcome.httpStatus);
 
     if (request.wait.count() > 0) std::this_thread::sleep_for(request.wait);
 
-    if (::lseek(fd, 0, SEEK_SET) != 0) return result;
-    return findMarkerItem(fd, request.marker, request.onFound);
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        result.problem = "no scratch file: " + std::string(std::strerror(errno));
+        return result;
+    }
+    PageScanResult found = findMarkerItem(fd, request.marker, request.onFound);
+    found.problem = std::move(result.problem);
+    return found;
 }
 
 }  // namespace velnoria

@@ -15,6 +15,10 @@ namespace velnoria {
 struct PageScanResult {
     std::string item;          // the item that holds the marker (of no use when position is 0)
     std::size_t position = 0;  // where the marker begins in it, from 1; 0 = not found
+    // Why the page could not be read whole ("timed out", "HTTP 500"); "" when it was. An error
+    // page is still searched, so a marker may be found all the same.
+    std::string problem;
+    bool interrupted = false;  // the download was ended by a stop request
 };
 
 // Called with the found item while the scratch file is still open.
@@ -22,10 +26,10 @@ using FoundItemAction = std::function<void(const std::string& item, std::size_t 
 
 struct PageScanRequest {
     std::string pageUrl;
-    std::filesystem::path scratchFile;  // "index.htm" or "temp.txt" in the work folder
-    std::string marker;                 // searched ignoring ASCII letter case
-    std::chrono::milliseconds wait{0};  // pause between the download and the reading
-    FoundItemAction onFound;            // optional
+    std::filesystem::path scratchFolder;  // where the private scratch file is made
+    std::string marker;                   // searched ignoring ASCII letter case
+    std::chrono::milliseconds wait{0};    // pause between the download and the reading
+    FoundItemAction onFound;              // optional
 };
 
 // A page larger than this is treated as one that could not be fetched.
@@ -35,9 +39,10 @@ inline constexpr std::uint64_t kMaxPageBytes = 128ull * 1024 * 1024;
 // the marker (ASCII letter case ignored), and calls onFound (when given) with that item.
 PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAction& onFound);
 
-// Fetches the page into the scratch file, reads it item by item up to the first item holding
-// the marker, then closes and deletes the scratch file (also when onFound throws). A page that
-// cannot be fetched gives position 0; an error page is scanned like any other.
+// Fetches the page into a scratch file of its own (created exclusively in scratchFolder), reads it
+// item by item up to the first item holding the marker, then closes and deletes the scratch file
+// (also when onFound throws). A page that cannot be fetched gives position 0; an error page is
+// scanned like any other. Either way the result names the problem.
 PageScanResult scanPage(UrlDownload& download, const PageScanRequest& request);
 
 }  // namespace velnoria

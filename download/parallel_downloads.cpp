@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include "core/text.h"
-#include "core/unique_fd.h"
 #include "download/fetch_file.h"
+#include "download/file_download.h"
 #include "download/next_pages.h"
 #include "download/rule_text.h"
 #include "download/safe_file_name.h"
@@ -18,44 +20,66 @@ namespace velnoria {
 
 namespace {
 
-constexpr int kAttempts = 3;
-constexpr int kLargestCount = 32767;  // the finished count is a 16-bit number
-constexpr std::uint64_t kLargestUnannouncedBody = 2147483647;
 // Files handed over beyond those running: enough to keep every slot busy while the rules resolve
 // the next ones, few enough that a stop loses little work.
 constexpr std::size_t kWaitingPerSlot = 2;
 
+long long regularFileSize(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<long long>(info.st_size);
+}
+
 }  // namespace
 
 // One file: its attempts one after the other, each a transfer of the pool; its log text is
-// gathered and shown whole when the file ends.
+// gathered and shown whole when the file ends. Judged, named and put in place as one at a time
+// (file_download.h).
 class ParallelDownloads::File : public TransferListener {
   public:
     File(ParallelDownloads& owner, const DownloadTarget& target, std::size_t tag)
-        : owner_(owner), url_(target.url), fileName_(safeFileName(target.name)), tag_(tag) {
-        assignField(displayName_, [&] { return lastField(fileName_, "\\"); });
-        path_ = owner.job_.program.settings.savePath + "/" + fileName_;
-        host_ = webHostName(url_);
+        : owner_(owner),
+          target_(target),
+          family_(nameFamily(safeFileName(target.name))),
+          // What goes to failed.txt for an address that is no web address: the thumbnail's.
+          thumbnail_(owner.job_.entry.empty() ? target.url : owner.job_.entry),
+          tag_(tag) {
+        host_ = webHostName(target_.url);
     }
 
     const std::string& host() const { return host_; }
-    const std::string& path() const { return path_; }
+    const std::string& family() const { return family_; }
     std::size_t tag() const { return tag_; }
     bool running() const { return running_; }
     bool ended() const { return ended_; }
     // The file's log lines, whole once it has ended.
     const std::string& log() const { return log_; }
 
+    // Every file handed over before it whose name could meet its own has ended, so the name is
+    // chosen here as one at a time would.
     void start() {
         running_ = true;
+        JobContext& job = owner_.job_;
+        fileName_ = jobFileName(job, target_);
+        displayName_ = displayedName(fileName_);
+        if (!isWebAddress(target_.url)) {
+            log_ += notWebAddressText(displayName_);
+            logFailedAddress(job, thumbnail_);
+            end();
+            return;
+        }
+        path_ = job.program.settings.savePath + "/" + fileName_;
+        nameWasFree_ = !fileName_.empty() && nameIsFree(path_);
         // A file of that name may already be whole: its length is asked for first.
-        const bool check = owner_.job_.program.choices.skipExisting && !checked_ &&
-                           !fileName_.empty() && regularFileSize(path_) >= 0;
+        const bool check =
+            job.program.choices.skipExisting && !fileName_.empty() && regularFileSize(path_) >= 0;
         beginAttempt(check);
     }
 
+    // A stop: what the transfer wrote is treated as after a stop of one at a time.
     void cancel() {
-        if (running_) owner_.pool_.cancel(transfer_);
+        if (running_ && transfer_ != 0) owner_.pool_.cancel(transfer_);
+        if (file_) file_->abandon(nameWasFree_);
         file_.reset();
         running_ = false;
         ended_ = true;
@@ -63,22 +87,20 @@ class ParallelDownloads::File : public TransferListener {
 
     bool onHeaders(const std::string& headerBlock) override {
         const auto length = readContentLength(headerValue(headerBlock, "Content-Length"));
-        const int status = statusCode(headerBlock);
         if (checking_) {
-            alreadySaved_ = length && status < 400 && regularFileSize(path_) == *length;
+            alreadySaved_ =
+                length && statusCode(headerBlock) < 400 && regularFileSize(path_) == *length;
             return true;  // a HEAD answer has no body: the connection stays usable
         }
-        if (holdsErrorMarker(headerBlock) || status >= 400) failed_ = true;
+        answerReason_ = answerProblem(headerBlock);
         if (!length) {
             unannounced_ = true;
             log_ += "\r\nWarning! Unknown file size, trying alternative method for download...";
             return true;
         }
         expected_ = *length;
-        // Emptied on open: an older, longer file of the same name must not keep its tail.
-        if (!fileName_.empty()) file_ = openForWriting(path_);
-        if (!file_.valid()) {
-            failed_ = true;
+        if (!file_->open()) {
+            bodyReason_ = cannotWrite(file_->error());
             return false;
         }
         return true;
@@ -86,25 +108,25 @@ class ParallelDownloads::File : public TransferListener {
 
     bool onBody(const char* data, std::size_t size) override {
         if (checking_) return false;
-        if (unannounced_) {
-            if (received_ + size > kLargestUnannouncedBody || !openLate()) {
-                failed_ = true;
-                return false;
-            }
+        if (unannounced_ && received_ + size > kLargestUnannouncedBody) {
+            bodyReason_ = "longer than " + std::to_string(kLargestUnannouncedBody) + " bytes";
+            return false;
         }
         received_ += size;
-        if (!file_.valid() || !writeAll(file_.get(), std::string_view(data, size))) {
-            failed_ = true;
+        const std::string_view bytes(data, size);
+        sniffer_.feed(bytes);
+        if (!file_->write(bytes)) {
+            bodyReason_ = cannotWrite(file_->error());
             return false;
         }
         return true;
     }
 
-    void onEnd(int failureCode) override {
+    void onEnd(int failureCode, const std::string& failureReason) override {
+        transfer_ = 0;
         if (checking_) {
             checking_ = false;
-            checked_ = true;
-            if (alreadySaved_) {
+            if (alreadySaved_ && failureCode == 0) {
                 log_ += "Downloading file " + displayName_ + "...ALREADY SAVED\r\n";
                 ++owner_.job_.alreadySaved;
                 end();
@@ -113,60 +135,63 @@ class ParallelDownloads::File : public TransferListener {
             beginAttempt(false);
             return;
         }
-        if (failureCode != 0) failed_ = true;
-        if (unannounced_ && !failed_ && !openLate()) failed_ = true;  // an empty body
-        if (!unannounced_ && (!file_.valid() || fileLength(file_.get()) != expected_)) {
-            failed_ = true;
+        if (bodyReason_.empty() && failureCode != 0) bodyReason_ = failureReason;
+        if (bodyReason_.empty()) {
+            if (unannounced_) {
+                // An empty body still makes the file.
+                if (!file_->open()) bodyReason_ = cannotWrite(file_->error());
+            } else {
+                bodyReason_ = lengthProblem(file_->length(), expected_);
+            }
         }
-        file_.reset();
+        if (bodyReason_.empty() && sniffer_.isHtml()) bodyReason_ = kHtmlAnswer;
+        attemptEnded(answerReason_.empty() ? bodyReason_ : answerReason_);
+    }
 
+  private:
+    void beginAttempt(bool check) {
+        checking_ = check;
+        answerReason_.clear();
+        bodyReason_.clear();
+        unannounced_ = false;
+        expected_ = -1;
+        received_ = 0;
+        sniffer_ = HtmlStartSniffer{};
+        file_.emplace(path_);
+        if (check) {
+            transfer_ = owner_.pool_.start(target_.url, *this, TransferPool::Method::Head);
+            return;
+        }
+        log_ += "Downloading file " + displayName_ + "...";
+        if (std::string problem = targetProblem(fileName_, path_); !problem.empty()) {
+            attemptEnded(problem);  // nothing is asked for
+            return;
+        }
+        transfer_ = owner_.pool_.start(target_.url, *this, TransferPool::Method::Get);
+    }
+
+    void attemptEnded(const std::string& reason) {
         JobContext& job = owner_.job_;
-        if (!failed_) {
-            if (job.finishedCount < kLargestCount) ++job.finishedCount;
-            log_ += "OK\r\n";
+        std::string why = reason;
+        if (why.empty() && !file_->keep()) why = cannotWrite(file_->error());
+        log_ += attemptEndText(why, attempt_);
+        if (why.empty()) {
+            file_.reset();
+            noteSaved(job, fileName_, target_.url);
             end();
             return;
         }
-        log_ += "FAILED\r\n";
-        log_ += attempt_ < kAttempts - 1 ? "RESTART DOWNLOAD.\r\n" : "FAILURE LOGGED.\r\n";
+        file_->abandon(nameWasFree_);
+        file_.reset();
         ++attempt_;
         // The next attempt must be answered by the server, not by a cached copy.
-        job.services.urlCache.deleteEntry(url_);
+        job.services.urlCache.deleteEntry(target_.url);
         if (attempt_ < kAttempts) {
             beginAttempt(false);
             return;
         }
-        appendToFailureLog(job.program.workFolder, url_);
-        ++job.failuresLogged;
+        logFailedAddress(job, target_.url);
         end();
-    }
-
-  private:
-    static long long regularFileSize(const std::string& path) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-        return static_cast<long long>(info.st_size);
-    }
-
-    void beginAttempt(bool check) {
-        checking_ = check;
-        failed_ = false;
-        unannounced_ = false;
-        expected_ = -1;
-        received_ = 0;
-        file_.reset();
-        if (!check) log_ += "Downloading file " + displayName_ + "...";
-        transfer_ = owner_.pool_.start(
-            url_, *this, check ? TransferPool::Method::Head : TransferPool::Method::Get);
-    }
-
-    // The file of an answer without a length is opened at its first byte, so a request that
-    // never answers leaves an existing file of that name as it was.
-    bool openLate() {
-        if (file_.valid()) return true;
-        if (fileName_.empty()) return false;
-        file_ = openForWriting(path_);
-        return file_.valid();
     }
 
     void end() {
@@ -176,24 +201,28 @@ class ParallelDownloads::File : public TransferListener {
     }
 
     ParallelDownloads& owner_;
-    std::string url_;
-    std::string fileName_;  // made safe; "" means nothing may be written
+    DownloadTarget target_;
+    std::string family_;
+    std::string thumbnail_;
+    std::string fileName_;  // chosen at the start; "" means nothing may be written
     std::string displayName_;
-    std::string path_;
+    std::filesystem::path path_;
     std::string host_;
     std::size_t tag_;
     TransferPool::Id transfer_ = 0;
     int attempt_ = 0;
     bool running_ = false;
     bool ended_ = false;
+    bool nameWasFree_ = false;
     bool checking_ = false;  // asking for the length of a file that may be saved already
-    bool checked_ = false;
     bool alreadySaved_ = false;
-    bool failed_ = false;
     bool unannounced_ = false;
+    std::string answerReason_;  // what the headers say against the answer
+    std::string bodyReason_;    // what went wrong with the body
     std::int64_t expected_ = -1;
     std::uint64_t received_ = 0;
-    UniqueFd file_;
+    HtmlStartSniffer sniffer_;
+    std::optional<AttemptFile> file_;
     std::string log_;
 };
 
@@ -255,20 +284,21 @@ std::size_t ParallelDownloads::lowestOpenTag() const {
 }
 
 void ParallelDownloads::startWaiting() {
-    // Paths of files handed over earlier that have not ended: a later file of the same name
-    // waits for them, so that, as one at a time, the later one is what stays.
+    // Name families of files handed over earlier that have not ended: a later file whose name
+    // could meet theirs waits for them, so that its name, and what stays under it, are those of
+    // one at a time.
     std::set<std::string> earlier;
     for (auto& file : files_) {
         if (file->ended()) continue;
         const bool mayStart = !file->running() && running_ < limit_ &&
                               runningPerHost_[file->host()] < kPerHost &&
-                              earlier.count(file->path()) == 0;
+                              earlier.count(file->family()) == 0;
         if (mayStart) {
             ++runningPerHost_[file->host()];
             ++running_;
             file->start();
         }
-        if (!file->ended()) earlier.insert(file->path());
+        if (!file->ended()) earlier.insert(file->family());
     }
 }
 

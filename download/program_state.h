@@ -6,6 +6,7 @@
 
 #include "core/choices.h"
 #include "core/settings.h"
+#include "core/temporary_file.h"
 
 namespace velnoria {
 
@@ -23,8 +24,10 @@ struct ProgramState {
     std::uint8_t runState = kRunning;
     std::string doneList;  // every ImageVenue address handed to the download, each after "*"
     bool jobRunning = false;
-    // Where "failed.txt" and the scratch files live: the process's current folder.
+    // Where "failed.txt" lives: the process's current folder.
     std::filesystem::path workFolder = std::filesystem::current_path();
+    // Where the page scans make their private scratch files.
+    std::filesystem::path scratchFolder = temporaryFolder();
 };
 
 }  // namespace velnoria

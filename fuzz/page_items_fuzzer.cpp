@@ -149,22 +149,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         FUZZ_CHECK(positionOf(item, marker) ==
                    (item.find(marker) == std::string::npos ? 0 : item.find(marker) + 1));
         if (at > 0) {
-            model = {item, at};
+            model = {item, at, {}};
             break;
         }
     }
 
-    const auto scratch = fuzz::workFolder() / "index.htm";
+    const auto scratch = fuzz::workFolder() / "scratch";
+    std::filesystem::create_directories(scratch);
     PagePieces download(page, piece, fetchFails);
     std::size_t foundCalls = 0;
     const PageScanResult result =
         scanPage(download, {"http://pages.test/", scratch, marker, std::chrono::milliseconds(0),
                             [&](const std::string& item, std::size_t position) {
                                 ++foundCalls;
-                                FUZZ_CHECK(std::filesystem::exists(scratch));
+                                FUZZ_CHECK(!std::filesystem::is_empty(scratch));
                                 FUZZ_CHECK(position == modelPosition(item, marker));
                             }});
-    FUZZ_CHECK(!std::filesystem::exists(scratch));
+    FUZZ_CHECK(std::filesystem::is_empty(scratch));
+    FUZZ_CHECK(result.problem.empty() == !fetchFails);
     if (fetchFails) {
         FUZZ_CHECK(result.position == 0 && foundCalls == 0);
     } else {

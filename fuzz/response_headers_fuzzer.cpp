@@ -1,5 +1,7 @@
 // Reading a response's header block: the "Content-Length" value, the error markers, the status
-// line, header lookup, and the gathering of header lines into the final response's block.
+// line, header lookup, repeated headers that differ, and the gathering of header lines into the
+// final response's block; whether an answer is an HTML page, by its type and by its first bytes
+// fed in pieces; and text made safe to print.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -8,8 +10,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "core/printable.h"
 #include "core/text.h"
 #include "download/fetch_file.h"
 #include "fuzz/fuzz_support.h"
@@ -77,6 +81,86 @@ void checkWholeBlock(std::string_view block, std::string_view name) {
         FUZZ_CHECK(value.empty() || (!isBlank(value.front()) && !isBlank(value.back())));
         checkContentLength(value);
     }
+}
+
+// The values of every header of that name, trimmed, in order (the status line passed over).
+std::vector<std::string> modelValues(std::string_view block, std::string_view name) {
+    std::vector<std::string> values;
+    bool first = true;
+    while (!block.empty()) {
+        const auto end = block.find('\n');
+        const auto line = block.substr(0, end);
+        block.remove_prefix(end == std::string_view::npos ? block.size() : end + 1);
+        if (std::exchange(first, false)) continue;
+        const auto colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        auto trimmed = [](std::string_view text) {
+            while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+            while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+            return text;
+        };
+        if (name.empty() || !sameNoCase(trimmed(line.substr(0, colon)), name)) continue;
+        values.emplace_back(trimmed(line.substr(colon + 1)));
+    }
+    return values;
+}
+
+void checkDifferingValues(std::string_view block, std::string_view name) {
+    const std::vector<std::string> values = modelValues(block, name);
+    std::string expected;
+    for (std::size_t i = 1; i < values.size(); ++i) {
+        if (values[i] != values.front()) {
+            expected = values.front() + " and " + values[i];
+            break;
+        }
+    }
+    FUZZ_CHECK(differingHeaderValues(block, name) == expected);
+}
+
+// An HTML start: after spaces, tabs, CR, LF and FF, and a byte order mark if one stands there,
+// "<!doctype html" or "<html", letter case ignored.
+bool modelHtmlStart(std::string_view body) {
+    const auto first = body.find_first_not_of(" \t\r\n\f");
+    if (first == std::string_view::npos) return false;
+    body.remove_prefix(first);
+    if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+    return sameNoCase(body.substr(0, 14), "<!doctype html") ||
+           sameNoCase(body.substr(0, 5), "<html");
+}
+
+void checkHtmlAnswer(std::string_view body, std::size_t piece) {
+    HtmlStartSniffer sniffer;
+    for (std::size_t at = 0; at < body.size(); at += piece) sniffer.feed(body.substr(at, piece));
+    FUZZ_CHECK(sniffer.isHtml() == modelHtmlStart(body));
+    // As a type, only "text/html" counts, with parameters after ";" and blanks around.
+    const auto type = body.substr(0, body.find(';'));
+    const auto begin = type.find_first_not_of(" \t");
+    const bool html =
+        begin != std::string_view::npos &&
+        sameNoCase(type.substr(begin, type.find_last_not_of(" \t") - begin + 1), "text/html");
+    FUZZ_CHECK(isHtmlMediaType(body) == html);
+}
+
+// Printable text is well-formed UTF-8 without a control character, holds each byte of the text
+// in order, either as it stands or as \xHH, and is the text itself when that was printable.
+void checkPrintable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const std::string printable = printableText(text);
+    FUZZ_CHECK(isPrintableUtf8(printable));
+    if (isPrintableUtf8(text)) FUZZ_CHECK(printable == text);
+    // A kept byte is never a backslash's stand-in: a backslash in the text is printable and kept.
+    std::size_t at = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (at < printable.size() && printable[at] == c) {
+            ++at;
+            continue;
+        }
+        const std::string escaped = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        FUZZ_CHECK(printable.compare(at, 4, escaped) == 0);
+        at += 4;
+    }
+    FUZZ_CHECK(at == printable.size());
 }
 
 // Feeds the block line by line, as libcurl hands header lines over, starting afresh after each
@@ -187,9 +271,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         checkWellFormed(data);
         return 0;
     }
+    const std::size_t piece = data.ConsumeIntegralInRange<std::size_t>(1, 16);
     const std::string name = data.ConsumeRandomLengthString(32);
     const std::string block = data.ConsumeRemainingBytesAsString();
     checkWholeBlock(block, name);
+    checkDifferingValues(block, name);
+    checkDifferingValues(block, "Content-Length");
     checkGathering(block);
+    checkHtmlAnswer(block, piece);
+    checkPrintable(block);
     return 0;
 }

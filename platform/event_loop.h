@@ -11,6 +11,10 @@ class EventLoop {
   public:
     virtual ~EventLoop() = default;
     virtual void yieldOnce(std::chrono::milliseconds maxBlock = std::chrono::milliseconds{0}) = 0;
+
+    // Whether the user asked to stop in a way the next yield will deliver (velnoria-get's
+    // Ctrl+C). A blocking download, which does not yield, asks this to end at once.
+    virtual bool stopPending() const { return false; }
 };
 
 }  // namespace velnoria

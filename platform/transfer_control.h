@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace velnoria {
@@ -24,9 +25,13 @@ class TransferControl {
     virtual bool stillExecuting() = 0;
 
     // 0 while the request is fine so far; above 0 when it failed below HTTP (no connection,
-    // reset, time-out, too many redirects). An HTTP error status is not a failure here: it
-    // stands in the header block.
+    // reset, time-out, too many redirects, an answer that cannot be framed). An HTTP error
+    // status is not a failure here: it stands in the header block.
     virtual int failureCode() const = 0;
+
+    // Why the request failed, in a few words ("timed out", "connection reset"); "" while it has
+    // not.
+    virtual std::string failureReason() const = 0;
 
     // The value of the first header of that name in the final response (case-insensitive name),
     // or "" when there is none.
@@ -38,6 +43,10 @@ class TransferControl {
     // Replaces piece with the next count bytes of the body, or fewer when the body ends first
     // (nothing once it has ended). Waits for them by yielding to the event loop.
     virtual void readPiece(std::size_t count, std::string& piece) = 0;
+
+    // Asked after every yield of a wait; once it says true, the request is cancelled and the
+    // wait ends with what has arrived. The job sets it for its length, for Stop/Abort.
+    virtual void setInterruption(std::function<bool()> interrupted) = 0;
 
     // Ends the current request and discards what is left of it.
     virtual void cancel() = 0;

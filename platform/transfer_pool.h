@@ -20,8 +20,9 @@ class TransferListener {
     virtual bool onBody(const char* data, std::size_t size) = 0;
     // The transfer has ended: 0 when it ran to its end (a body cut short by a clean close
     // included) or a listener call ended it, above 0 when it failed below HTTP (no connection,
-    // reset, time-out). Nothing is called for the transfer afterwards.
-    virtual void onEnd(int failureCode) = 0;
+    // reset, time-out, an answer that cannot be framed), with the reason in a few words.
+    // Nothing is called for the transfer afterwards.
+    virtual void onEnd(int failureCode, const std::string& failureReason) = 0;
 };
 
 // Several GET requests at once, all driven on the calling thread by drive(). Connections are
@@ -33,8 +34,8 @@ class TransferPool {
 
     virtual ~TransferPool() = default;
 
-    // No answer (connecting, or no byte received while the pool is driven) for this long fails
-    // a transfer; 0 = never.
+    // No answer (connecting, or no byte received while the pool is driven), or fewer than a few
+    // bytes a second, for this long fails a transfer; 0 = never.
     virtual void setTimeoutSeconds(int seconds) = 0;
     // Starts a request; the listener must outlive it (until onEnd or cancel).
     virtual Id start(const std::string& url, TransferListener& listener,

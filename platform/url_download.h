@@ -15,6 +15,8 @@ struct DownloadOutcome {
     bool written = true;       // every byte was accepted by the sink
     std::string error;         // a short reason when !transferred or !written
     std::string finalUrl;      // the address answered last, after redirects; "" when unknown
+    std::string contentType;   // the final answer's Content-Type; "" when none
+    bool interrupted = false;  // ended early because the interruption hook said so
 };
 
 // Receives the body in order. Returning false aborts the transfer (written becomes false).
@@ -28,6 +30,10 @@ class UrlDownload {
     // maxBytes bounds the body; a longer body aborts the transfer (transferred becomes false).
     virtual DownloadOutcome download(const std::string& url, const ByteSink& sink,
                                      std::uint64_t maxBytes) = 0;
+
+    // Asked now and then while a download runs; once it says true, the download ends at once
+    // (interrupted). A download that cannot be ended early ignores it.
+    virtual void setInterruption(std::function<bool()>) {}
 };
 
 // Removes an address's cached copy so that the next request for it is answered by the server.

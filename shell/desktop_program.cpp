@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/temporary_file.h"
 #include "shell/main_window.h"
 
 namespace velnoria {
@@ -23,6 +24,8 @@ bool commandLineAllowsStart(const std::string& argumentText) {
 }
 
 void endProcessNow(int exitCode) {
+    // Nothing below on the stack unwinds: a download or page scan in hand leaves no file behind.
+    removeTemporaryFilesNow();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }

@@ -273,7 +273,11 @@ void MainWindow::startDownload() {
     if (state_.jobRunning || program_ == nullptr) return;
     startDownload_->setEnabled(false);
     startDownload_->repaint();
-    program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()), this);
+    const JobResult result =
+        program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()), this);
+    // No job ran (the save folder cannot take a file, as the box said): the page is still there
+    // to be downloaded once the folder is set right.
+    if (!result.saveFolderProblem.empty()) startDownload_->setEnabled(true);
 }
 
 void MainWindow::checkForUpdate() {

@@ -17,14 +17,14 @@ struct UpdateCheckServices {
     MessageBox& messageBox;
     Shell& shell;
     UrlDownload& urlDownload;
-    // Where "version.txt" is written for the moment of the check: the current folder.
-    std::filesystem::path workFolder;
+    // Where the version file is held for the moment of the check, in a scratch file of its own.
+    std::filesystem::path scratchFolder;
 };
 
 enum class UpdateCheckOutcome { NewerVersion, NoNewerVersion, Unreachable };
 
 // The "U" button, and the silent check at start-up (startingUp set: only a newer version is
-// reported). Blocks while it fetches; leaves the status line empty and no "version.txt" behind.
+// reported). Blocks while it fetches; leaves the status line empty and no scratch file behind.
 UpdateCheckOutcome checkForUpdate(const UpdateCheckServices& services, bool startingUp);
 
 }  // namespace velnoria

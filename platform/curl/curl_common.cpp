@@ -1,8 +1,10 @@
 #include "platform/curl/curl_common.h"
 
+#include <cerrno>
 #include <stdexcept>
 
 #include "core/program_identity.h"
+#include "core/text.h"
 
 namespace velnoria {
 
@@ -62,6 +64,66 @@ bool worthAFreshConnection(CURL* easy, CURLcode result) {
     long newConnections = -1;
     curl_easy_getinfo(easy, CURLINFO_NUM_CONNECTS, &newConnections);
     return newConnections == 0;
+}
+
+std::string failureText(CURL* easy, CURLcode result) {
+    long osError = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
+    switch (result) {
+        case CURLE_OPERATION_TIMEDOUT:
+            return "timed out";
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return "proxy not found";
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return "host not found";
+        case CURLE_COULDNT_CONNECT:
+            return osError == ECONNREFUSED ? "connection refused" : "cannot connect";
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            return osError == ECONNRESET ? "connection reset" : "connection broken";
+        case CURLE_PARTIAL_FILE:
+            return "connection closed early";
+        case CURLE_GOT_NOTHING:
+            return "connection closed without an answer";
+        case CURLE_WEIRD_SERVER_REPLY:
+            return "invalid answer";
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return "not an http(s) address";
+        case CURLE_TOO_MANY_REDIRECTS:
+            return "too many redirects";
+        case CURLE_URL_MALFORMAT:
+            return "malformed address";
+        case CURLE_OUT_OF_MEMORY:
+            // What libcurl gives for a header line past its own bound of 100 KB.
+            return "header block too large";
+        default:
+            return curl_easy_strerror(result);
+    }
+}
+
+std::string byteCountText(std::uint64_t bytes) {
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    if (bytes >= kMiB && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::string framingRefusal(const std::string& headerBlock) {
+    const std::string both = differingHeaderValues(headerBlock, "Content-Length");
+    return both.empty() ? std::string() : "invalid answer: Content-Length " + both;
+}
+
+bool StallWatch::timedOut(int timeoutSeconds) {
+    if (timeoutSeconds <= 0) return false;
+    const std::chrono::seconds timeout(timeoutSeconds);
+    if (silence_ >= timeout) return true;
+    if (window_ >= timeout) {
+        const auto least = static_cast<std::uint64_t>(kLowSpeedBytesPerSecond) *
+                           static_cast<std::uint64_t>(timeoutSeconds);
+        if (windowBytes_ < least) return true;
+        window_ = {};
+        windowBytes_ = 0;
+    }
+    return false;
 }
 
 void CurlUrlCache::deleteEntry(const std::string& url) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "core/text.h"
 
@@ -49,16 +50,17 @@ void CurlTransferControl::start(const std::string& url, Method method) {
     release();
     state_ = State::AwaitingHeaders;
     code_ = 0;
+    reason_.clear();
+    refusal_.clear();
     headers_.clear();
     finalHeaders_.clear();
     if (spill_.capacity() > 2 * (wanted_ + kNetworkReadBytes)) std::string().swap(spill_);
     spill_.clear();
     spillPos_ = 0;
     maxBuffered_ = 0;
-    received_ = false;
     answered_ = false;
     retried_ = false;
-    waited_ = {};
+    stall_.reset();
     lastDrive_ = Clock::now();
 
     requestHeaders_.reset(cache_.mustBypass(url));
@@ -84,6 +86,10 @@ bool CurlTransferControl::stillExecuting() {
 
 int CurlTransferControl::failureCode() const {
     return code_;
+}
+
+std::string CurlTransferControl::failureReason() const {
+    return reason_;
 }
 
 std::string CurlTransferControl::header(const std::string& name) const {
@@ -118,6 +124,10 @@ void CurlTransferControl::readPiece(std::size_t count, std::string& piece) {
         drive();
         if (enough()) break;
         eventLoop_.yieldOnce();
+        if (interrupted_ && interrupted_()) {
+            cancel();
+            break;
+        }
     }
 }
 
@@ -144,6 +154,10 @@ void CurlTransferControl::cancel() {
     state_ = State::Idle;
     spill_.clear();
     spillPos_ = 0;
+}
+
+void CurlTransferControl::setInterruption(std::function<bool()> interrupted) {
+    interrupted_ = std::move(interrupted);
 }
 
 void CurlTransferControl::release() {
@@ -174,16 +188,20 @@ std::size_t CurlTransferControl::onHeader(char* data, std::size_t size, std::siz
                                           void* self) {
     auto& me = *static_cast<CurlTransferControl*>(self);
     const std::size_t length = size * count;
-    me.received_ = true;
     me.answered_ = true;
+    me.stall_.received(length);
     if (me.state_ != State::AwaitingHeaders) return length;  // trailers of a chunked body
+    // Returning 0 makes libcurl end the request with a write error; refusal_ says why.
     switch (me.headers_.add(std::string_view(data, length))) {
         case ResponseHeaderBlock::Step::Final:
             me.finalHeaders_ = me.headers_.text();
             me.state_ = State::Body;
+            me.refusal_ = framingRefusal(me.finalHeaders_);
+            if (!me.refusal_.empty()) return 0;
             break;
         case ResponseHeaderBlock::Step::TooLarge:
-            return 0;  // libcurl ends the request with a write error
+            me.refusal_ = "header block too large";
+            return 0;
         case ResponseHeaderBlock::Step::More:
             break;
     }
@@ -194,8 +212,8 @@ std::size_t CurlTransferControl::onBody(char* data, std::size_t size, std::size_
                                         void* self) {
     auto& me = *static_cast<CurlTransferControl*>(self);
     const std::size_t length = size * count;
-    me.received_ = true;
     me.answered_ = true;
+    me.stall_.received(length);
     if (me.state_ == State::Idle) return length;  // what is left of a cancelled request
     if (me.state_ == State::AwaitingHeaders) {
         me.finalHeaders_ = me.headers_.text();
@@ -229,7 +247,9 @@ void CurlTransferControl::noteHeld() {
 
 void CurlTransferControl::drive() {
     const auto now = Clock::now();
-    if (lastDrive_ && !paused_ && now - *lastDrive_ < kAwayGap) waited_ += now - *lastDrive_;
+    if (lastDrive_ && !paused_ && now - *lastDrive_ < kAwayGap) {
+        stall_.waited(now - *lastDrive_);
+    }
     lastDrive_ = now;
     if (!attached_) {  // nothing can arrive any more; never wait for it
         if (state_ == State::AwaitingHeaders || state_ == State::Body) state_ = State::Ended;
@@ -241,10 +261,6 @@ void CurlTransferControl::drive() {
     int running = 0;
     curl_multi_perform(multi_, &running);
     collectFinished();
-    if (received_) {
-        received_ = false;
-        waited_ = {};
-    }
     checkStall();
 }
 
@@ -257,20 +273,24 @@ void CurlTransferControl::collectFinished() {
         // A body cut short by a clean close just ends; the caller's length check notices.
         const bool ended =
             result == CURLE_OK || (result == CURLE_PARTIAL_FILE && state_ == State::Body);
-        if (!ended) {
+        if (!refusal_.empty()) {
+            // Nothing of an answer that cannot be framed is trusted, its headers included.
+            finalHeaders_.clear();
+            fail(result, refusal_);
+        } else if (!ended) {
             if (!retryOnFreshConnection(result)) fail(result);
+        } else if (state_ == State::AwaitingHeaders) {
+            // The connection closed inside the header block: nothing says the answer is whole.
+            fail(CURLE_WEIRD_SERVER_REPLY, "invalid answer: header block cut short");
         } else if (state_ != State::Idle) {
-            if (state_ == State::AwaitingHeaders) finalHeaders_ = headers_.text();
             state_ = State::Ended;
         }
     }
 }
 
 void CurlTransferControl::checkStall() {
-    if (timeoutSeconds_ > 0 && attached_ && !paused_ &&
-        waited_ >= std::chrono::seconds(timeoutSeconds_)) {
-        fail(CURLE_OPERATION_TIMEDOUT);
-    }
+    if (!attached_ || paused_) return;
+    if (stall_.timedOut(timeoutSeconds_)) fail(CURLE_OPERATION_TIMEDOUT);
 }
 
 bool CurlTransferControl::retryOnFreshConnection(CURLcode result) {
@@ -282,11 +302,12 @@ bool CurlTransferControl::retryOnFreshConnection(CURLcode result) {
     curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
     if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return false;
     attached_ = true;
-    waited_ = {};
+    stall_.reset();
     return true;
 }
 
-void CurlTransferControl::fail(int code) {
+void CurlTransferControl::fail(CURLcode code, std::string reason) {
+    reason_ = reason.empty() ? failureText(easy_, code) : std::move(reason);
     detach();
     code_ = code;
     state_ = State::Ended;

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,10 +32,12 @@ class CurlTransferControl : public TransferControl {
     void start(const std::string& url, Method method) override;
     bool stillExecuting() override;
     int failureCode() const override;
+    std::string failureReason() const override;
     std::string header(const std::string& name) const override;
     std::string headerBlock() const override;
     void readPiece(std::size_t count, std::string& piece) override;
     void cancel() override;
+    void setInterruption(std::function<bool()> interrupted) override;
 
     // The most body bytes held at once since the last start(), for checking the memory bound.
     std::size_t maxBuffered() const { return maxBuffered_; }
@@ -48,7 +52,7 @@ class CurlTransferControl : public TransferControl {
     void drive();
     void collectFinished();
     void checkStall();
-    void fail(int code);
+    void fail(CURLcode code, std::string reason = {});
     void release();
     bool allBytesArrived() const;
     void detach();
@@ -61,12 +65,16 @@ class CurlTransferControl : public TransferControl {
     CURL* easy_ = nullptr;
     RequestHeaders requestHeaders_;
     int timeoutSeconds_ = 0;
+    std::function<bool()> interrupted_;
 
     State state_ = State::Idle;
     bool attached_ = false;
     bool answered_ = false;  // a byte of this request's answer arrived
     bool retried_ = false;   // sent a second time, over a new connection
     int code_ = 0;
+    std::string reason_;
+    std::string
+        refusal_;  // why a callback refused the answer, which libcurl reports as a write error
     ResponseHeaderBlock headers_;
     std::string finalHeaders_;
 
@@ -86,8 +94,7 @@ class CurlTransferControl : public TransferControl {
     std::size_t maxBuffered_ = 0;
 
     // Stall accounting: only time spent waiting on the network counts.
-    bool received_ = false;
-    Clock::duration waited_{};
+    StallWatch stall_;
     std::optional<Clock::time_point> lastDrive_;
 };
 

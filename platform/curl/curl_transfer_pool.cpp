@@ -25,7 +25,8 @@ struct CurlTransferPool::Transfer {
     bool answered = false;  // a byte of the answer arrived
     bool retried = false;   // sent a second time, over a new connection
     bool endedByListener = false;
-    Clock::duration waited{};
+    std::string refusal;  // why the answer cannot be trusted, when it cannot
+    StallWatch stall;
 };
 
 CurlTransferPool::CurlTransferPool(const CurlUrlCache& cache) : cache_(cache) {
@@ -113,17 +114,20 @@ std::size_t CurlTransferPool::onHeader(char* data, std::size_t size, std::size_t
     auto& transfer = *static_cast<Transfer*>(self);
     const std::size_t length = size * count;
     transfer.answered = true;
-    transfer.waited = {};
+    transfer.stall.received(length);
     if (transfer.headersGiven) return length;  // trailers of a chunked body
     switch (transfer.headers.add(std::string_view(data, length))) {
         case ResponseHeaderBlock::Step::Final:
             transfer.headersGiven = true;
+            transfer.refusal = framingRefusal(transfer.headers.text());
+            if (!transfer.refusal.empty()) return 0;
             if (!transfer.listener->onHeaders(transfer.headers.text())) {
                 transfer.endedByListener = true;
                 return 0;
             }
             break;
         case ResponseHeaderBlock::Step::TooLarge:
+            transfer.refusal = "header block too large";
             return 0;
         case ResponseHeaderBlock::Step::More:
             break;
@@ -135,7 +139,7 @@ std::size_t CurlTransferPool::onBody(char* data, std::size_t size, std::size_t c
     auto& transfer = *static_cast<Transfer*>(self);
     const std::size_t length = size * count;
     transfer.answered = true;
-    transfer.waited = {};
+    transfer.stall.received(length);
     if (!transfer.headersGiven) {  // an answer without a header block of its own
         transfer.headersGiven = true;
         if (!transfer.listener->onHeaders(transfer.headers.text())) {
@@ -163,7 +167,7 @@ void CurlTransferPool::drive(std::chrono::milliseconds maxBlock) {
         silence += after - before;
         lastDrive_ = after;
     }
-    for (auto& [id, transfer] : transfers_) transfer->waited += silence;
+    for (auto& [id, transfer] : transfers_) transfer->stall.waited(silence);
 
     int running = 0;
     curl_multi_perform(multi_, &running);
@@ -174,8 +178,7 @@ void CurlTransferPool::drive(std::chrono::milliseconds maxBlock) {
     for (auto& [id, transfer] : transfers_) {
         if (transfer->easy == nullptr) {
             ended.emplace_back(id, CURLE_FAILED_INIT);
-        } else if (timeoutSeconds_ > 0 &&
-                   transfer->waited >= std::chrono::seconds(timeoutSeconds_)) {
+        } else if (transfer->stall.timedOut(timeoutSeconds_)) {
             ended.emplace_back(id, CURLE_OPERATION_TIMEDOUT);
         }
     }
@@ -203,22 +206,41 @@ void CurlTransferPool::collectFinished() {
             transfer->easy = nullptr;
             continue;
         }
-        const bool ended = result == CURLE_OK || transfer->endedByListener ||
-                           (result == CURLE_PARTIAL_FILE && transfer->headersGiven);
+        if (!transfer->refusal.empty()) {
+            // Nothing of an answer that cannot be framed is trusted.
+            finish(*transfer, CURLE_WEIRD_SERVER_REPLY, transfer->refusal);
+            continue;
+        }
+        if (transfer->endedByListener) {
+            finish(*transfer, 0);
+            continue;
+        }
+        const bool ended =
+            result == CURLE_OK || (result == CURLE_PARTIAL_FILE && transfer->headersGiven);
+        if (ended && !transfer->headersGiven) {
+            // The connection closed inside the header block: nothing says the answer is whole.
+            finish(*transfer, CURLE_WEIRD_SERVER_REPLY, "invalid answer: header block cut short");
+            continue;
+        }
         finish(*transfer, ended ? 0 : result);
     }
 }
 
-void CurlTransferPool::finish(Transfer& transfer, int code) {
+void CurlTransferPool::finish(Transfer& transfer, int code, std::string reason) {
     const Id id = transfer.id;
     TransferListener* listener = transfer.listener;
+    if (code != 0 && reason.empty()) {
+        reason = transfer.easy != nullptr
+                     ? failureText(transfer.easy, static_cast<CURLcode>(code))
+                     : std::string(curl_easy_strerror(static_cast<CURLcode>(code)));
+    }
     if (transfer.easy != nullptr) {
         curl_multi_remove_handle(multi_, transfer.easy);
         release(transfer.easy);
         transfer.easy = nullptr;
     }
     transfers_.erase(id);
-    listener->onEnd(code);
+    listener->onEnd(code, reason);
 }
 
 }  // namespace velnoria

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/curl/curl_common.h"
@@ -37,7 +38,7 @@ class CurlTransferPool : public TransferPool {
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* self);
 
-    void finish(Transfer& transfer, int code);
+    void finish(Transfer& transfer, int code, std::string reason = {});
     void collectFinished();
     void release(CURL* easy);
 

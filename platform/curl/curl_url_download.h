@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <functional>
+
 #include "platform/curl/curl_common.h"
 #include "platform/url_download.h"
 
@@ -19,9 +21,11 @@ class CurlUrlDownload : public UrlDownload {
     void setTimeoutSeconds(int seconds);
     DownloadOutcome download(const std::string& url, const ByteSink& sink,
                              std::uint64_t maxBytes) override;
+    void setInterruption(std::function<bool()> interrupted) override;
 
   private:
     int timeoutSeconds_;
+    std::function<bool()> interrupted_;
     const CurlUrlCache& cache_;
     CURL* easy_ = nullptr;
     RequestHeaders requestHeaders_;

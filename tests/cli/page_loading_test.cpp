@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "tests/support/temp_folder.h"
 
@@ -69,13 +70,19 @@ TEST(LoadPage, ReadsLocalFilesByNameOrFileAddress) {
     TempFolder folder;
     const auto file = folder / "saved page.html";
     testing::writeFile(file, "<p>saved</p>");
+    testing::writeFile(folder / "lastA", "<p>saved</p>");
+    const std::string base = "file://" + folder.path().string();
     ScriptedDownload download;
-    for (const std::string& page :
-         {file.string(), "file://" + folder.path().string() + "/saved%20page.html"}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {file.string(), base + "/saved%20page.html"},
+        {base + "/saved%20page.html", base + "/saved%20page.html"},
+        {base + "/last%41", base + "/lastA"},  // an escape at the very end
+    };
+    for (const auto& [page, documentUrl] : cases) {
         const LoadedPage loaded = loadPage(page, download);
         ASSERT_TRUE(loaded.loaded) << page << ": " << loaded.error;
         EXPECT_EQ(loaded.html, "<p>saved</p>");
-        EXPECT_EQ(loaded.documentUrl, "file://" + folder.path().string() + "/saved%20page.html");
+        EXPECT_EQ(loaded.documentUrl, documentUrl);
         // A small page keeps only about its own size for the whole run, not the size limit.
         EXPECT_LT(loaded.html.capacity(), 1u << 20);
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,36 @@ std::string repeat(const std::string& piece, int times) {
     return out;
 }
 
+// Pages that once took gigabytes or minutes to parse, each refused within the parse's bounds.
+TEST(ParsedPage, HostilePagesAreRefusedWithinTheLimits) {
+    std::string rebuilt = "<div>";
+    for (int i = 0; i < 1900; ++i) rebuilt += "<b x=" + std::to_string(i) + ">";
+    rebuilt += "</div>" + repeat("<div>x</div>", 2000);
+    std::string attributes = "<i";
+    for (int i = 0; i < 100000; ++i) attributes += " a" + std::to_string(i);
+    attributes += "><img src=/late.jpg>";
+    const ParseLimits small{64u * 1024 * 1024, std::chrono::milliseconds(1000)};
+    const struct {
+        const char* what;
+        std::string html;
+        std::string problem;
+    } cases[] = {
+        {"formatting elements rebuilt in every block", rebuilt,
+         "the page needs more than 64 MiB to read"},
+        {"attributes compared with each other", attributes,
+         "the page takes more than 1 s of processor time to read"},
+        {"stray end tags below a deep nesting", repeat("<div>", 1990) + repeat("</x>", 250000), ""},
+    };
+    for (const auto& c : cases) {
+        ParsedPage page(c.html, "http://h.example/", small);
+        EXPECT_EQ(page.problem(), c.problem) << c.what;
+        EXPECT_LE(page.parseMemory(), small.memoryBytes) << c.what;
+        if (!c.problem.empty()) {
+            EXPECT_TRUE(page.imageSources().empty()) << c.what;
+        }
+    }
+}
+
 TEST(MarkupDepth, CountsWhatReallyNestsAndNothingElse) {
     const struct {
         std::string html;
@@ -158,8 +189,15 @@ TEST(MarkupDepth, CountsWhatReallyNestsAndNothingElse) {
         {"<style>" + repeat("<i>", 100) + "</STYLE>", 0},
         {"a < b and 3<4", 0},
         {"<div", 0},
-        {repeat("<p><b id=1>x", 3000), 3000},
-        {repeat("<td><table>", 2500), 2500},
+        // Counting stops just past the limit.
+        {repeat("<p><b id=1>x", 3000), kMaxNestingDepth + 1},
+        {repeat("<td><table>", 2500), kMaxNestingDepth + 1},
+        // What the parser does not close does not close here either.
+        {repeat("<object><title></title>", 2500), kMaxNestingDepth + 1},
+        {repeat("<div></x>", 2500), kMaxNestingDepth + 1},
+        {repeat("<div>", 3) + repeat("</span>", 10) + "<div>", 4},
+        {repeat("<div><span></div>", 3), 2},
+        {"<title>" + repeat("<div>", 10) + "</title><div>", 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(estimateNestingDepth(c.html), c.depth) << c.html.substr(0, 60);

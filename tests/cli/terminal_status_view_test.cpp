@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
+#include "cli/terminal_event_loop.h"
+#include "core/temporary_file.h"
 #include "download/status_window.h"
 #include "platform/event_loop.h"
+#include "tests/support/temp_folder.h"
 
 namespace velnoria {
 namespace {
@@ -106,6 +112,48 @@ TEST(TerminalStatusView, AStoppedFileEndsItsLineBeforeTheFinalMessage) {
               "Starting download process...\n"
               "Downloading file big.jpg...\n"
               "Task finished !\nNo file downloaded.\n");
+}
+
+TEST(TerminalStatusView, NoByteFromTheNetworkSteersTheTerminal) {
+    for (const bool live : {false, true}) {
+        Terminal t(live);
+        t.status.open();
+        t.status.appendLog(
+            "Downloading file \x1b[2Jx\xc2\x9b"
+            "1;1H\xff.jpg...");
+        t.status.appendLog("FAILED (\x07)\r\nFAILURE LOGGED.\r\n");
+        TerminalMessageBox box(t.view);
+        box.show("Error", "Cannot save files in /a\x1b]0;b: Not a directory",
+                 MessageIcon::Critical);
+        EXPECT_EQ(t.out.text(),
+                  "Starting download process...\n"
+                  "Downloading file \\x1B[2Jx\\xC2\\x9B1;1H\\xFF.jpg...FAILED (\\x07)\n"
+                  "FAILURE LOGGED.\n");
+        const std::string err = t.err.text();
+        EXPECT_NE(err.find("velnoria-get: Cannot save files in /a\\x1B]0;b: Not a directory\n"),
+                  std::string::npos);
+        // Only the live line's own sequence, carriage return and erase, reaches the terminal.
+        std::string rest = err;
+        for (std::size_t at; (at = rest.find("\r\033[K")) != std::string::npos;) rest.erase(at, 4);
+        EXPECT_EQ(rest.find_first_of("\x1b\x07\xc2\xff"), std::string::npos) << rest;
+    }
+}
+
+// The second Ctrl+C ends the program at once, with the temporary files in hand removed.
+TEST(TerminalEventLoop, ASecondCtrlCEndsTheProgramAtOnce) {
+    testing::TempFolder folder;
+    EXPECT_EXIT(
+        {
+            Terminal t(false);
+            TerminalEventLoop loop(false);
+            loop.beginJob(t.status);
+            TemporaryFile inHand(folder.path(), "velnoria-", ".part", 0600);
+            std::raise(SIGINT);  // a stop request, which no yield hands over here
+            std::raise(SIGINT);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(130), "");
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
 
 }  // namespace

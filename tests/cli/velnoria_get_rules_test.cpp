@@ -123,8 +123,9 @@ TEST_F(VelnoriaGetRules, TheExampleRulesOnServicesOfTodaysShape) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(namesIn(folder / "out"), names);
     EXPECT_EQ(server.requestsFor("http://viewhost.test/v/9f3a").size(), 1u);
-    // Nothing of the rules' work stays behind.
-    EXPECT_EQ(namesIn(folder.path()), (std::vector<std::string>{"images", "out", "settings.dat"}));
+    // Nothing of the rules' work stays behind, and the default folder this run does not use is
+    // not made.
+    EXPECT_EQ(namesIn(folder.path()), (std::vector<std::string>{"out", "settings.dat"}));
 }
 
 TEST_F(VelnoriaGetRules, TheDryRunPrintsEachImageAndWritesNothing) {
@@ -184,8 +185,8 @@ TEST_F(VelnoriaGetRules, AFaultyRuleIsReportedAndTheJobRunsWithTheOthers) {
     const ChildResult run = runChild(kProgram, {"--save-folder", "out", kThread}, folder.path());
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err,
-              "Error: save path does not exist ! \n"
-              "The rules file has problems; the rules with problems are left out:\n\n"
+              "velnoria-get: The rules file has problems; the rules with problems are left "
+              "out:\n\n"
               "mine.toml:4:18: `full`: `$1` names capture 1, but `match` has 0 captures\n");
     EXPECT_EQ(namesIn(folder / "out"),
               (std::vector<std::string>{"beach.jpg", "rad10.jpg", "sunset-over-sea.jpg",
@@ -228,8 +229,7 @@ TEST_F(VelnoriaGetRules, ServicePagesStayWithinTheirBound) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out,
               "Starting download process...\n"
-              "Service page cannot be read: http://big.test/v/past (the answer is longer than "
-              "134217728 bytes)\n"
+              "Service page cannot be read: http://big.test/v/past (longer than 128 MiB)\n"
               "Task finished !\nNo file downloaded.\n");
     EXPECT_EQ(readFile(folder / "failed.txt"), "http://big.test/t/past\r\n");
     EXPECT_EQ(server.requestsFor("http://big.test/v/within").size(), 1u);

@@ -245,9 +245,9 @@ TEST_F(VelnoriaGetThread, RetryFailedTriesTheListAgainAndKeepsWhatFailedAgain) {
               "Starting download process...\n"
               "Downloading file p1i1.jpg...OK\n"
               "Downloading file p2i1.jpg...OK\n"
-              "Downloading file gone.jpg...FAILED\nRESTART DOWNLOAD.\n"
-              "Downloading file gone.jpg...FAILED\nRESTART DOWNLOAD.\n"
-              "Downloading file gone.jpg...FAILED\nFAILURE LOGGED.\n"
+              "Downloading file gone.jpg...FAILED (HTTP 404)\nRESTART DOWNLOAD.\n"
+              "Downloading file gone.jpg...FAILED (HTTP 404)\nRESTART DOWNLOAD.\n"
+              "Downloading file gone.jpg...FAILED (HTTP 404)\nFAILURE LOGGED.\n"
               "Task finished !\n 2 file(s) downloaded.\n");
     EXPECT_EQ(first.err,
               "velnoria-get: 3 line(s) of failed.txt are no http(s) address; they stay in the "
@@ -337,7 +337,7 @@ class VelnoriaGetParallel : public VelnoriaGetThread {
         for (int host = 1; host <= 3; ++host) {
             for (int i = 1; i <= 8; ++i) html += "<img src=\"" + thumbAddress(host, i) + "\">\n";
         }
-        // Two files of one name from two hosts, of other bytes: the later one stays.
+        // Two files of one name from two hosts, of other bytes: the later one is numbered.
         html +=
             "<img src=\"http://s1.radikal.ru/j/dupt.jpg\"><img "
             "src=\"http://s22.radikal.ru/j/dupt.jpg\">";
@@ -403,8 +403,10 @@ TEST_F(VelnoriaGetParallel, DownloadsAtOnceGiveWhatOneAtATimeGives) {
     EXPECT_EQ(many.exitCode, one.exitCode) << many.err;
     // (Compared whole; the files are too large to print.)
     EXPECT_TRUE(savedFiles(folder / "many") == savedFiles(folder / "one"));
-    EXPECT_EQ(savedFiles(folder / "many").size(), 25u);
+    EXPECT_EQ(savedFiles(folder / "many").size(), 26u);
     EXPECT_EQ(readFile(folder / "many" / "dup.jpg").size(),
+              20000 + std::string("http://s1.radikal.ru/j/dup.jpg").size() * 100);
+    EXPECT_EQ(readFile(folder / "many" / "dup (2).jpg").size(),
               20000 + std::string("http://s22.radikal.ru/j/dup.jpg").size() * 100);
     EXPECT_EQ(sortedLines(readFile(folder / "failed.txt")), sortedLines(failedOne));
     EXPECT_EQ(sortedLines(failedOne),
@@ -415,9 +417,9 @@ TEST_F(VelnoriaGetParallel, DownloadsAtOnceGiveWhatOneAtATimeGives) {
                             "alternative method for download...OK\n"),
               std::string::npos)
         << many.out;
-    EXPECT_NE(many.out.find("Downloading file p1i2.jpg...FAILED\nRESTART DOWNLOAD.\n"
-                            "Downloading file p1i2.jpg...FAILED\nRESTART DOWNLOAD.\n"
-                            "Downloading file p1i2.jpg...FAILED\nFAILURE LOGGED.\n"),
+    EXPECT_NE(many.out.find("Downloading file p1i2.jpg...FAILED (HTTP 404)\nRESTART DOWNLOAD.\n"
+                            "Downloading file p1i2.jpg...FAILED (HTTP 404)\nRESTART DOWNLOAD.\n"
+                            "Downloading file p1i2.jpg...FAILED (HTTP 404)\nFAILURE LOGGED.\n"),
               std::string::npos)
         << many.out;
     // Several at once, never more than two on one host name, and faster for it.

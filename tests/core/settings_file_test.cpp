@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "core/settings.h"
@@ -130,6 +134,34 @@ TEST(SettingsFile, MissingFileOrFolderIsReported) {
     // A pipe with no reader would block the writer for good.
     ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     EXPECT_FALSE(writeSettingsFile(folder / "pipe", Settings{}));
+
+    // A disk that fills up once the file is open: reported, and the old settings stay whole.
+    const std::string old = "/old\r\n 30 \r\n 102400 \r\n";
+    writeFile(folder / "settings.dat", old);
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    const auto oldAction = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = before;
+    tiny.rlim_cur = 10;
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    const bool written = writeSettingsFile(folder / "settings.dat", make("/new/and/longer", 1, 2));
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::signal(SIGXFSZ, oldAction);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(readFile(folder / "settings.dat"), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                            std::filesystem::directory_iterator()),
+              2);  // settings.dat and the pipe: nothing half-written beside them
+}
+
+TEST(SettingsFile, ALinkTheUserMadeKeepsPointingWhereItDid) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder / "real");
+    writeFile(folder / "real" / "settings.dat", "/old\r\n 30 \r\n 102400 \r\n");
+    std::filesystem::create_symlink(folder / "real" / "settings.dat", folder / "settings.dat");
+    ASSERT_TRUE(writeSettingsFile(folder / "settings.dat", make("/new", 5, 6)));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "settings.dat"));
+    EXPECT_EQ(readFile(folder / "real" / "settings.dat"), "/new\r\n 5 \r\n 6 \r\n");
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ using testing::writeFile;
 
 constexpr const char* kUrl = "http://img.test/a.jpg";
 const std::string& kStart = testing::kLogStart;
-const std::string& kRetry = testing::kLogRetry;
-const std::string& kLogged = testing::kLogLogged;
+using testing::logLogged;
+using testing::logRetry;
 
 // Runs one fetch of kUrl as name on an opened status window; returns the job's counters.
 JobContext fetch(JobBench& bench, const std::string& name, const std::string& url = kUrl) {
@@ -44,8 +44,9 @@ TEST(FetchFileLogic, PieceRequestsFollowTheAnnouncedLength) {
         {"6", "abcdef", 3, {3, 3}, true},  // a last piece of exactly PieceSize
         {"2", "ab", 5, {2}, true},
         {"0", "", 3, {}, true},
-        // Fewer bytes than announced: every piece is still asked for, then the length differs.
-        {"10", "abcd", 3, {3, 3, 3, 1}, false},
+        // Fewer bytes than announced: the short piece ends the body, then the length differs.
+        {"10", "abcd", 3, {3, 3}, false},
+        {"2147483647", "abcd", 1, {1, 1, 1, 1, 1}, false},
         // More bytes than announced: only the announced ones are read.
         {"3", "abcdef", 2, {2, 1}, true},
     };
@@ -97,34 +98,44 @@ TEST(FetchFileLogic, VerdictsAndLogText) {
     broken.breakAfter = 4;
     FakeAnswer refused;
     refused.failureCode = 7;
+    FakeAnswer badRequest = FakeAnswer::file("body");
+    badRequest.headerBlock = "HTTP/1.1 400 Bad Request\r\n";
+    FakeAnswer htmlType = FakeAnswer::file("GIF89a");
+    htmlType.headerBlock = "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML; charset=utf-8\r\n";
+    const FakeAnswer htmlBody = FakeAnswer::file(" \r\n\t<!doctype HTML><title>Gone</title>");
+    const FakeAnswer htmlTag = FakeAnswer::file("<HTML lang=en>");
+    const FakeAnswer notHtml = FakeAnswer::file("x<html>");
     const std::string once = "Downloading file a.jpg...";
+    const auto threeTimes = [&](const std::string& reason) {
+        return kStart + once + logRetry(reason) + once + logRetry(reason) + once +
+               logLogged(reason);
+    };
+    const std::string logged = std::string(kUrl) + "\r\n";
     const Case cases[] = {
         {"first attempt", {FakeAnswer::file("body")}, kStart + once + "OK\r\n", 1, ""},
-        {"refused three times",
-         {refused},
-         kStart + once + kRetry + once + kRetry + once + kLogged,
-         0,
-         std::string(kUrl) + "\r\n"},
+        {"refused three times", {refused}, threeTimes("failure code 7"), 0, logged},
         {"500 then fine",
          {serverError, FakeAnswer::file("body")},
-         kStart + once + kRetry + once + "OK\r\n",
+         kStart + once + logRetry("HTTP 500") + once + "OK\r\n",
          1,
          ""},
         {"marker text",
          {unable},
-         kStart + once + kRetry + once + kRetry + once + kLogged,
+         threeTimes("server error: Unable to complete request"),
          0,
-         std::string(kUrl) + "\r\n"},
-        {"404",
-         {notFound},
-         kStart + once + kRetry + once + kRetry + once + kLogged,
-         0,
-         std::string(kUrl) + "\r\n"},
+         logged},
+        {"404", {notFound}, threeTimes("HTTP 404"), 0, logged},
+        {"400, the lowest error status", {badRequest}, threeTimes("HTTP 400"), 0, logged},
         {"broken body then fine",
          {broken, broken, FakeAnswer::file("0123456789")},
-         kStart + once + kRetry + once + kRetry + once + "OK\r\n",
+         kStart + once + logRetry("failure code 56") + once + logRetry("failure code 56") + once +
+             "OK\r\n",
          1,
          ""},
+        {"HTML by its type", {htmlType}, threeTimes("not an image: HTML page"), 0, logged},
+        {"HTML by its start", {htmlBody}, threeTimes("not an image: HTML page"), 0, logged},
+        {"HTML tag first", {htmlTag}, threeTimes("not an image: HTML page"), 0, logged},
+        {"markup later is no page", {notHtml}, kStart + once + "OK\r\n", 1, ""},
     };
     for (const auto& c : cases) {
         JobBench bench;
@@ -159,6 +170,7 @@ TEST(FetchFileLogic, WithoutALengthTheWholeBodyIsFetchedSeparately) {
         std::optional<std::string> contentLength;
         testing::FakeUrlDownload::Page page;
         bool ok;
+        std::string reason = {};
     };
     const Case cases[] = {
         {"no header", std::nullopt, {"whole", 200, true}, true},
@@ -166,8 +178,9 @@ TEST(FetchFileLogic, WithoutALengthTheWholeBodyIsFetchedSeparately) {
         {"negative", "-1", {"whole", 200, true}, true},
         {"too large", "2147483648", {"whole", 200, true}, true},
         {"empty body", std::nullopt, {"", 200, true}, true},
-        {"error status", std::nullopt, {"missing", 404, true}, false},
-        {"broken transfer", std::nullopt, {"par", 200, false}, false},
+        {"error status", std::nullopt, {"missing", 404, true}, false, "HTTP 404"},
+        {"broken transfer", std::nullopt, {"par", 200, false}, false, "transfer failed"},
+        {"HTML page", std::nullopt, {"<html>", 200, true}, false, "not an image: HTML page"},
     };
     const std::string warned =
         "Downloading file a.jpg...\r\nWarning! Unknown file size, trying alternative method for "
@@ -187,7 +200,8 @@ TEST(FetchFileLogic, WithoutALengthTheWholeBodyIsFetchedSeparately) {
             EXPECT_EQ(bench.view.log, kStart + warned + "OK\r\n") << c.what;
             EXPECT_EQ(readFile(bench.saved("a.jpg")), c.page.body) << c.what;
         } else {
-            EXPECT_EQ(bench.view.log, kStart + warned + kRetry + warned + kRetry + warned + kLogged)
+            EXPECT_EQ(bench.view.log, kStart + warned + logRetry(c.reason) + warned +
+                                          logRetry(c.reason) + warned + logLogged(c.reason))
                 << c.what;
             EXPECT_EQ(bench.fakeDownload.requested.size(), 3u) << c.what;
         }
@@ -219,6 +233,15 @@ TEST(FetchFileLogic, UnsafeNamesWriteNothingAndAreLogged) {
         {"dir/", "", ""},
         {std::string("a\0b", 3), "", ""},
         {"bell\a.jpg", "", ""},
+        {"csi\xC2\x9B"
+         "2J.jpg",
+         "", ""},
+        {"latin1-\xE9t\xE9.jpg", "", ""},
+        {"caf\xC3\xA9.jpg", "caf\xC3\xA9.jpg", "caf\xC3\xA9.jpg"},
+        {".bashrc", "_bashrc", "_bashrc"},
+        {"../settings.dat", "_settings.dat", "_settings.dat"},
+        {"FAILED.TXT", "_FAILED.TXT", "_FAILED.TXT"},
+        {"choices.conf", "_choices.conf", "_choices.conf"},
     };
     for (const bool withLength : {true, false}) {
         for (const auto& c : cases) {
@@ -280,7 +303,8 @@ TEST(FetchFileLogic, PauseAndContinueInTheRequestWaitLoseNothing) {
     bench.fakeEventLoop.onYield = [&](int yields) {
         if (yields == 1) {
             bench.status->pauseClick();  // returns only after Continue
-            seen.push_back("resumed, state " + std::to_string(bench.program.runState));
+            seen.push_back("resumed, state " + std::to_string(bench.program.runState) +
+                           ", stop enabled " + std::to_string(bench.view.stopEnabled));
         } else if (yields == 3) {
             seen.push_back("paused: " + bench.view.counter + ", stop enabled " +
                            std::to_string(bench.view.stopEnabled));
@@ -288,8 +312,8 @@ TEST(FetchFileLogic, PauseAndContinueInTheRequestWaitLoseNothing) {
         }
     };
     const JobContext job = fetch(bench, "a.jpg");
-    EXPECT_EQ(seen,
-              (std::vector<std::string>{"paused: Paused, stop enabled 0", "resumed, state 0"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"paused: Paused, stop enabled 0",
+                                              "resumed, state 0, stop enabled 1"}));
     EXPECT_EQ(job.finishedCount, 1);
     EXPECT_EQ(bench.fakeTransfer.executed.size(), 1u);
     EXPECT_EQ(bench.view.log, kStart + "Downloading file a.jpg...OK\r\n");

@@ -445,7 +445,7 @@ TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
         "http://thumbs.view.test/gone.jpg",
         "http://img1.imageshack.us/x.th.jpg",
         "http://img1.imageshack.us/x.jpg",
-        "http://www.imagehaven.net/thumbs/none.jpg",
+        "http://www.imagehaven.net/img/thumbs/none.jpg",
         "http://x.test/#############",
         "http://forum.test/smile.gif",
         "",
@@ -466,8 +466,8 @@ TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
             "http://img1.imageshack.us/x.th.jpg -> http://img1.imageshack.us/x.jpg x.jpg",
             "http://img1.imageshack.us/x.jpg -> (declined: the ImageShack rule found no full-size "
             "image)",
-            "http://www.imagehaven.net/thumbs/none.jpg -> (declined: the ImageHaven rule found no "
-            "full-size image)",
+            "http://www.imagehaven.net/img/thumbs/none.jpg -> (declined: the ImageHaven rule found "
+            "no full-size image)",
             "http://x.test/############# -> (declined: the empty slot takes this address and "
             "does nothing)",
             "http://forum.test/smile.gif -> (declined: no rule takes this address)",

@@ -53,8 +53,7 @@ TEST(PageScan, FindsTheFirstItemHoldingTheMarker) {
         TempFolder temp;
         FakeUrlDownload download;
         download.serve(kPage, {c.page, 200, true});
-        const PageScanResult result =
-            scanPage(download, {kPage, temp.path() / "index.htm", c.marker, {}, {}});
+        const PageScanResult result = scanPage(download, {kPage, temp.path(), c.marker, {}, {}});
         EXPECT_EQ(result.position, c.position) << c.what;
         if (c.position > 0) {
             EXPECT_EQ(result.item, c.item) << c.what;
@@ -70,7 +69,7 @@ PageScanResult firstItemHolding(const std::filesystem::path& file, const std::st
     PageItemReader reader(file);
     std::string item;
     while (reader.next(item)) {
-        if (const auto at = positionIgnoringCase(item, marker); at > 0) return {item, at};
+        if (const auto at = positionIgnoringCase(item, marker); at > 0) return {item, at, {}};
     }
     return {};
 }
@@ -142,75 +141,88 @@ TEST(PageScan, PassingOverLinesFindsWhatReadingEveryItemFinds) {
     }
 }
 
-TEST(PageScan, PagesThatCannotBeHadGiveNothing) {
+TEST(PageScan, PagesThatCannotBeHadGiveNothingAndSayWhy) {
     struct Case {
         const char* what;
         bool serve;
         FakeUrlDownload::Page page;
         std::size_t position;
+        std::string problem;
     };
     const Case cases[] = {
-        {"unreachable", false, {}, 0},
-        {"broken transfer", true, {"x_o.jpg", 200, false}, 0},
-        {"error page is scanned like any page", true, {"x_o.jpg", 404, true}, 2},
-        {"too large", true, {std::string(kMaxPageBytes + 1, 'a'), 200, true}, 0},
+        {"unreachable", false, {}, 0, "no such page"},
+        {"broken transfer", true, {"x_o.jpg", 200, false}, 0, "transfer failed"},
+        {"error page is scanned like any page", true, {"x_o.jpg", 404, true}, 2, "HTTP 404"},
+        {"error page without the marker", true, {"busy", 500, true}, 0, "HTTP 500"},
+        {"too large", true, {std::string(kMaxPageBytes + 1, 'a'), 200, true}, 0, "transfer failed"},
+        {"read without the marker", true, {"nothing here", 200, true}, 0, ""},
     };
     for (const auto& c : cases) {
         TempFolder temp;
         FakeUrlDownload download;
         if (c.serve) download.serve(kPage, c.page);
-        const PageScanResult result =
-            scanPage(download, {kPage, temp.path() / "temp.txt", "_o.jpg", {}, {}});
+        const PageScanResult result = scanPage(download, {kPage, temp.path(), "_o.jpg", {}, {}});
         EXPECT_EQ(result.position, c.position) << c.what;
+        EXPECT_EQ(result.problem, c.problem) << c.what;
         EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << c.what;
     }
+}
+
+// The one file in folder, or "" when it holds none or several.
+std::filesystem::path onlyFile(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files.push_back(entry.path());
+    }
+    return files.size() == 1 ? files.front() : std::filesystem::path();
 }
 
 TEST(PageScan, TheFoundItemIsHandledWhileTheScratchFileIsOpen) {
     TempFolder temp;
     FakeUrlDownload download;
     download.serve(kPage, {"a_o.jpg,b_o.jpg", 200, true});
-    const auto scratch = temp.path() / "temp.txt";
     std::vector<std::string> calls;
-    const PageScanResult result =
-        scanPage(download, {kPage, scratch, "_o.jpg", {}, [&](const std::string& item, auto at) {
-                                calls.push_back(item + "@" + std::to_string(at) + " file " +
-                                                readFile(scratch));
-                            }});
+    const PageScanResult result = scanPage(
+        download, {kPage, temp.path(), "_o.jpg", {}, [&](const std::string& item, auto at) {
+                       calls.push_back(item + "@" + std::to_string(at) + " file " +
+                                       readFile(onlyFile(temp.path())));
+                   }});
     EXPECT_EQ(result.position, 2u);
     EXPECT_EQ(calls, std::vector<std::string>{"a_o.jpg@2 file a_o.jpg,b_o.jpg"});
-    EXPECT_FALSE(std::filesystem::exists(scratch));
+    EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
 }
 
 TEST(PageScan, AStopDuringTheFoundItemStillDeletesTheScratchFile) {
     TempFolder temp;
     FakeUrlDownload download;
     download.serve(kPage, {"a_o.jpg", 200, true});
-    const auto scratch = temp.path() / "temp.txt";
     EXPECT_THROW(
-        scanPage(download, {kPage, scratch, "_o.jpg", {}, [](auto&, auto) { throw JobStopped{}; }}),
+        scanPage(download,
+                 {kPage, temp.path(), "_o.jpg", {}, [](auto&, auto) { throw JobStopped{}; }}),
         JobStopped);
-    EXPECT_FALSE(std::filesystem::exists(scratch));
+    EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
 }
 
-TEST(PageScan, AnythingAtTheScratchNameIsReplacedNotWrittenThrough) {
+TEST(PageScan, TheUsersOwnFilesAreNeverTouched) {
     TempFolder temp;
     const auto elsewhere = temp.path() / "elsewhere.txt";
     writeFile(elsewhere, "keep");
-    const auto scratch = temp.path() / "index.htm";
-    std::filesystem::create_symlink(elsewhere, scratch);
+    // What stood at the scratch files' old names, and a link that would lead out of the folder.
+    writeFile(temp.path() / "index.htm", "my page with x alt=\"stale\"");
+    writeFile(temp.path() / "temp.txt", "my notes");
+    std::filesystem::create_symlink(elsewhere, temp.path() / "velnoria-page-link.htm");
     FakeUrlDownload download;
     download.serve(kPage, {"x alt=\"y\"", 200, true});
-    const PageScanResult result = scanPage(download, {kPage, scratch, " alt=", {}, {}});
-    EXPECT_EQ(result.position, 2u);
+    for (const std::string url : {kPage, "http://gone.test/"}) {
+        const PageScanResult result = scanPage(download, {url, temp.path(), " alt=", {}, {}});
+        EXPECT_EQ(result.position, url == kPage ? 2u : 0u) << url;
+    }
+    EXPECT_EQ(readFile(temp.path() / "index.htm"), "my page with x alt=\"stale\"");
+    EXPECT_EQ(readFile(temp.path() / "temp.txt"), "my notes");
     EXPECT_EQ(readFile(elsewhere), "keep");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(scratch)));
-
-    writeFile(scratch, "an old page with x alt=\"stale\"");
-    const PageScanResult stale =
-        scanPage(download, {"http://gone.test/", scratch, " alt=", {}, {}});
-    EXPECT_EQ(stale.position, 0u);  // a page that cannot be fetched never reads an older file
-    EXPECT_FALSE(std::filesystem::exists(scratch));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()),
+                            std::filesystem::directory_iterator()),
+              4);
 }
 
 TEST(PageScan, WaitsBetweenDownloadAndReading) {
@@ -218,8 +230,7 @@ TEST(PageScan, WaitsBetweenDownloadAndReading) {
     FakeUrlDownload download;
     download.serve(kPage, {"x alt=\"y\"", 200, true});
     const auto start = std::chrono::steady_clock::now();
-    scanPage(download,
-             {kPage, temp.path() / "index.htm", " alt=", std::chrono::milliseconds(300), {}});
+    scanPage(download, {kPage, temp.path(), " alt=", std::chrono::milliseconds(300), {}});
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "download/fetch_file.h"
@@ -47,16 +48,46 @@ TEST(SafeFileName, KeepsOnlyAPlainLastPart) {
         {".", ""},
         {"..", ""},
         {"x/..", ""},
-        {"...", "..."},
+        {"...", "_.."},
+        {".profile", "_profile"},
+        {"x/.ssh", "_ssh"},
+        {"settings.dat", "_settings.dat"},
+        {"Failed.TXT", "_Failed.TXT"},
+        {"my settings.dat", "my settings.dat"},
         {"a\0b.jpg"s, ""},
         {"a\x01.jpg", ""},
         {"tab\t.jpg", ""},
         {"del\x7f.jpg", ""},
         {"caf\xc3\xa9.jpg", "caf\xc3\xa9.jpg"},
+        {"nbsp\xc2\xa0"
+         "and \xf0\x9f\x98\x80.jpg",
+         "nbsp\xc2\xa0"
+         "and \xf0\x9f\x98\x80.jpg"},
+        {"csi\xc2\x9b.jpg", ""},            // C1 control
+        {"nel\xc2\x85.jpg", ""},            // C1 control
+        {"raw\x9b.jpg", ""},                // a lone continuation byte
+        {"latin1 caf\xe9.jpg", ""},         // not UTF-8
+        {"overlong\xc0\xaf.jpg", ""},       // "/" written long
+        {"surrogate\xed\xa0\x80.jpg", ""},  // no character
+        {"past\xf4\x90\x80\x80.jpg", ""},   // beyond U+10FFFF
+        {"cut\xe2\x82", ""},                // a sequence cut short
         {"name with spaces.jpg", "name with spaces.jpg"},
     };
     for (const auto& [name, expected] : cases) {
         EXPECT_EQ(safeFileName(name), expected) << "name: " << name;
+    }
+}
+
+TEST(SafeFileName, ANameSavedBeforeInTheJobGetsANumber) {
+    const std::set<std::string> taken = {"a.jpg", "a (2).jpg", "noext", "_jpg", "x.tar.gz"};
+    const std::pair<std::string, std::string> cases[] = {
+        {"b.jpg", "b.jpg"},     {"a.jpg", "a (3).jpg"}, {"a (2).jpg", "a (2) (2).jpg"},
+        {"noext", "noext (2)"}, {"_jpg", "_jpg (2)"},   {"x.tar.gz", "x.tar (2).gz"},
+    };
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(unusedName(name, [&](const std::string& n) { return taken.count(n) > 0; }),
+                  expected)
+            << name;
     }
 }
 

@@ -42,7 +42,9 @@ std::vector<Fault> makeCatalogue() {
                               r.closeAfterBodyBytes = sizeOf(r) / 3;
                               return r;
                           },
-                      .imageFile = bad.substr(0, 1)});
+                      .imageReason = "1 of 3 bytes",
+                      .imageFile = bad.substr(0, 1),
+                      .pageProblem = "connection closed early"});
     // A third of the body, a pause, another third, then a TCP reset. The piece that the reset
     // breaks is not written, so the file stays empty.
     faults.push_back({.name = "ResetMidBody",
@@ -52,7 +54,9 @@ std::vector<Fault> makeCatalogue() {
                               r.resetAfterBodyBytes = 2 * third(r);
                               return r;
                           },
-                      .imageFile = ""});
+                      .imageReason = "connection reset",
+                      .imageFile = "",
+                      .pageProblem = "connection reset"});
     // Whatever follows the announced length is not part of the answer.
     faults.push_back({.name = "BytesBeyondContentLength",
                       .make =
@@ -78,28 +82,40 @@ std::vector<Fault> makeCatalogue() {
     // fails before a byte is written, and a header answer names nothing.
     faults.push_back({.name = "ContentLengthNegative",
                       .make = [](Reply r) { return withLength(r, {"-6"}); },
+                      .imageReason = "invalid answer",
+                      .pageProblem = "invalid answer",
                       .headNamesFile = false});
     faults.push_back({.name = "ContentLengthCrap",
                       .make = [](Reply r) { return withLength(r, {"crap"}); },
+                      .imageReason = "invalid answer",
+                      .pageProblem = "invalid answer",
                       .headNamesFile = false});
     // A number followed by junk counts as no length, and the download without a length refuses
-    // an answer it cannot frame (libcurl would read the 6 at its start), so nothing passes cut
-    // short: images fail and are logged, pages count as not fetched.
+    // an answer it cannot frame (libcurl reads the 6 at its start and finds the body cut short),
+    // so nothing passes cut short: images fail and are logged, pages count as not fetched.
     faults.push_back({.name = "ContentLength6x",
                       .make = [](Reply r) { return withLength(r, {"6x"}); },
+                      .imageReason = "connection closed early",
                       .imageUnknownSize = true,
-                      .imageFile = bad});
+                      .imageFile = bad,
+                      .pageProblem = "invalid answer: Content-Length is not a number"});
     // Lengths beyond the largest a file may have count as no length; the alternative download
-    // refuses an answer announced that long.
+    // refuses an answer announced that long, as a page's download refuses one beyond its bound.
     faults.push_back({.name = "ContentLength2Pow31",
                       .make = [](Reply r) { return withLength(r, {"2147483648"}); },
-                      .imageUnknownSize = true});
+                      .imageReason = "longer than 2147483647 bytes",
+                      .imageUnknownSize = true,
+                      .pageProblem = "longer than 128 MiB"});
     faults.push_back({.name = "ContentLength2Pow63",
                       .make = [](Reply r) { return withLength(r, {"9223372036854775808"}); },
-                      .imageUnknownSize = true});
+                      .imageReason = "longer than 2147483647 bytes",
+                      .imageUnknownSize = true,
+                      .pageProblem = "longer than 128 MiB"});
     faults.push_back({.name = "ContentLength2Pow64Plus1",
                       .make = [](Reply r) { return withLength(r, {"18446744073709551617"}); },
-                      .imageUnknownSize = true});
+                      .imageReason = "longer than 2147483647 bytes",
+                      .imageUnknownSize = true,
+                      .pageProblem = "longer than 128 MiB"});
     faults.push_back({.name = "ContentLengthTwiceEqual",
                       .make =
                           [](Reply r) {
@@ -109,42 +125,60 @@ std::vector<Fault> makeCatalogue() {
                       .imageFails = false,
                       .imageFile = bad,
                       .pageReadable = true});
-    // Two lengths that disagree: the transfer goes by the last, which is the true one here, so a
-    // page is read whole; the image is judged by the first and found short.
-    faults.push_back(
-        {.name = "ContentLengthTwiceDifferent",
-         .make =
-             [](Reply r) {
-                 return withLength(r, {std::to_string(sizeOf(r) + 4), std::to_string(sizeOf(r))});
-             },
-         .imageFile = bad,
-         .pageReadable = true});
+    // Two lengths that disagree: which one frames the body cannot be known, so the answer is
+    // refused at its headers, for the image, a page and a header answer alike.
+    faults.push_back({.name = "ContentLengthTwiceDifferent",
+                      .make =
+                          [](Reply r) {
+                              return withLength(r, {"10", "40"});
+                          },
+                      .imageReason = "invalid answer: Content-Length 10 and 40",
+                      .pageProblem = "invalid answer: Content-Length 10 and 40",
+                      .headNamesFile = false});
     // Error answers: the body is written, the attempt fails. An error page names no file.
     faults.push_back({.name = "NotFound404",
                       .make = [errorPage](Reply) { return Reply::withStatus(404, errorPage); },
+                      .imageReason = "HTTP 404",
                       .imageFile = errorPage,
+                      .pageProblem = "HTTP 404",
                       .headNamesFile = false});
     faults.push_back({.name = "ServerError500WithBody",
                       .make = [errorPage](Reply) { return Reply::withStatus(500, errorPage); },
+                      .imageReason = "HTTP 500",
                       .imageFile = errorPage,
+                      .pageProblem = "HTTP 500",
                       .headNamesFile = false});
     // The marker counts for the image only; a page or a header answer holding it is still read.
     faults.push_back(
         {.name = "UnableToCompleteRequestHeader",
          .make = [](Reply r) { return withHeader(r, "X-Status", "Unable to complete request"); },
+         .imageReason = "server error: Unable to complete request",
          .imageFile = bad,
          .pageReadable = true});
-    // Bytes keep coming, each gap shorter than the time-out: never a stall. The image's three
-    // bytes come one a second; a page comes a third at a time.
-    faults.push_back({.name = "DripOneBytePerSecond",
+    // An HTML page where the image should be is no image; pages and header answers are not
+    // judged by their type.
+    faults.push_back({.name = "HtmlAnswer",
                       .make =
                           [](Reply r) {
-                              r.drip = Drip{third(r), 1000ms};
+                              for (auto& [name, value] : r.headers) {
+                                  if (name == "Content-Type") value = "text/html";
+                              }
+                              return r;
+                          },
+                      .imageReason = "not an image: HTML page",
+                      .imageFile = bad,
+                      .pageReadable = true});
+    // A drip of a byte every 1.5 s stays below the least rate over the 2 s time-out: as good as
+    // silence. A page comes a third at a time, fast enough.
+    faults.push_back({.name = "DripBelowTheLeastRate",
+                      .make =
+                          [](Reply r) {
+                              r.drip = Drip{third(r), 1500ms};
                               return r;
                           },
                       .timeoutSeconds = 2,
-                      .imageFails = false,
-                      .imageFile = bad,
+                      .imageReason = "timed out",
+                      .imageFile = "",
                       .pageReadable = true});
     faults.push_back({.name = "SilenceAfterHeaders",
                       .make =
@@ -153,7 +187,32 @@ std::vector<Fault> makeCatalogue() {
                               return r;
                           },
                       .timeoutSeconds = 1,
-                      .imageFile = ""});
+                      .imageReason = "timed out",
+                      .imageFile = "",
+                      .pageProblem = "timed out"});
+    // The connection closes inside the header block: nothing says the answer is whole.
+    faults.push_back({.name = "HeaderBlockCutShort",
+                      .make =
+                          [](Reply) {
+                              Reply r;
+                              r.raw = "HTTP/1.1 200 OK\r\nX-A: b\r\n";
+                              return r;
+                          },
+                      .imageReason = "invalid answer: header block cut short",
+                      .pageProblem = "invalid answer: header block cut short",
+                      .headNamesFile = false});
+    // The largest length a file may have, a short body, then a clean close: the body has ended,
+    // so the pieces end with it instead of being asked for two thousand million times.
+    faults.push_back({.name = "HugeLengthShortBody",
+                      .make =
+                          [](Reply r) {
+                              r = withLength(r, {"2147483647"});
+                              r.closeAfterBodyBytes = sizeOf(r);
+                              return r;
+                          },
+                      .imageReason = "3 of 2147483647 bytes",
+                      .imageFile = bad,
+                      .pageProblem = "longer than 128 MiB"});
     // An endless stream that announced a length ends at that length. (A page of such bytes holds
     // no marker.)
     faults.push_back({.name = "EndlessBodyWithLength",
@@ -174,21 +233,31 @@ std::vector<Fault> makeCatalogue() {
                               return r;
                           },
                       .diskLimit = true,
+                      .imageReason = "cannot write: File too large",
                       .imageUnknownSize = true,
-                      .imageFile = generatedBytes(kDiskLimitBytes)});
+                      .imageFile = generatedBytes(kDiskLimitBytes),
+                      .pageProblem = "no scratch file: File too large"});
     faults.push_back({.name = "RedirectLoop",
                       .make = [](Reply) { return Reply::redirect("http://loop.test/a"); },
+                      .imageReason = "too many redirects",
+                      .pageProblem = "too many redirects",
                       .headNamesFile = false});
     faults.push_back({.name = "RedirectToFileScheme",
                       .make = [](Reply) { return Reply::redirect("file:///etc/passwd"); },
+                      .imageReason = "not an http(s) address",
+                      .pageProblem = "not an http(s) address",
                       .headNamesFile = false});
     faults.push_back(
         {.name = "Header200KB",
          .make = [](Reply r) { return withHeader(r, "X-Filler", std::string(200 * 1024, 'f')); },
+         .imageReason = "header block too large",
+         .pageProblem = "header block too large",
          .headNamesFile = false});
     faults.push_back(
         {.name = "HeaderWithNulByte",
          .make = [](Reply r) { return withHeader(r, "X-Note", std::string("a\0b", 3)); },
+         .imageReason = "invalid answer",
+         .pageProblem = "invalid answer",
          .headNamesFile = false});
     return faults;
 }

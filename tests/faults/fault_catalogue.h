@@ -28,14 +28,17 @@ struct Fault {
     // The cell runs with files limited to kDiskLimitBytes, as a full disk or a quota would.
     bool diskLimit = false;
 
-    // The image itself: whether an attempt that meets the fault fails; whether the answer counts
-    // as one without a length (warning, then the alternative download); what it leaves in the
-    // file (nullopt: no file is made).
+    // The image itself: whether an attempt that meets the fault fails, and the reason the log
+    // gives; whether the answer counts as one without a length (warning, then the alternative
+    // download); what it leaves in the file (nullopt: no file is made).
     bool imageFails = true;
+    std::string imageReason = {};
     bool imageUnknownSize = false;
     std::optional<std::string> imageFile = std::nullopt;
-    // An intermediate page: whether it can still be read for its marker.
+    // An intermediate page: whether it can still be read for its marker, else why not ("" when
+    // it is read whole but the marker is gone).
     bool pageReadable = false;
+    std::string pageProblem = {};
     // The header request: whether its answer still names the file.
     bool headNamesFile = true;
 };

@@ -17,6 +17,8 @@ namespace {
 
 constexpr std::int32_t kPieceSize = 1024;
 const std::string& kStart = testing::kLogStart;
+using testing::logLogged;
+using testing::logRetry;
 const std::string kWarning =
     "\r\nWarning! Unknown file size, trying alternative method for download...";
 
@@ -90,14 +92,14 @@ int occurrences(const std::string& text, const std::string& word) {
     return count;
 }
 
-// The log of one file's attempts: `failures` failed ones, then one that succeeds unless all three
-// failed.
-std::string attemptsLog(const std::string& displayName, int failures, bool warned, bool succeeds) {
+// The log of one file's attempts: `failures` failed ones for the reason, then one that succeeds
+// unless all three failed.
+std::string attemptsLog(const std::string& displayName, int failures, bool warned, bool succeeds,
+                        const std::string& reason = {}) {
     const std::string line = "Downloading file " + displayName + "..." + (warned ? kWarning : "");
     std::string log;
     for (int attempt = 1; attempt <= failures; ++attempt) {
-        log +=
-            line + "FAILED\r\n" + (attempt < 3 ? "RESTART DOWNLOAD.\r\n" : "FAILURE LOGGED.\r\n");
+        log += line + (attempt < 3 ? logRetry(reason) : logLogged(reason));
     }
     if (succeeds) log += "Downloading file " + displayName + "...OK\r\n";
     return log;
@@ -143,7 +145,8 @@ CellResult expectedResult(const Fault& fault, Where where, int faultyRounds) {
                 break;
             }
             const bool recovers = faultyRounds < 3;
-            result.log += attemptsLog(kImageName, faultyRounds, fault.imageUnknownSize, recovers);
+            result.log += attemptsLog(kImageName, faultyRounds, fault.imageUnknownSize, recovers,
+                                      fault.imageReason);
             if (recovers) {
                 result.files[kImageName] = bytesOf(kImage);
                 result.finished = 1;
@@ -154,19 +157,27 @@ CellResult expectedResult(const Fault& fault, Where where, int faultyRounds) {
             break;
         }
         case Where::Page: {
-            // A page that cannot be read makes the rule pass the thumbnail over, silently.
-            const int downloads = fault.pageReadable ? 3 : 3 - faultyRounds;
-            for (int i = 0; i < downloads; ++i)
-                result.log += attemptsLog(kHavenName, 0, false, true);
-            if (downloads > 0) result.files[kHavenName] = bytesOf(kHavenBytes);
-            result.finished = downloads;
+            // A page that cannot be read is said in the log, and the thumbnail logged; one read
+            // without the marker passes the thumbnail over in silence.
+            for (int visit = 1; visit <= 3; ++visit) {
+                if (visit <= faultyRounds && !fault.pageReadable) {
+                    if (fault.pageProblem.empty()) continue;
+                    result.log += "Service page cannot be read: " + kHavenPage + " (" +
+                                  fault.pageProblem + ")\r\n";
+                    result.failedTxt += kHavenThumb + "\r\n";
+                } else {
+                    result.log += attemptsLog(kHavenName, 0, false, true);
+                    ++result.finished;
+                }
+            }
+            if (result.finished > 0) result.files[kHavenName] = bytesOf(kHavenBytes);
             break;
         }
         case Where::HeaderRequest: {
             // Without a name the download cannot be saved: three failed attempts, then logged.
             for (int visit = 1; visit <= 3; ++visit) {
                 if (visit <= faultyRounds && !fault.headNamesFile) {
-                    result.log += attemptsLog("", 3, false, false);
+                    result.log += attemptsLog("", 3, false, false, "no usable file name");
                     result.failedTxt += kBamDownload + "\r\n";
                 } else {
                     result.log += attemptsLog(kBamName, 0, false, true);
@@ -238,6 +249,7 @@ CellResult runCell(const Fault& fault, Where where, int faultyRounds) {
     for (const auto& name : net.bench.workFolderFiles()) {
         if (name != "images" && name != "failed.txt") result.strayFiles.push_back(name);
     }
+    for (const auto& name : net.bench.scratchFiles()) result.strayFiles.push_back(name);
     return result;
 }
 

@@ -2,7 +2,6 @@
 // save folder on a file system that fills up.
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +12,7 @@
 
 #include "tests/support/log_texts.h"
 #include "tests/support/network_bench.h"
+#include "tests/support/scoped_tmpfs.h"
 
 namespace velnoria::testing {
 namespace {
@@ -20,14 +20,16 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string& kStart = testing::kLogStart;
+using testing::logLogged;
+using testing::logRetry;
 
-std::string threeFailures(const std::string& name, bool unknownSize = false) {
+std::string threeFailures(const std::string& name, const std::string& reason,
+                          bool unknownSize = false) {
     const std::string line =
         "Downloading file " + name + "..." +
         (unknownSize ? "\r\nWarning! Unknown file size, trying alternative method for download..."
                      : "");
-    return line + "FAILED\r\nRESTART DOWNLOAD.\r\n" + line + "FAILED\r\nRESTART DOWNLOAD.\r\n" +
-           line + "FAILED\r\nFAILURE LOGGED.\r\n";
+    return line + logRetry(reason) + line + logRetry(reason) + line + logLogged(reason);
 }
 
 Reply withoutLength(std::string body) {
@@ -76,47 +78,23 @@ TEST(PlantedLinks, NothingIsWrittenThroughThem) {
             EXPECT_FALSE(fs::exists(victim)) << c.what;
         }
         if (c.inSaveFolder) {
-            // The name is taken by something that is not the job's to write: the file fails.
+            // The name is taken by something that is not the job's to write: the file fails
+            // before anything is asked for.
             EXPECT_TRUE(fs::is_symlink(link)) << c.what;
-            EXPECT_EQ(net.bench.view.log, kStart + threeFailures("x.jpg", c.unknownSize)) << c.what;
+            EXPECT_EQ(net.bench.view.log,
+                      kStart + threeFailures("x.jpg", "cannot write: not a regular file"))
+                << c.what;
             EXPECT_EQ(net.bench.failedTxt(), image + "\r\n") << c.what;
             EXPECT_EQ(result.finishedCount, 0) << c.what;
         } else {
-            // A scratch file replaces whatever had its name, and goes with the scan.
-            EXPECT_FALSE(fs::exists(fs::symlink_status(link))) << c.what;
+            // The scan makes a file of its own elsewhere: what had the old scratch name stays.
+            EXPECT_TRUE(fs::is_symlink(link)) << c.what;
+            EXPECT_EQ(net.bench.scratchFiles(), std::vector<std::string>{}) << c.what;
             EXPECT_EQ(readFile(net.bench.saved("x.jpg")), "new image") << c.what;
             EXPECT_EQ(result.finishedCount, 1) << c.what;
         }
     }
 }
-
-// A small tmpfs mounted on a fresh folder for the test's lifetime.
-class ScopedTmpfs {
-  public:
-    explicit ScopedTmpfs(const std::string& size) {
-        const std::string options = "size=" + size + ",mode=0755";
-        if (::mount("tmpfs", folder_.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                    options.c_str()) == 0) {
-            mounted_ = true;
-        } else {
-            error_ = std::strerror(errno);
-        }
-    }
-    ~ScopedTmpfs() {
-        if (mounted_) ::umount2(folder_.path().c_str(), MNT_DETACH);
-    }
-    ScopedTmpfs(const ScopedTmpfs&) = delete;
-    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
-
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
-    const fs::path& path() const { return folder_.path(); }
-
-  private:
-    TempFolder folder_;
-    bool mounted_ = false;
-    std::string error_;
-};
 
 TEST(FullDisk, FilesThatDoNotFitFailAndAreLogged) {
     ScopedTmpfs disk("64k");
@@ -141,9 +119,10 @@ TEST(FullDisk, FilesThatDoNotFitFailAndAreLogged) {
     EXPECT_EQ(result.finishedCount, 1);
     EXPECT_EQ(readFile(disk.path() / "small1.jpg"), generatedBytes(8000, 1));
     // Once the disk is full even a small file cannot be written.
+    const std::string full = "cannot write: No space left on device";
     EXPECT_EQ(net.bench.view.log,
-              kStart + "Downloading file small1.jpg...OK\r\n" + threeFailures("big.jpg") +
-                  threeFailures("bigunknown.jpg", true) + threeFailures("small2.jpg"));
+              kStart + "Downloading file small1.jpg...OK\r\n" + threeFailures("big.jpg", full) +
+                  threeFailures("bigunknown.jpg", full, true) + threeFailures("small2.jpg", full));
     EXPECT_EQ(net.bench.failedTxt(),
               base + "big.jpg\r\n" + base + "bigunknown.jpg\r\n" + base + "small2.jpg\r\n");
     // What did get written is the start of the file, nothing else.

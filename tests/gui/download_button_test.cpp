@@ -4,8 +4,10 @@
 #include <QProgressBar>
 #include <QTest>
 #include <QUrl>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "shell/qt_status_view.h"
 #include "tests/gui/main_window_fixture.h"
@@ -174,6 +176,10 @@ TEST_F(DownloadButtonTest, AJobOnAPageWithoutThumbnails) {
     EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
+std::size_t filesIn(const fs::path& folder) {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
+}
+
 long long savedBytes(const fs::path& folder) {
     long long total = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -205,8 +211,8 @@ TEST_F(DownloadButtonTest, DownloadsAtOncePauseHoldsAndStopCancelsEveryTransfer)
     QTimer poll;
     int step = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (step == 0 && savedBytes(images) > 20000 && fs::exists(images / "big4.jpg") &&
-            fs::exists(images / "big1.jpg")) {
+        // The four downloads land in temporary files beside their targets.
+        if (step == 0 && savedBytes(images) > 20000 && filesIn(images) == 4) {
             // All four at once, the bar counting the job's files.
             step = 1;
             barMaximum = statusWindow()->progressBar()->maximum();
@@ -240,9 +246,12 @@ TEST_F(DownloadButtonTest, DownloadsAtOncePauseHoldsAndStopCancelsEveryTransfer)
     EXPECT_GT(atStop, leavingPause);
     // Every transfer ended at the stop: nothing more arrives, no file is whole, nothing logged.
     EXPECT_EQ(afterStop, savedBytes(images));
+    // What each had is under its own name (no file had it before), none whole, and no
+    // temporary file is left.
     for (int host = 1; host <= 4; ++host) {
         EXPECT_LT(fs::file_size(images / ("big" + std::to_string(host) + ".jpg")), 400000u);
     }
+    EXPECT_EQ(filesIn(images), 4u);
     ASSERT_EQ(answerer.boxes().size(), 1u);
     EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\nNo file downloaded.");
     EXPECT_FALSE(fs::exists(work.path() / "failed.txt"));
@@ -284,6 +293,26 @@ TEST_F(DownloadButtonTest, NextPagesLoadInTheBrowser) {
     // The browser shows the page it read last.
     EXPECT_EQ(addressBox()->text().toStdString(), page2);
     EXPECT_EQ(readFile(work.path() / "images" / "pic2.jpg"), generatedBytes(7000, 2));
+}
+
+TEST_F(DownloadButtonTest, ASaveFolderThatCannotTakeAFileIsSaidAndNoJobRuns) {
+    const std::string missing = (work.path() / "gone" / "pictures").string();
+    std::ofstream(work.path() / "settings.dat", std::ios::binary)
+        << missing << "\r\n 30 \r\n 102400 \r\n";
+    openThread({kThumb1});
+    const std::size_t boxesBefore = answerer.boxes().size();  // start-up's own
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+
+    ASSERT_EQ(answerer.boxes().size(), boxesBefore + 1);
+    EXPECT_EQ(answerer.boxes().back().title, "Error");
+    EXPECT_EQ(
+        answerer.boxes().back().text,
+        QString::fromStdString("Cannot save files in " + missing + ": No such file or directory"));
+    EXPECT_EQ(answerer.boxes().back().icon, QMessageBox::Critical);
+    EXPECT_TRUE(statusWindow() == nullptr || !statusWindow()->isVisible());
+    EXPECT_TRUE(server.requestsFor(kImage1).empty());
+    // Nothing ran: once the folder is set right, the same page can be downloaded.
+    EXPECT_TRUE(button("startDownload")->isEnabled());
 }
 
 TEST_F(DownloadButtonTest, TheRulesFileIsReadAtTheStartAndItsProblemsShown) {

@@ -2,6 +2,7 @@
 // a user does (Exit, or closing the main window) and expects the process to be gone at once.
 // Exit codes: 0 = the program ended itself; 3 = it came back to the main loop; 4 = stuck.
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -58,7 +59,8 @@ int main(int argc, char** argv) {
         velnoria::QtStatusView::Window* status = window.statusView().window();
         const bool jobInFile = status != nullptr && status->isVisible() &&
                                status->log()->toPlainText().contains("Downloading file");
-        if (mode == "job" && jobInFile) {
+        // ... and the download in hand has its file in the save folder.
+        if (mode == "job" && jobInFile && !QDir("images").isEmpty()) {
             poll.stop();
             endNow();
         }

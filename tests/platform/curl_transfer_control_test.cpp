@@ -175,7 +175,7 @@ TEST_F(CurlTransferControlTest, RedirectsAndInterimAnswersLeadToTheFinalHeaders)
     EXPECT_EQ(readBody(transfer, 3), "final body");
 }
 
-TEST_F(CurlTransferControlTest, FailuresBelowHttpGiveAResponseCode) {
+TEST_F(CurlTransferControlTest, FailuresBelowHttpGiveAResponseCodeAndAReason) {
     server.route("http://loop.test/x", Reply::redirect("http://loop.test/x"));
     server.route("http://ftp.test/x", Reply::redirect("ftp://files.test/a.jpg"));
     server.route("http://file.test/x", Reply::redirect("file:///etc/passwd"));
@@ -186,13 +186,35 @@ TEST_F(CurlTransferControlTest, FailuresBelowHttpGiveAResponseCode) {
     for (int i = 0; i < 80; ++i)
         hugeHeaders.headers.emplace_back("X-Big-" + std::to_string(i), std::string(4000, 'h'));
     server.route("http://huge.test/x", hugeHeaders);
+    // Framing that cannot be trusted: a header block the connection cut off, and two lengths.
+    Reply unended;
+    unended.raw = "HTTP/1.1 200 OK\r\nX-A: b\r\n";
+    server.route("http://unended.test/x", unended);
+    const auto twoLengths = [](const std::string& first, const std::string& second) {
+        Reply twice = Reply::generated(1032);
+        twice.headers = {{"Content-Length", first}, {"Content-Length", second}};
+        twice.closeConnection = true;
+        return twice;
+    };
+    server.route("http://two-lengths.test/x", twoLengths("10", "40"));
+    server.route("http://two-lengths-b.test/x", twoLengths("5", "1032"));
 
-    for (const std::string url : {"http://loop.test/x", "http://ftp.test/x", "http://file.test/x",
-                                  "http://reset.test/x", "http://huge.test/x"}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"http://loop.test/x", "too many redirects"},
+        {"http://ftp.test/x", "not an http(s) address"},
+        {"http://file.test/x", "not an http(s) address"},
+        {"http://reset.test/x", "connection reset"},
+        {"http://huge.test/x", "header block too large"},
+        {"http://unended.test/x", "invalid answer: header block cut short"},
+        {"http://two-lengths.test/x", "invalid answer: Content-Length 10 and 40"},
+        {"http://two-lengths-b.test/x", "invalid answer: Content-Length 5 and 1032"},
+    };
+    for (const auto& [url, reason] : cases) {
         SCOPED_TRACE(url);
         run(url);
         readBody(transfer, 4096);
         EXPECT_GT(transfer.failureCode(), 0);
+        EXPECT_EQ(transfer.failureReason(), reason);
     }
 }
 
@@ -253,15 +275,22 @@ TEST_F(CurlTransferControlTest, TimeOutEndsSilentRequests) {
     silent.silenceAfterHeaders = true;
     Reply mute;
     mute.neverAnswer = true;
-    Reply trickle = Reply::ok("abcde");
-    trickle.drip = Drip{1, 400ms};
+    // A byte now and then is no sign of life: the least rate is 100 bytes a second.
+    Reply drip = Reply::ok(std::string(40, 'd'));
+    drip.drip = Drip{1, 400ms};
+    Reply steady = Reply::ok(std::string(600, 's'));
+    steady.drip = Drip{150, 500ms};
+    Reply shortDrip = Reply::ok("abcde");
+    shortDrip.drip = Drip{1, 400ms};
     const std::vector<Case> cases = {
         {"headers later than the time-out", late, 1, true},
         {"headers within the time-out", soon, 1, false},
         {"no time-out at all", late, 0, false},
         {"silence after the headers", silent, 1, true},
         {"never an answer", mute, 1, true},
-        {"a slow but steady body", trickle, 1, false},
+        {"a drip below the least rate", drip, 1, true},
+        {"a slow but steady body", steady, 1, false},
+        {"a drip with no time-out", shortDrip, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -57,21 +57,37 @@ TEST_F(CurlUrlDownloadTest, OutcomeOfEachKindOfAnswer) {
     reset.resetAfterBodyBytes = 10000;
     server.route("http://d.test/reset", reset);
     server.route("http://d.test/loop", Reply::redirect("http://d.test/loop"));
+    // Only the final answer's length counts: a redirect's odd one is of no matter.
+    Reply oddRedirect = Reply::redirect("http://d.test/ok");
+    oddRedirect.body = "moved!";
+    oddRedirect.headers.push_back({"Content-Length", "6x"});
+    server.route("http://d.test/odd-redirect", oddRedirect);
+    Reply unended;
+    unended.raw = "HTTP/1.1 200 OK\r\nX-A: b\r\n";
+    server.route("http://d.test/unended", unended);
+    Reply twoLengths = Reply::generated(1032, 6);
+    twoLengths.headers = {{"Content-Length", "5"}, {"Content-Length", "1032"}};
+    twoLengths.closeConnection = true;
+    server.route("http://d.test/two-lengths", twoLengths);
 
     struct Case {
         std::string url;
         bool transferred;
         long status;
         std::string body;  // "" with a status of 0: not compared
+        std::string error = {};
     };
     const std::vector<Case> cases = {
         {"http://d.test/ok", true, 200, generatedBytes(300000, 5)},
         {"http://d.test/missing", true, 404, "no such image"},
         {"http://d.test/moved", true, 200, generatedBytes(300000, 5)},
         {"http://d.test/chunked", true, 200, "chunked body"},
-        {"http://d.test/short", false, 200, generatedBytes(4000, 1)},
-        {"http://d.test/reset", false, 200, ""},
-        {"http://d.test/loop", false, 302, ""},
+        {"http://d.test/short", false, 200, generatedBytes(4000, 1), "connection closed early"},
+        {"http://d.test/reset", false, 200, "", "connection reset"},
+        {"http://d.test/loop", false, 302, "", "too many redirects"},
+        {"http://d.test/odd-redirect", true, 200, generatedBytes(300000, 5)},
+        {"http://d.test/unended", false, 200, "", "invalid answer: header block cut short"},
+        {"http://d.test/two-lengths", false, 200, "", "invalid answer: Content-Length 5 and 1032"},
     };
     CurlUrlDownload download(5, cache);
     for (const auto& c : cases) {
@@ -80,7 +96,7 @@ TEST_F(CurlUrlDownloadTest, OutcomeOfEachKindOfAnswer) {
         EXPECT_EQ(r.outcome.transferred, c.transferred);
         EXPECT_EQ(r.outcome.httpStatus, c.status);
         EXPECT_TRUE(r.outcome.written);
-        EXPECT_EQ(r.outcome.error.empty(), c.transferred) << r.outcome.error;
+        EXPECT_EQ(r.outcome.error, c.error);
         if (!c.body.empty()) {
             EXPECT_TRUE(r.body == c.body);
         }
@@ -130,16 +146,20 @@ TEST_F(CurlUrlDownloadTest, ConnectionFailureIsReported) {
     EXPECT_EQ(r.body, "");
 }
 
-TEST_F(CurlUrlDownloadTest, TimeOutCoversSilenceNotSlowness) {
+TEST_F(CurlUrlDownloadTest, TimeOutCoversSilenceAndDrips) {
     Reply late = Reply::ok("late");
     late.headerDelay = 3s;
     Reply stuck = Reply::generated(5000);
     stuck.silenceAfterHeaders = true;
-    Reply trickle = Reply::ok("abcdef");
+    // Below 100 bytes a second for the whole time-out counts as silence.
+    Reply trickle = Reply::ok(std::string(40, 't'));
     trickle.drip = Drip{1, 400ms};
+    Reply steady = Reply::ok(std::string(1200, 's'));
+    steady.drip = Drip{300, 500ms};
     server.route("http://t.test/late", late);
     server.route("http://t.test/stuck", stuck);
     server.route("http://t.test/trickle", trickle);
+    server.route("http://t.test/steady", steady);
     struct Case {
         std::string url;
         bool transferred;
@@ -147,11 +167,13 @@ TEST_F(CurlUrlDownloadTest, TimeOutCoversSilenceNotSlowness) {
     CurlUrlDownload download(1, cache);
     for (const auto& c : std::vector<Case>{{"http://t.test/late", false},
                                            {"http://t.test/stuck", false},
-                                           {"http://t.test/trickle", true}}) {
+                                           {"http://t.test/trickle", false},
+                                           {"http://t.test/steady", true}}) {
         SCOPED_TRACE(c.url);
         const auto start = Clock::now();
         const auto r = fetch(download, c.url);
         EXPECT_EQ(r.outcome.transferred, c.transferred) << r.outcome.error;
+        EXPECT_EQ(r.outcome.error, c.transferred ? "" : "timed out");
         EXPECT_LT(Clock::now() - start, 3s);
     }
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,18 +77,22 @@ ChildResult ChildProcess::finish(std::chrono::milliseconds bound) {
     ChildResult result;
     const auto deadline = std::chrono::steady_clock::now() + bound;
     int status = 0;
+    rusage usage{};
     for (;;) {
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        const pid_t done = ::wait4(pid_, &status, WNOHANG, &usage);
         if (done == pid_) break;
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
+            ::wait4(pid_, &status, 0, &usage);
             result.timedOut = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     finished_ = true;
+    result.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start_);
+    result.peakMemoryKb = usage.ru_maxrss;
     if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     result.out = slurp(outFile_);
     result.err = slurp(errFile_);

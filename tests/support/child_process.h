@@ -14,6 +14,8 @@ struct ChildResult {
     bool timedOut = false;
     std::string out;
     std::string err;
+    long peakMemoryKb = 0;              // the largest resident set it had
+    std::chrono::milliseconds took{0};  // from its start to its end
 };
 
 // A program run in a folder of its own with the test's environment; its standard output and
@@ -36,6 +38,7 @@ class ChildProcess {
     std::filesystem::path outFile_;
     std::filesystem::path errFile_;
     bool finished_ = false;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 ChildResult runChild(const std::string& program, const std::vector<std::string>& args,

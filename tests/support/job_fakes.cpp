@@ -65,6 +65,10 @@ std::string FakeTransfer::header(const std::string& name) const {
     return {};
 }
 
+std::string FakeTransfer::failureReason() const {
+    return failureCode_ == 0 ? "" : "failure code " + std::to_string(failureCode_);
+}
+
 void FakeTransfer::readPiece(std::size_t count, std::string& piece) {
     if (beforeChunk) beforeChunk(chunkRequests.size());
     chunkRequests.push_back(count);
@@ -118,6 +122,7 @@ JobBench::JobBench(TransferControl* transfer, UrlDownload* urlDownload, EventLoo
     std::filesystem::create_directory(saveFolder);
     program.settings.savePath = saveFolder.string();
     program.workFolder = temp.path();
+    program.scratchFolder = scratch.path();
     EventLoop& loop = eventLoop ? *eventLoop : fakeEventLoop;
     status = std::make_unique<StatusWindow>(program.runState, view, loop);
     services.reset(new JobServices{
@@ -157,13 +162,25 @@ std::string JobBench::failedTxt() const {
     return readFile(temp.path() / "failed.txt");
 }
 
-std::vector<std::string> JobBench::workFolderFiles() const {
+namespace {
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
     std::vector<std::string> names;
-    for (const auto& item : std::filesystem::directory_iterator(temp.path())) {
+    for (const auto& item : std::filesystem::directory_iterator(folder)) {
         names.push_back(item.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+}  // namespace
+
+std::vector<std::string> JobBench::workFolderFiles() const {
+    return namesIn(temp.path());
+}
+
+std::vector<std::string> JobBench::scratchFiles() const {
+    return namesIn(scratch.path());
 }
 
 }  // namespace velnoria::testing

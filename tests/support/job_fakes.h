@@ -41,10 +41,12 @@ class FakeTransfer : public TransferControl {
     void start(const std::string& url, Method method) override;
     bool stillExecuting() override { return false; }
     int failureCode() const override { return failureCode_; }
+    std::string failureReason() const override;
     std::string header(const std::string& name) const override;
     std::string headerBlock() const override;
     void readPiece(std::size_t count, std::string& piece) override;
     void cancel() override { ++cancels; }
+    void setInterruption(std::function<bool()>) override {}  // nothing here waits
 
     std::optional<FakeAnswer> fallback;  // for every address not answered otherwise
     std::vector<std::string> executed;   // "GET url"
@@ -158,10 +160,13 @@ struct JobBench {
     std::vector<std::string> dryRun(const std::string& addressBoxText = "http://forum.test/thread");
     std::filesystem::path saved(const std::string& name) const { return saveFolder / name; }
     std::string failedTxt() const;
-    // Names of the files in the work folder (to see scratch files left behind).
+    // Names of the files in the work folder, and in the folder of the scratch files (to see
+    // files left behind).
     std::vector<std::string> workFolderFiles() const;
+    std::vector<std::string> scratchFiles() const;
 
     TempFolder temp;
+    TempFolder scratch;
     std::filesystem::path saveFolder;
     ProgramState program;
     FakeTransfer fakeTransfer;

@@ -231,6 +231,10 @@ AfterReply sendReply(const Socket& socket, const Request& request, const Reply& 
     if (reply.headerDelay.count() > 0 && !socket.pause(reply.headerDelay)) {
         return AfterReply::Close;
     }
+    if (!reply.raw.empty()) {
+        socket.sendAll(reply.raw.data(), reply.raw.size());
+        return AfterReply::Close;
+    }
 
     const bool head = request.method == "HEAD";
     const bool chunked = reply.chunked && !reply.endlessBody;

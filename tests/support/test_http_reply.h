@@ -29,6 +29,7 @@ struct Reply {
     std::string interim;  // raw bytes before the status line, e.g. "HTTP/1.1 100 Continue\r\n\r\n"
     HeaderList headers;   // in order; duplicates, odd names and NUL bytes are sent as they are
     std::string rawHeaderBytes;  // raw bytes after the headers, before the blank line (garbage)
+    std::string raw;             // when set: these bytes are the whole answer, then a clean close
 
     std::string body;
     std::optional<std::uint64_t> generatedSize;  // a body of generatedBytes() instead of `body`

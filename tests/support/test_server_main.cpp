@@ -2,12 +2,14 @@
 //
 //   velnoria-test-server [--port N] [--files K] [--size BYTES] [--delay-headers SECONDS]
 //                        [--rate BYTES_PER_SECOND] [--folder DIR] [--log FILE]
+//                        [--fault silent|drip]
 //
 // Every address whose path ends in "img<k>.jpg" (k < K) gets BYTES deterministic bytes (seed k);
-// with --folder, other addresses are answered with the file of that base name in DIR. Every
-// answer waits --delay-headers first; with --rate, a body goes out at most that fast on each
-// connection. --log appends "METHOD ADDRESS" for every request. Prints the port on standard
-// output, then serves until SIGINT or SIGTERM.
+// with --fault silent those requests are never answered, with --fault drip their bodies come
+// 10 bytes a second. With --folder, other addresses are answered with the file of that base name
+// in DIR. Every answer waits --delay-headers first; with --rate, a body goes out at most that fast
+// on each connection. --log appends "METHOD ADDRESS" for every request. Prints the port on
+// standard output, then serves until SIGINT or SIGTERM.
 
 #include <signal.h>
 
@@ -38,13 +40,14 @@ struct Options {
     unsigned long long rate = 0;
     std::string folder;
     std::string log;
+    std::string fault;
 };
 
 [[noreturn]] void usage(const char* reason) {
     std::cerr << "velnoria-test-server: " << reason
               << "\nusage: velnoria-test-server [--port N] [--files K] [--size BYTES]"
                  " [--delay-headers SECONDS] [--rate BYTES_PER_SECOND] [--folder DIR]"
-                 " [--log FILE]\n";
+                 " [--log FILE] [--fault silent|drip]\n";
     std::exit(2);
 }
 
@@ -77,6 +80,9 @@ Options parse(int argc, char** argv) {
             o.log = std::string(value);
         } else if (arg == "--folder") {
             o.folder = std::string(value);
+        } else if (arg == "--fault") {
+            if (value != "silent" && value != "drip") usage("unknown fault");
+            o.fault = std::string(value);
         } else {
             usage("unknown option");
         }
@@ -100,6 +106,9 @@ Reply answer(const Options& o, const Request& request) {
             k < o.files) {
             reply = Reply::generated(o.size, static_cast<std::uint32_t>(k));
             reply.headers.emplace_back("Content-Type", "image/jpeg");
+            reply.neverAnswer = o.fault == "silent";
+            if (o.fault == "drip")
+                reply.drip = velnoria::testing::Drip{10, std::chrono::seconds(1)};
         }
     }
     if (reply.status == 404 && !o.folder.empty() && !name.empty() && name != "." && name != "..") {
@@ -111,7 +120,7 @@ Reply answer(const Options& o, const Request& request) {
         }
     }
     reply.headerDelay = std::chrono::milliseconds(static_cast<long long>(o.delayHeaders * 1000));
-    if (o.rate > 0) {
+    if (o.rate > 0 && !reply.drip) {
         // A hundredth of a second's worth at a time.
         reply.drip = velnoria::testing::Drip{
             static_cast<std::size_t>(std::max<unsigned long long>(o.rate / 100, 1)),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "tests/support/temp_folder.h"
@@ -94,7 +95,7 @@ TEST(UpdateCheck, ComparesTheFirstItemWithTheOwnVersion) {
             EXPECT_EQ(check.events, expected) << '"' << c.file << "\" startingUp " << startingUp;
             EXPECT_EQ(check.outcome, c.newer ? UpdateCheckOutcome::NewerVersion
                                              : UpdateCheckOutcome::NoNewerVersion);
-            EXPECT_FALSE(fs::exists(folder / "version.txt"));
+            EXPECT_TRUE(fs::is_empty(folder.path()));
             EXPECT_EQ(download.askedFor, "http://www.velnoria.example/velnoria/version.txt");
         }
     }
@@ -118,61 +119,59 @@ TEST(UpdateCheck, BrokenTransferLeavesNoPartialFile) {
     download.transferred = false;
     const Check check = runCheck(download, folder.path(), false);
     EXPECT_EQ(check.events, kFailed);
-    EXPECT_FALSE(fs::exists(folder / "version.txt"));
+    EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 
-TEST(UpdateCheck, LeftoverVersionFileIsReadWhenTheFetchFailsThenRemoved) {
-    TempFolder folder;
-    testing::writeFile(folder / "version.txt", "3.0\r\n");
-    ScriptedDownload download;
-    download.transferred = false;
-    const Check check = runCheck(download, folder.path(), true);
-    EXPECT_EQ(check.events, kNewer);
-    EXPECT_FALSE(fs::exists(folder / "version.txt"));
-}
-
-TEST(UpdateCheck, FetchedFileReplacesALeftoverOne) {
-    TempFolder folder;
-    testing::writeFile(folder / "version.txt", "3.0\r\n");
-    ScriptedDownload download;
-    download.body = "1.0";
-    EXPECT_EQ(runCheck(download, folder.path(), false).events, kNotNewer);
-    EXPECT_FALSE(fs::exists(folder / "version.txt"));
-}
-
-TEST(UpdateCheck, OversizedLeftoverIsNotReadAsAVersion) {
-    TempFolder folder;
-    testing::writeFile(folder / "version.txt", std::string(2 * 1024 * 1024, '9'));
-    ScriptedDownload download;
-    download.transferred = false;
-    const Check check = runCheck(download, folder.path(), false);
-    EXPECT_EQ(check.events, kNotNewer);
-    EXPECT_FALSE(fs::exists(folder / "version.txt"));
-    EXPECT_LE(download.askedLimit, 1024u * 1024u);
-}
-
-TEST(UpdateCheck, AFolderNamedLikeTheVersionFileIsLeftAlone) {
-    TempFolder folder;
-    fs::create_directory(folder / "version.txt");
-    ScriptedDownload download;
-    download.body = "2.3";
-    EXPECT_EQ(runCheck(download, folder.path(), false).events, kFailed);
-    EXPECT_TRUE(fs::is_directory(folder / "version.txt"));
+TEST(UpdateCheck, AVersionTxtOfTheUsersIsNeitherReadNorTouched) {
+    struct Case {
+        const char* what;
+        bool transferred;
+        std::string body;
+        bool folderInstead;  // a folder named "version.txt" instead of a file
+        Events events;
+    };
+    const Case cases[] = {
+        {"the fetch fails", false, "", false, kFailed},
+        {"an older version is fetched", true, "1.0", false, kNotNewer},
+        {"a folder of that name", true, "2.3", true, kNewer},
+    };
+    for (const auto& c : cases) {
+        TempFolder folder;
+        const fs::path mine = folder / "version.txt";
+        if (c.folderInstead) {
+            fs::create_directory(mine);
+        } else {
+            testing::writeFile(mine, "3.0\r\n");
+        }
+        ScriptedDownload download;
+        download.transferred = c.transferred;
+        download.body = c.body;
+        EXPECT_EQ(runCheck(download, folder.path(), false).events, c.events) << c.what;
+        EXPECT_LE(download.askedLimit, 1024u * 1024u) << c.what;
+        if (c.folderInstead) {
+            EXPECT_TRUE(fs::is_directory(mine)) << c.what;
+        } else {
+            EXPECT_EQ(testing::readFile(mine), "3.0\r\n") << c.what;
+        }
+        // Nothing else is left in the folder.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1)
+            << c.what;
+    }
 }
 
 // The local copy is read and removed before any box shows.
-class FileWatchingBox : public MessageBox {
+class FolderWatchingBox : public MessageBox {
   public:
-    explicit FileWatchingBox(fs::path file) : file_(std::move(file)) {}
+    explicit FolderWatchingBox(fs::path folder) : folder_(std::move(folder)) {}
     void show(const std::string&, const std::string&, MessageIcon) override {
-        existedWhileShown = fs::exists(file_);
+        emptyWhileShown = fs::is_empty(folder_);
         ++shown;
     }
-    bool existedWhileShown = true;
+    bool emptyWhileShown = false;
     int shown = 0;
 
   private:
-    fs::path file_;
+    fs::path folder_;
 };
 
 TEST(UpdateCheck, VersionFileIsGoneWhileTheBoxIsOpen) {
@@ -180,12 +179,12 @@ TEST(UpdateCheck, VersionFileIsGoneWhileTheBoxIsOpen) {
         TempFolder folder;
         ScriptedDownload download;
         download.body = body;
-        FileWatchingBox box(folder / "version.txt");
+        FolderWatchingBox box(folder.path());
         Events events;
         testing::RecordingShell shell(events);
         checkForUpdate({[](const std::string&) {}, box, shell, download, folder.path()}, false);
         EXPECT_EQ(box.shown, 1);
-        EXPECT_FALSE(box.existedWhileShown) << body;
+        EXPECT_TRUE(box.emptyWhileShown) << body;
     }
 }
 
