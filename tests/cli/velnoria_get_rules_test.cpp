@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ChildResult;
+using testing::namesIn;
 using testing::readFile;
 using testing::Reply;
 using testing::runChild;
@@ -70,15 +71,6 @@ std::string threadPage() {
 
 std::string bytesOf(const std::string& name) {
     return "\x89PNG bytes of " + name;
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 class VelnoriaGetRules : public ::testing::Test {

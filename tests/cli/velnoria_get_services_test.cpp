@@ -21,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ChildResult;
 using testing::generatedBytes;
+using testing::namesIn;
 using testing::readFile;
 using testing::Reply;
 using testing::runChild;
@@ -152,15 +153,6 @@ std::vector<std::pair<std::string, Reply>> intermediatePages() {
          servicePage("<p>Download: <a href=\"http://farm1.static.flickr.com/1/"
                      "123_abc_o.jpg\">original</a></p>")},
     };
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST(VelnoriaGetServices, EveryServiceOfOneThread) {

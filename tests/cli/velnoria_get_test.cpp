@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::ChildResult;
+using testing::namesIn;
 using testing::readFile;
 using testing::Reply;
 using testing::runChild;
@@ -88,14 +89,7 @@ class VelnoriaGet : public ::testing::Test {
         }
     }
 
-    std::vector<std::string> files(const fs::path& folder) const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> files(const fs::path& folder) const { return namesIn(folder); }
 
     testing::TestHttpServer server;
     testing::ScopedProxy proxy{server};

@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::ChildResult;
+using testing::namesIn;
 using testing::readFile;
 using testing::Reply;
 using testing::Request;
@@ -90,14 +91,7 @@ class VelnoriaGetThread : public ::testing::Test {
         return runChild(kProgram, args, folder.path(), 60s);
     }
 
-    std::vector<std::string> saved() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder / "out")) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> saved() const { return namesIn(folder / "out"); }
 
     std::size_t imageRequests() const {
         const auto all = server.requests();

@@ -162,19 +162,6 @@ std::string JobBench::failedTxt() const {
     return readFile(temp.path() / "failed.txt");
 }
 
-namespace {
-
-std::vector<std::string> namesIn(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& item : std::filesystem::directory_iterator(folder)) {
-        names.push_back(item.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-}  // namespace
-
 std::vector<std::string> JobBench::workFolderFiles() const {
     return namesIn(temp.path());
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace velnoria::testing {
 
@@ -25,5 +26,8 @@ std::string readFile(const std::filesystem::path& file);
 
 // Replaces a file with the bytes.
 void writeFile(const std::filesystem::path& file, const std::string& bytes);
+
+// The names of what a folder holds, sorted.
+std::vector<std::string> namesIn(const std::filesystem::path& folder);
 
 }  // namespace velnoria::testing
