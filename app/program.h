@@ -6,7 +6,7 @@
 
 #include "download/download_job.h"
 #include "download/program_state.h"
-#include "download/rules_file.h"
+#include "download/rules/rules_file.h"
 #include "download/status_window.h"
 #include "platform/browser_document.h"
 #include "platform/desktop.h"

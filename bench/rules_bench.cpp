@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "core/unique_fd.h"
-#include "download/page_search.h"
-#include "download/rules_file.h"
+#include "download/rules/page_search.h"
+#include "download/rules/rules_file.h"
 #include "platform/curl/curl_url_download.h"
 
 namespace {

@@ -14,8 +14,6 @@
 
 #include "app/program.h"
 #include "cli/options.h"
-#include "cli/page_loading.h"
-#include "cli/parsed_page.h"
 #include "cli/rules_commands.h"
 #include "cli/terminal_event_loop.h"
 #include "cli/terminal_status_view.h"
@@ -24,6 +22,8 @@
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "download/failed_list.h"
+#include "platform/html/page_loading.h"
+#include "platform/html/parsed_page.h"
 
 namespace velnoria {
 namespace {

@@ -1,7 +1,7 @@
 #include "cli/rules_commands.h"
 
 #include "core/printable.h"
-#include "download/rules_file.h"
+#include "download/rules/rules_file.h"
 
 namespace velnoria {
 

@@ -19,7 +19,7 @@
 #include "download/next_pages.h"
 #include "download/parallel_downloads.h"
 #include "download/rule_runner.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 
 namespace velnoria {
 

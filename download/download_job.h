@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "download/dry_run.h"
-#include "download/file_rule.h"
 #include "download/job_context.h"
+#include "download/rules/file_rule.h"
 
 namespace velnoria {
 

@@ -1,6 +1,6 @@
 #include "download/dry_run.h"
 
-#include "download/file_rule.h"
+#include "download/rules/file_rule.h"
 #include "download/safe_file_name.h"
 
 namespace velnoria {

@@ -16,7 +16,7 @@
 #include "download/dry_run.h"
 #include "download/file_download.h"
 #include "download/parallel_downloads.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
 
 namespace velnoria {

@@ -7,7 +7,7 @@
 
 #include "core/text.h"
 #include "core/unique_fd.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
 
 namespace velnoria {

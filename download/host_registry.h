@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "download/file_rule.h"
 #include "download/job_context.h"
+#include "download/rules/file_rule.h"
 
 namespace velnoria {
 

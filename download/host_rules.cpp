@@ -13,7 +13,7 @@
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
 #include "download/page_scan.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 
 namespace velnoria {
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/rules/page_search.h"
 #include "platform/url_download.h"
 
 namespace velnoria {
@@ -31,9 +32,6 @@ struct PageScanRequest {
     std::chrono::milliseconds wait{0};    // pause between the download and the reading
     FoundItemAction onFound;              // optional
 };
-
-// A page larger than this is treated as one that could not be fetched.
-inline constexpr std::uint64_t kMaxPageBytes = 128ull * 1024 * 1024;
 
 // Reads the file behind fd, from its current offset, item by item up to the first item holding
 // the marker (ASCII letter case ignored), and calls onFound (when given) with that item.

@@ -13,7 +13,7 @@
 #include "download/fetch_file.h"
 #include "download/file_download.h"
 #include "download/next_pages.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
 
 namespace velnoria {

@@ -3,7 +3,7 @@
 #include "core/printable.h"
 #include "download/dry_run.h"
 #include "download/fetch_file.h"
-#include "download/page_search.h"
+#include "download/rules/page_search.h"
 #include "download/safe_file_name.h"
 
 namespace velnoria {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "download/file_rule.h"
 #include "download/job_context.h"
+#include "download/rules/file_rule.h"
 
 namespace velnoria {
 

@@ -18,7 +18,7 @@
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "download/page_scan.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

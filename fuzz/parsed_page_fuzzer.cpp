@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/parsed_page.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/html/parsed_page.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <tuple>
 
-#include "download/file_rule.h"
-#include "download/rules_file.h"
+#include "download/rules/file_rule.h"
+#include "download/rules/rules_file.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
 #include "fuzz/fuzz_support.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // What a rule of a rules file does with an address: its captures, its templates, the addresses it
 // accepts, and the search of a page.
-#include "download/file_rule.h"
+#include "download/rules/file_rule.h"
 
 #include <gtest/gtest.h>
 #include <re2/re2.h>
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "download/page_search.h"
-#include "download/rules_file.h"
+#include "download/rules/page_search.h"
+#include "download/rules/rules_file.h"
 
 namespace velnoria {
 namespace {

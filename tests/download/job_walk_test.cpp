@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "download/download_job.h"
-#include "download/rules_file.h"
+#include "download/rules/rules_file.h"
 #include "tests/support/job_fakes.h"
 #include "tests/support/log_texts.h"
 

@@ -13,7 +13,7 @@
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "download/job_context.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "tests/support/job_fakes.h"
 
 namespace velnoria {

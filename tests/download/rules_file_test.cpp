@@ -1,6 +1,6 @@
 // The rules file reader: every fault at its place, the faulty rules left out, the rest kept, and
 // files no person would write read without harm.
-#include "download/rules_file.h"
+#include "download/rules/rules_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

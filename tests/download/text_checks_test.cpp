@@ -6,7 +6,7 @@
 #include <string>
 
 #include "download/fetch_file.h"
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
 
 namespace velnoria {

@@ -3,7 +3,7 @@
 #include <climits>
 #include <string>
 
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 
 namespace velnoria {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/page_loading.h"
+#include "platform/html/page_loading.h"
 
 #include <gtest/gtest.h>
 

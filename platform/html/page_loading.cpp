@@ -1,4 +1,4 @@
-#include "cli/page_loading.h"
+#include "platform/html/page_loading.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,9 +6,9 @@
 #include <fstream>
 #include <string_view>
 
-#include "cli/parsed_page.h"
 #include "core/text.h"
 #include "platform/curl/url_resolution.h"
+#include "platform/html/parsed_page.h"
 
 namespace velnoria {
 

@@ -1,6 +1,6 @@
 // The rules file: TOML read with toml++, patterns compiled with RE2, every fault reported at its
 // place and the faulty rule left out.
-#include "download/rules_file.h"
+#include "download/rules/rules_file.h"
 
 #include <fcntl.h>
 #include <re2/re2.h>

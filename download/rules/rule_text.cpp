@@ -1,4 +1,4 @@
-#include "download/rule_text.h"
+#include "download/rules/rule_text.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "download/page_search.h"
+#include "download/rules/page_search.h"
 
 #include <fcntl.h>
 #include <re2/re2.h>
@@ -13,7 +13,6 @@
 #include <system_error>
 
 #include "core/unique_fd.h"
-#include "download/page_scan.h"
 
 namespace velnoria {
 

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "download/file_rule.h"
+#include "download/rules/file_rule.h"
 #include "platform/url_download.h"
 
 namespace velnoria {
@@ -17,6 +18,9 @@ struct PageSearch {
     std::string address;            // the address that answered last (after redirects)
     std::optional<Captures> found;  // the first hit of the pattern, when there is one
 };
+
+// A service page larger than this is treated as one that could not be fetched.
+inline constexpr std::uint64_t kMaxPageBytes = 128ull * 1024 * 1024;
 
 // A capture of a page search is an address or a name: longer ones are cut (and marked).
 inline constexpr std::size_t kMaxFoundBytes = 64 * 1024;

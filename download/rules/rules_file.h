@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "download/file_rule.h"
+#include "download/rules/file_rule.h"
 
 namespace velnoria {
 

@@ -1,4 +1,4 @@
-#include "cli/parsed_page.h"
+#include "platform/html/parsed_page.h"
 
 #include <gtest/gtest.h>
 

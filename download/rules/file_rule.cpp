@@ -1,4 +1,4 @@
-#include "download/file_rule.h"
+#include "download/rules/file_rule.h"
 
 #include <re2/re2.h>
 #include <re2/set.h>
