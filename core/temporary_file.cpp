@@ -119,4 +119,17 @@ void removeTemporaryFilesNow() {
     }
 }
 
+UniqueFd unnamedTemporaryFile(std::string& error) {
+    const std::filesystem::path folder = temporaryFolder();
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        // A file system without unnamed files: a named one, unlinked at once.
+        std::string name = (folder / "velnoria-page-XXXXXX").string();
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) ::unlink(name.c_str());
+    }
+    if (fd < 0) error = std::strerror(errno);
+    return UniqueFd(fd);
+}
+
 }  // namespace velnoria

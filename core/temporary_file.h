@@ -3,7 +3,10 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <string>
 #include <string_view>
+
+#include "core/unique_fd.h"
 
 namespace velnoria {
 
@@ -39,6 +42,11 @@ class TemporaryFile {
     int error_ = 0;
     int slot_ = -1;  // in the list removeTemporaryFilesNow() works through
 };
+
+// A file without a name in the system's temporary folder, open for reading and writing: nothing
+// of the user's is touched, and nothing stays behind however the program ends. Invalid, with the
+// reason in error, when none can be made.
+UniqueFd unnamedTemporaryFile(std::string& error);
 
 // The system's folder for temporary files: $TMPDIR when it names a folder, else /tmp.
 std::filesystem::path temporaryFolder();

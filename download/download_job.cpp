@@ -1,5 +1,6 @@
-// The download job from start to end: set-up, the harvest of the page's images, the walk over
-// them with the host registry, and the final message.
+// The download job from start to end: set-up, the page in hand, the walk over its images with the
+// host registry (pages of the next images asked for ahead when files download at once), the
+// thread's next pages, and the final message.
 #include "download/download_job.h"
 
 #include <fcntl.h>
@@ -14,12 +15,14 @@
 
 #include "core/temporary_file.h"
 #include "core/text.h"
+#include "download/download_queue.h"
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
 #include "download/next_pages.h"
-#include "download/parallel_downloads.h"
+#include "download/page_reads.h"
 #include "download/rule_runner.h"
 #include "download/rules/rule_text.h"
+#include "download/transfer_slots.h"
 
 namespace velnoria {
 
@@ -37,26 +40,8 @@ class RunningFlag {
     bool& flag_;
 };
 
-// While the job runs, and only then, Stop/Abort ends the wait in hand at once: the transfer
-// control's, and a blocking download's when the front end can tell of a stop without a yield.
-class StopEndsWaits {
-  public:
-    StopEndsWaits(JobServices& services, const std::uint8_t& runState) : services_(services) {
-        services_.transfer.setInterruption([&runState] { return runState == kStopRequested; });
-        services_.urlDownload.setInterruption([&runState, &loop = services_.eventLoop] {
-            return runState == kStopRequested || loop.stopPending();
-        });
-    }
-    ~StopEndsWaits() {
-        services_.transfer.setInterruption({});
-        services_.urlDownload.setInterruption({});
-    }
-    StopEndsWaits(const StopEndsWaits&) = delete;
-    StopEndsWaits& operator=(const StopEndsWaits&) = delete;
-
-  private:
-    JobServices& services_;
-};
+// How far ahead of the walk pages are asked for, in thumb list entries.
+constexpr int kLookAheadEntries = 64;
 
 // Why no file can be saved in folder ("" when one can), found by making one there: missing,
 // not a folder, not writable, or full.
@@ -71,34 +56,15 @@ std::string saveFolderProblem(const std::string& folder) {
     return {};
 }
 
-// The thumb list, and beside it the link around each image when a rule or the linked images
-// need them ("" for an image outside any link).
-struct Harvest {
-    std::vector<std::string> thumbList = std::vector<std::string>(kThumbListSize);
-    std::vector<std::string> links;
-};
-
-Harvest harvestImages(BrowserDocument& document, bool withLinks) {
-    Harvest harvest;
-    try {
-        std::vector<std::string> sources;
-        if (withLinks) {
-            std::vector<ImageInLink> images = document.imagesWithLinks();
-            harvest.links.resize(kThumbListSize);
-            for (std::size_t i = 0; i < images.size() && i < kThumbListSize; ++i) {
-                sources.push_back(std::move(images[i].source));
-                harvest.links[i] = std::move(images[i].link);
-            }
-        } else {
-            sources = document.imageSources();
-        }
-        const auto count = std::min<std::size_t>(sources.size(), kThumbListSize);
-        std::move(sources.begin(), sources.begin() + static_cast<std::ptrdiff_t>(count),
-                  harvest.thumbList.begin());
-    } catch (const std::exception&) {
-        // An unreadable document leaves the list empty: nothing matches, nothing is downloaded.
-    }
-    return harvest;
+// Says an unusable save folder in an "Error" box; true when the job may go on.
+bool saveFolderIsUsable(ProgramState& program, JobServices& services, JobResult& result) {
+    result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
+    if (result.saveFolderProblem.empty()) return true;
+    services.messageBox.show(
+        "Error",
+        "Cannot save files in " + program.settings.savePath + ": " + result.saveFolderProblem,
+        MessageIcon::Critical);
+    return false;
 }
 
 // Why an image gave a dry run no target, when its rule said nothing itself.
@@ -110,22 +76,77 @@ std::string declineReason(const HostChoice& choice) {
     return "the " + std::string(choice.slot->service) + " rule found no full-size image";
 }
 
+// What the rule that took an address will read first, if anything.
+std::optional<PagePlan> planFor(const JobContext& job, const HostChoice& choice,
+                                const std::string& entry) {
+    if (choice.fileRule.rule != nullptr) return planFileRule(job, choice.fileRule);
+    if (choice.slot != nullptr && choice.slot->plan != nullptr)
+        return choice.slot->plan(job, entry);
+    return std::nullopt;
+}
+
+// With downloads at once, the pages the rules of the next images will read are asked for while
+// earlier files download, within the job's transfers. Rules still run one after the other in
+// walk order, each taking its page when it comes to it.
+class LookAhead {
+  public:
+    LookAhead(JobContext& job, const HostRegistry& registry) : job_(job), registry_(registry) {}
+
+    void newPage() {
+        planned_ = 0;
+        ended_ = false;
+    }
+
+    // The walk is at entry `index` (from 1): plans the entries after it, as far as there is room.
+    void from(int index) {
+        PageReads* pages = job_.pages;
+        if (ended_ || pages == nullptr) return;
+        for (int next = std::max(planned_, index) + 1;
+             next <= kThumbListSize && next <= index + kLookAheadEntries; ++next) {
+            if (!pages->hasRoomAhead()) return;
+            planned_ = next;
+            const auto at = static_cast<std::size_t>(next - 1);
+            const std::string& entry = job_.page.thumbList[at];
+            const HostChoice choice = registry_.choose(entry, job_.page.linkAround(at));
+            // The images of the page have ended, or nothing after a rule that ends the walk is
+            // looked at.
+            if (entry.empty() || (choice.slot != nullptr && choice.slot->endsWalk)) {
+                ended_ = true;
+                return;
+            }
+            try {
+                if (auto plan = planFor(job_, choice, entry)) {
+                    pages->prefetch(plan->first, std::move(plan->then));
+                }
+            } catch (const std::exception&) {
+                // A plan that cannot be made: the rule reads its page when it comes to it.
+            }
+        }
+    }
+
+  private:
+    JobContext& job_;
+    const HostRegistry& registry_;
+    int planned_ = 0;
+    bool ended_ = false;
+};
+
 // Visits the thumb list's entries 1 to 3000 in order: a rule of the rules file or else the slot
 // that takes an entry runs its rule on it; an entry nothing takes may save the image it links to.
 // Ends early when a rule ends the walk; JobStopped passes through.
-void walkThumbList(JobContext& job, const HostRegistry& registry, const Harvest& harvest,
-                   bool linkedImages) {
-    static const std::string kNoLink;
+void walkPage(JobContext& job, const HostRegistry& registry, bool linkedImages, LookAhead& ahead) {
     job.walkEnded = false;
+    ahead.newPage();
     for (int i = 1; i <= kThumbListSize && !job.walkEnded; ++i) {
         const auto index = static_cast<std::size_t>(i - 1);
-        const std::string& entry = job.thumbList[index];
-        const std::string& link = index < harvest.links.size() ? harvest.links[index] : kNoLink;
+        const std::string& entry = job.page.thumbList[index];
+        const std::string& link = job.page.linkAround(index);
         // A dry run reports the images of the page, not the empty rest of the list.
         if (job.dryRun != nullptr && entry.empty()) continue;
 
         const HostChoice choice = registry.choose(entry, link);
         if (job.dryRun != nullptr) job.dryRun->beginImage(entry);
+        ahead.from(i);
         job.entry = entry;
         try {
             if (choice.fileRule.rule != nullptr) {
@@ -158,115 +179,98 @@ std::string nextPageRefusal(NextPages::Verdict verdict, const NextPages& pages) 
     return {};
 }
 
-// A stop request met between two pages ends the job as one met before a piece does.
-void honourStopBetweenPages(JobContext& job) {
-    if (job.program.runState != kStopRequested) return;
-    job.program.runState = kRunning;
-    throw JobStopped{};
-}
-
 // After the walk of each page, the page it names as the next one, for as long as there is one
-// that may be read. JobStopped passes through.
-void walkNextPages(JobContext& job, const HostRegistry& registry, const JobOptions& options,
-                   BrowserDocument* document) {
+// that may be read. The files of the pages before go on downloading meanwhile. Returns why a
+// next page could not be read ("" when none failed); JobStopped passes through.
+std::string walkNextPages(JobContext& job, const HostRegistry& registry, const JobOptions& options,
+                          LookAhead& ahead) {
     PageReader* reader = job.services.pageReader;
-    if (!job.program.choices.followNextPages || reader == nullptr) return;
-    std::string firstFoundAt;
-    try {
-        firstFoundAt = document->documentAddress();
-    } catch (const std::exception&) {
-        // Then only the address box tells where the thread is.
-    }
-    NextPages pages(job.pageAddress, firstFoundAt, job.program.maxPages);
+    if (!job.program.choices.followNextPages || reader == nullptr) return {};
+    NextPages pages(job.page.address, job.page.foundAt, job.program.maxPages);
     StatusWindow& status = job.services.status;
     for (;;) {
-        honourStopBetweenPages(job);
-        std::string next;
-        try {
-            next = document->nextPageAddress();
-        } catch (const std::exception&) {
-            // An unreadable document names no next page.
-        }
-        if (next.empty()) return;
+        job.checkStop();
+        const std::string next = job.page.nextPage;
+        if (next.empty()) return {};
         const NextPages::Verdict verdict = pages.judge(next);
         if (verdict != NextPages::Verdict::Follow) {
             status.appendLog("Next page not read (" + nextPageRefusal(verdict, pages) +
                              "): " + oneLine(next) + "\r\n");
-            return;
+            return {};
         }
-        status.appendLog("Reading page " + std::to_string(pages.pagesRead() + 1) + ": " +
-                         oneLine(next) + "\r\n");
+        const int number = pages.pagesRead() + 1;
+        status.appendLog("Reading page " + std::to_string(number) + ": " + oneLine(next) + "\r\n");
         std::string foundAt;
         std::string error;
-        document = reader->read(next, foundAt, error);
+        BrowserDocument* document = reader->read(next, foundAt, error);
         pages.read(next, foundAt);
-        honourStopBetweenPages(job);
+        // A stop the reader met (velnoria-get's Ctrl+C ends its wait) is taken over here, and a
+        // page it cut short is not a page that failed.
+        job.services.eventLoop.yieldOnce();
+        job.checkStop();
         if (document == nullptr) {
             status.appendLog("Page cannot be read: " + oneLine(next) + " (" + oneLine(error) +
                              ")\r\n");
-            return;
+            return error.empty() ? "the page did not load" : error;
         }
-        job.pageAddress = foundAt.empty() ? next : foundAt;
-        Harvest harvest = harvestImages(*document, options.linkedImages || registry.needsLinks());
-        job.thumbList = std::move(harvest.thumbList);
-        walkThumbList(job, registry, harvest, options.linkedImages);
+        job.page = readPageInHand(*document, options.linkedImages || registry.needsLinks());
+        job.page.number = number;
+        job.page.address = foundAt.empty() ? next : foundAt;
+        walkPage(job, registry, options.linkedImages, ahead);
     }
 }
 
-// The job's surroundings, with every wait driving the downloads at once when the options ask
-// for them and the front end has a pool for them.
-class Surroundings {
-  public:
-    // A dry run downloads nothing, so it has no downloads at once.
-    Surroundings(ProgramState& program, JobServices& services, bool dryRun)
-        : parallel_(program.choices.downloadsAtOnce > 1 && services.transferPool != nullptr &&
-                    !dryRun),
-          pumping_(services.eventLoop),
-          services_{services.transfer,
-                    services.urlDownload,
-                    services.urlCache,
-                    parallel_ ? static_cast<EventLoop&>(pumping_) : services.eventLoop,
-                    services.status,
-                    services.document,
-                    services.messageBox,
-                    services.shell,
-                    services.pageReader,
-                    services.transferPool},
-          job_(program, services_) {
-        if (!parallel_) return;
-        downloads_.emplace(job_, *services.transferPool, program.choices.downloadsAtOnce);
-        pumping_.attach(&*downloads_);
-        job_.parallel = &*downloads_;
-    }
+}  // namespace
 
-    JobContext& job() { return job_; }
-    // Waits for every download to end; a no-op for one file at a time. Throws JobStopped.
-    void finishDownloads() {
-        if (downloads_) downloads_->finish();
-    }
-    std::size_t lowestOpenTag() const {
-        return downloads_ ? downloads_->lowestOpenTag() : std::numeric_limits<std::size_t>::max();
-    }
+JobSurroundings::JobSurroundings(ProgramState& program, JobServices& services,
+                                 HostRuleMemory& memory, DryRun* dryRun)
+    : limit_(dryRun != nullptr
+                 ? 1
+                 : static_cast<std::size_t>(std::max(1, program.choices.downloadsAtOnce))),
+      job_(program, services, memory),
+      slots_(std::make_unique<TransferSlots>(services.engine, limit_)),
+      queue_(std::make_unique<DownloadQueue>(job_, limit_)),
+      pages_(std::make_unique<PageReads>(job_, limit_ > 1 ? 2 * limit_ : 0)) {
+    // A time-out changed in Settings reaches the next transfers.
+    services.engine.setTimeoutSeconds(program.settings.timeoutSeconds);
+    memory.beginJob();
+    job_.slots = slots_.get();
+    job_.pages = pages_.get();
+    job_.dryRun = dryRun;
+    job_.targets = dryRun != nullptr ? static_cast<TargetSink*>(dryRun) : queue_.get();
+    job_.onPass = [this] { queue_->tick(); };
+    job_.cancelEverything = [this] {
+        queue_->cancelAll();
+        pages_->cancelAll();
+        slots_->cancelAll();
+    };
+}
 
-  private:
-    bool parallel_;
-    PumpingEventLoop pumping_;
-    JobServices services_;
-    JobContext job_;
-    std::optional<ParallelDownloads> downloads_;
-};
+JobSurroundings::~JobSurroundings() {
+    job_.cancelEverything();
+}
+
+void JobSurroundings::finishDownloads() {
+    queue_->finish();
+}
+
+std::size_t JobSurroundings::lowestOpenTag() const {
+    return queue_->lowestOpenTag();
+}
+
+namespace {
 
 // The final message, the save folder opened when something was downloaded, the status window
 // closed.
 void finishJob(JobContext& job) {
     JobServices& services = job.services;
     // Files skipped as saved already are counted apart, only when there are any.
+    const int already = job.counts.alreadySaved;
     const std::string alreadySaved =
-        job.alreadySaved > 0 ? " " + std::to_string(job.alreadySaved) + " file(s) already saved."
-                             : "";
-    if (job.finishedCount > 0) {
+        already > 0 ? " " + std::to_string(already) + " file(s) already saved." : "";
+    if (job.counts.finished > 0) {
         services.messageBox.show("Finish",
-                                 "Task finished !\r\n " + std::to_string(job.finishedCount) +
+                                 "Task finished !\r\n " + std::to_string(job.counts.finished) +
                                      " file(s) downloaded." + alreadySaved,
                                  MessageIcon::None);
         services.shell.openFolder(job.program.settings.savePath);
@@ -277,66 +281,63 @@ void finishJob(JobContext& job) {
     services.status.close();
 }
 
+void takeCounts(const JobContext& job, JobResult& result) {
+    result.finishedCount = job.counts.finished;
+    result.failuresLogged = job.counts.failuresLogged;
+    result.alreadySaved = job.counts.alreadySaved;
+}
+
 }  // namespace
 
-JobResult runDownloadJob(ProgramState& program, JobServices& services,
-                         const std::string& addressBoxText, const JobOptions& options) {
+JobResult runDownloadJob(ProgramState& program, JobServices& services, HostRuleMemory& memory,
+                         BrowserDocument& document, const std::string& addressBoxText,
+                         const JobOptions& options) {
     JobResult result;
     // The button can be enabled again by navigation while a job yields: one job at a time.
     if (program.jobRunning) return result;
     // Checked once, so that a folder that cannot take a file is said at once and why, instead of
     // every file failing three times. A dry run saves nothing, so it neither needs nor tries one.
-    if (!options.dryRun) result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
-    if (!result.saveFolderProblem.empty()) {
-        services.messageBox.show(
-            "Error",
-            "Cannot save files in " + program.settings.savePath + ": " + result.saveFolderProblem,
-            MessageIcon::Critical);
-        return result;
-    }
+    if (!options.dryRun && !saveFolderIsUsable(program, services, result)) return result;
     RunningFlag running(program.jobRunning);
     result.started = true;
     // A stop request left over from an earlier job must not end this one.
-    program.runState = kRunning;
-    const StopEndsWaits stopEndsWaits(services, program.runState);
+    program.runState = RunState::Running;
 
-    Surroundings surroundings(program, services, static_cast<bool>(options.dryRun));
+    std::optional<DryRun> dryRun;
+    if (options.dryRun) dryRun.emplace(options.dryRun);
+    JobSurroundings surroundings(program, services, memory, dryRun ? &*dryRun : nullptr);
     JobContext& job = surroundings.job();
     job.resolveAddress = options.resolveAddress;
-    std::optional<DryRun> dryRun;
-    if (options.dryRun) job.dryRun = &dryRun.emplace(options.dryRun);
 
     if (job.dryRun == nullptr) services.status.open();
     const HostRegistry registry(options.fileRules);
-    job.pageAddress = std::string(trim(addressBoxText, " "));
-    Harvest harvest =
-        harvestImages(services.document, options.linkedImages || registry.needsLinks());
-    job.thumbList = std::move(harvest.thumbList);
+    job.page = readPageInHand(document, options.linkedImages || registry.needsLinks());
+    job.page.address = std::string(trim(addressBoxText, " "));
+    LookAhead ahead(job, registry);
 
     try {
-        walkThumbList(job, registry, harvest, options.linkedImages);
-        walkNextPages(job, registry, options, &services.document);
+        walkPage(job, registry, options.linkedImages, ahead);
+        result.nextPageProblem = walkNextPages(job, registry, options, ahead);
         surroundings.finishDownloads();
     } catch (const JobStopped&) {
         result.stopped = true;
     }
     if (job.dryRun == nullptr) finishJob(job);
-
-    result.finishedCount = job.finishedCount;
-    result.failuresLogged = job.failuresLogged;
-    result.alreadySaved = job.alreadySaved;
+    takeCounts(job, result);
     return result;
 }
 
-JobResult runRetryJob(ProgramState& program, JobServices& services,
+JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemory& memory,
                       const std::vector<std::string>& addresses, const JobOptions& options) {
     JobResult result;
     if (program.jobRunning) return result;
+    // As a page's job: a folder that cannot take a file is said before anything is asked for.
+    if (!saveFolderIsUsable(program, services, result)) return result;
     RunningFlag running(program.jobRunning);
     result.started = true;
-    program.runState = kRunning;
+    program.runState = RunState::Running;
 
-    Surroundings surroundings(program, services, false);
+    JobSurroundings surroundings(program, services, memory, nullptr);
     JobContext& job = surroundings.job();
     job.resolveAddress = options.resolveAddress;
     services.status.open();
@@ -344,7 +345,9 @@ JobResult runRetryJob(ProgramState& program, JobServices& services,
     try {
         for (const std::string& address : addresses) {
             job.currentTag = result.addressesDone;
-            const int handled = job.filesHanded + job.failuresLogged;
+            // The address is what goes to failed.txt again when its rule cannot go on.
+            job.entry = address;
+            const int handled = job.counts.handedOver + job.counts.failuresLogged;
             // Outside any link: failed.txt keeps no link.
             const HostChoice choice = registry.choose(address, "");
             if (choice.fileRule.rule != nullptr ||
@@ -360,7 +363,7 @@ JobResult runRetryJob(ProgramState& program, JobServices& services,
                 }
                 job.walkEnded = false;  // there is no walk to end
             }
-            if (job.filesHanded + job.failuresLogged == handled) {
+            if (job.counts.handedOver + job.counts.failuresLogged == handled) {
                 DownloadTarget target{address, {}};
                 assignField(target.name, [&] { return lastField(address, "/"); });
                 fetchFile(job, target);
@@ -374,10 +377,7 @@ JobResult runRetryJob(ProgramState& program, JobServices& services,
         result.addressesDone = std::min(result.addressesDone, surroundings.lowestOpenTag());
     }
     finishJob(job);
-
-    result.finishedCount = job.finishedCount;
-    result.failuresLogged = job.failuresLogged;
-    result.alreadySaved = job.alreadySaved;
+    takeCounts(job, result);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "download/dry_run.h"
+#include "download/host_rules.h"
 #include "download/job_context.h"
 #include "download/rules/file_rule.h"
 
@@ -19,6 +20,7 @@ struct JobResult {
     int alreadySaved = 0;           // files found saved whole already
     bool stopped = false;           // ended by Stop/Abort
     std::size_t addressesDone = 0;  // of a retry: how many of its addresses were handled whole
+    std::string nextPageProblem;    // why a next page of the thread could not be read; "" none
 };
 
 // What a job does beyond the built-in table; the defaults give exactly the job of the table.
@@ -34,20 +36,50 @@ struct JobOptions {
     TargetReporter dryRun;
 };
 
-// "Start Download": the whole job, run synchronously; returns once the job has ended. The job
-// yields to the event loop only while it waits for the network (inside the per-file download and
-// the ImageBam header request); the front end's handlers, Pause and Stop/Abort among them, run
-// nested there. A save folder in which no file can be made is said in an "Error" box, and no job
-// starts.
-JobResult runDownloadJob(ProgramState& program, JobServices& services,
-                         const std::string& addressBoxText, const JobOptions& options = {});
+class DownloadQueue;
+class PageReads;
+class TransferSlots;
+
+// A job's surroundings: its share of the engine, the downloads (or the dry run), the page reads,
+// and the one way everything in hand ends on a stop.
+class JobSurroundings {
+  public:
+    // With a dry run, targets are reported there and nothing is downloaded.
+    JobSurroundings(ProgramState& program, JobServices& services, HostRuleMemory& memory,
+                    DryRun* dryRun);
+    ~JobSurroundings();
+    JobSurroundings(const JobSurroundings&) = delete;
+    JobSurroundings& operator=(const JobSurroundings&) = delete;
+
+    JobContext& job() { return job_; }
+    // Waits for every download to end. Throws JobStopped.
+    void finishDownloads();
+    // Of a retry: the smallest tag of a file not ended (a stop's among them); SIZE_MAX when none.
+    std::size_t lowestOpenTag() const;
+
+  private:
+    std::size_t limit_;
+    JobContext job_;
+    std::unique_ptr<TransferSlots> slots_;
+    std::unique_ptr<DownloadQueue> queue_;
+    std::unique_ptr<PageReads> pages_;
+};
+
+// "Start Download" on the document the front end shows: the whole job, run synchronously; returns
+// once the job has ended. The job yields to the event loop while it waits for the network (for a
+// file, a service page, a header request, a next page); the front end's handlers, Pause and
+// Stop/Abort among them, run nested there. A save folder in which no file can be made is said in an
+// "Error" box, and no job starts.
+JobResult runDownloadJob(ProgramState& program, JobServices& services, HostRuleMemory& memory,
+                         BrowserDocument& document, const std::string& addressBoxText,
+                         const JobOptions& options = {});
 
 // The job once more on addresses that failed before ("failed.txt"), instead of a page's images:
 // an address whose rule (of the rules file, or else of the table) hands something to the
 // download goes through its rule (a thumbnail whose service page failed), any other is
 // downloaded as it stands, named by its last "/" field. The options' dry run and linked images
 // do not apply: there is no page.
-JobResult runRetryJob(ProgramState& program, JobServices& services,
+JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemory& memory,
                       const std::vector<std::string>& addresses, const JobOptions& options = {});
 
 }  // namespace velnoria

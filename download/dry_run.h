@@ -20,13 +20,13 @@ using TargetReporter = std::function<void(const TargetReport&)>;
 
 // The dry run: the walk as in a job, service pages read, but every target the rules hand over is
 // reported instead of downloaded, and an image that yields none is reported with the reason.
-class DryRun {
+class DryRun : public TargetSink {
   public:
     explicit DryRun(TargetReporter report) : report_(std::move(report)) {}
 
     void beginImage(const std::string& thumbnail);
     // In the place of the per-file download: the target, or why it could not be downloaded.
-    void handOver(const DownloadTarget& target);
+    void handOver(const DownloadTarget& target) override;
     // Why the rule at work hands over nothing (the last reason counts).
     void decline(std::string reason) { reason_ = std::move(reason); }
     // Ends the image; when it yielded no line, reports the rule's reason, else `otherwise`.

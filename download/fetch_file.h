@@ -7,23 +7,11 @@
 
 namespace velnoria {
 
-// Downloads target.url into the save folder under target.name (made safe first, and given a
-// number when this job saved another address under it): up to three attempts, each logged in the
-// status window with the reason of a failure, the address appended to "failed.txt" in the work
-// folder after the third failure. An address that is not http(s) is not asked for: it fails once
-// and the thumbnail's address is logged. Throws JobStopped when it meets a stop request.
-void fetchFile(JobContext& job, const DownloadTarget& target);
-
-// Waits, yielding, until the transfer control's request has its answer's headers or has failed.
-// A stop request ends the wait at once: the request is cancelled and JobStopped thrown.
-void waitForAnswer(JobContext& job);
-
-// After a blocking download that a stop request ended: yields once, so that the front end hands
-// the request over, and honours it (JobStopped). Returns when there is none after all.
-void stopAfterInterruption(JobContext& job);
-
-// True when a header block holds one of the two texts that mark a failed answer.
-bool holdsErrorMarker(std::string_view headerBlock);
+// What every rule calls with a target it found: hands it to the job's downloads (or to a dry
+// run). One at a time it returns once the file has ended; at once it returns as soon as the file
+// is queued. A target without a referring page comes from the page in hand. Throws JobStopped on
+// a stop request.
+void fetchFile(JobContext& job, DownloadTarget target);
 
 // Appends url and CR LF to "failed.txt" in folder, opened and closed for this one line; line
 // ends inside url are written escaped, so every address stays one line. False when nothing was

@@ -2,19 +2,31 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "core/text.h"
 #include "core/unique_fd.h"
+#include "download/answer_judgement.h"
+#include "download/fetch_file.h"
+#include "download/next_pages.h"
 #include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
 
 namespace velnoria {
 
-std::string cannotWrite(int error) {
-    return "cannot write: " + std::string(std::strerror(error));
+namespace {
+
+const std::string kWarning =
+    "\r\nWarning! Unknown file size, trying alternative method for download...";
+
+long long regularFileSize(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<long long>(info.st_size);
 }
+
+}  // namespace
 
 bool isWebAddress(std::string_view url) {
     for (const std::string_view scheme : {"http://", "https://"}) {
@@ -56,11 +68,6 @@ std::string nameFamily(const std::string& fileName) {
     return stem + fileName.substr(cut);
 }
 
-bool nameIsFree(const std::filesystem::path& target) {
-    struct stat info {};
-    return ::lstat(target.c_str(), &info) != 0 && errno == ENOENT;
-}
-
 std::string targetProblem(const std::string& fileName, const std::filesystem::path& target) {
     if (fileName.empty()) return "no usable file name";
     struct stat info {};
@@ -70,41 +77,11 @@ std::string targetProblem(const std::string& fileName, const std::filesystem::pa
     return {};
 }
 
-std::string answerProblem(std::string_view headerBlock) {
-    if (const int status = statusCode(headerBlock); status >= 400) {
-        return "HTTP " + std::to_string(status);
-    }
-    if (headerBlock.find("500 Internal Server Error") != std::string_view::npos) {
-        return "server error: 500 Internal Server Error";
-    }
-    if (headerBlock.find("Unable to complete request") != std::string_view::npos) {
-        return "server error: Unable to complete request";
-    }
-    if (isHtmlMediaType(headerValue(headerBlock, "Content-Type"))) return kHtmlAnswer;
-    return {};
-}
-
-std::string lengthProblem(long long written, std::int64_t expected) {
-    if (written == expected) return {};
-    return std::to_string(std::max(written, 0LL)) + " of " + std::to_string(expected) + " bytes";
-}
-
-std::string attemptEndText(const std::string& reason, int attempt) {
-    if (reason.empty()) return "OK\r\n";
-    return "FAILED (" + reason + ")\r\n" +
-           (attempt < kAttempts - 1 ? "RESTART DOWNLOAD.\r\n" : "FAILURE LOGGED.\r\n");
-}
-
-std::string notWebAddressText(const std::string& displayName) {
-    // Nothing can come of asking: said once.
-    return "Downloading file " + displayName +
-           "...FAILED (not a web address)\r\nFAILURE LOGGED.\r\n";
-}
-
-void noteSaved(JobContext& job, const std::string& fileName, const std::string& url) {
-    if (job.finishedCount < kLargestCount) ++job.finishedCount;
+void claimName(JobContext& job, const std::string& fileName, const std::string& url) {
     job.savedNames[fileName] = url;
 }
+
+// --- AttemptFile ---
 
 bool AttemptFile::open() {
     if (file_) return true;
@@ -126,6 +103,13 @@ long long AttemptFile::length() const {
     return file_ ? fileLength(file_->fd()) : -1;
 }
 
+bool AttemptFile::truncate() {
+    if (!file_) return true;
+    if (::ftruncate(file_->fd(), 0) == 0 && ::lseek(file_->fd(), 0, SEEK_SET) == 0) return true;
+    error_ = errno;
+    return false;
+}
+
 bool AttemptFile::keep() {
     if (!open()) return false;
     const bool moved = file_->moveTo(target_);
@@ -134,9 +118,269 @@ bool AttemptFile::keep() {
     return moved;
 }
 
-void AttemptFile::abandon(bool keepWhatWasWritten) {
-    if (file_ && keepWhatWasWritten) file_->moveTo(target_);
-    file_.reset();
+// --- FileDownload ---
+
+FileDownload::FileDownload(JobContext& job, const DownloadTarget& target, std::string thumbnail,
+                           std::size_t tag, LogMode mode)
+    : job_(job),
+      target_(target),
+      thumbnail_(std::move(thumbnail)),
+      tag_(tag),
+      mode_(mode),
+      host_(webHostName(target.url)),
+      family_(nameFamily(safeFileName(target.name))) {}
+
+FileDownload::~FileDownload() {
+    if (ticket_ != 0) job_.slots->cancel(ticket_);
+}
+
+void FileDownload::say(const std::string& text) {
+    if (mode_ == LogMode::Live) {
+        job_.services.status.appendLog(text);
+    } else {
+        log_ += text;
+    }
+}
+
+void FileDownload::showProgressValue(double value) {
+    if (mode_ == LogMode::Live) job_.services.status.setProgressValue(value);
+}
+
+TransferRequest FileDownload::request(TransferRequest::Method method) const {
+    TransferRequest request;
+    request.url = target_.url;
+    request.method = method;
+    request.referringPage = target_.referringPage;
+    request.hostCookies = target_.hostCookies;
+    request.headers = target_.headers;
+    request.maxBodyBytes = kLargestUnannouncedBody;
+    return request;
+}
+
+void FileDownload::begin() {
+    if (mode_ == LogMode::Live) job_.services.status.showFinishedCount(job_.counts.finished);
+    fileName_ = jobFileName(job_, target_);
+    displayName_ = displayedName(fileName_);
+    if (!isWebAddress(target_.url)) {
+        // Nothing can come of asking; the thumbnail is what goes to the log.
+        say(notWebAddressText(displayName_));
+        logFailedAddress(job_, thumbnail_);
+        end(FileOutcome::Failed);
+        return;
+    }
+    path_ = job_.program.settings.savePath + "/" + fileName_;
+    file_.aim(path_);
+    // A file of that name may be whole already: its length is asked for first.
+    if (job_.program.choices.skipExisting && !fileName_.empty() && regularFileSize(path_) >= 0) {
+        stage_ = FileStage::CheckingSaved;
+        ticket_ = job_.slots->request(request(TransferRequest::Method::Head), *this);
+        return;
+    }
+    beginAttempt();
+}
+
+void FileDownload::beginAttempt() {
+    stage_ = FileStage::Requesting;
+    headerBlock_.clear();
+    answerReason_.clear();
+    bodyReason_.clear();
+    unannounced_ = false;
+    expected_ = -1;
+    retryPause_.reset();
+    say("Downloading file " + displayName_ + "...");
+    if (std::string problem = targetProblem(fileName_, path_); !problem.empty()) {
+        attemptEnded(std::move(problem));  // nothing is asked for
+        return;
+    }
+    TransferRequest get = request(TransferRequest::Method::Get);
+    get.resumeFrom = resumeFrom_;
+    if (resumeFrom_ > 0) get.ifRange = validator_;
+    ticket_ = job_.slots->request(get, *this);
+}
+
+bool FileDownload::answerTakesUpTheRest(const std::string& headerBlock) {
+    if (resumeFrom_ == 0) return false;
+    const std::uint64_t asked = resumeFrom_;
+    resumeFrom_ = 0;
+    if (statusCode(headerBlock) == 206) {
+        const auto range = readContentRange(headerValue(headerBlock, "Content-Range"));
+        if (range && range->first == asked) {
+            bytes_ = asked;
+            if (range->complete) expected_ = static_cast<std::int64_t>(*range->complete);
+            return true;
+        }
+        // A part of the file, but not the rest: of no use, and the next attempt starts over.
+        answerReason_ = "invalid answer: Content-Range " +
+                        std::string(headerValue(headerBlock, "Content-Range"));
+    }
+    // Anything else (the whole file again, a changed file) starts the file over.
+    sniffer_ = HtmlStartSniffer{};
+    bytes_ = 0;
+    if (!file_.truncate()) bodyReason_ = cannotWrite(file_.error());
+    return false;
+}
+
+bool FileDownload::onHeaders(const std::string& headerBlock) {
+    if (stage_ == FileStage::CheckingSaved) {
+        headerBlock_ = headerBlock;
+        return true;  // a HEAD answer has no body: the connection stays usable
+    }
+    stage_ = FileStage::Receiving;
+    headerBlock_ = headerBlock;
+    retryPause_ = retryPause(headerBlock, std::chrono::system_clock::now());
+    const bool resumed = answerTakesUpTheRest(headerBlock);
+    if (answerReason_.empty()) answerReason_ = answerProblem(headerBlock);
+    const auto length = readContentLength(headerValue(headerBlock, "Content-Length"));
+    if (resumed) {
+        if (expected_ < 0 && length) expected_ = static_cast<std::int64_t>(bytes_) + *length;
+    } else if (length) {
+        expected_ = *length;
+    }
+    if (expected_ < 0) {
+        unannounced_ = true;
+        say(kWarning);
+    }
+    if (mode_ == LogMode::Live) {
+        StatusWindow& status = job_.services.status;
+        status.setProgressMinimum(0);
+        status.setProgressValue(0);
+        if (expected_ >= 0) status.setProgressMaximum(static_cast<double>(expected_));
+        const std::int64_t piece = std::max<std::int32_t>(1, job_.program.settings.pieceSize);
+        nextMark_ = piece;
+        if (resumed) {
+            nextMark_ = (static_cast<std::int64_t>(bytes_) / piece + 1) * piece;
+            if (expected_ >= 0) showProgressValue(static_cast<double>(bytes_));
+        }
+    }
+    if (answerReason_.empty() && !file_.open()) bodyReason_ = cannotWrite(file_.error());
+    return true;
+}
+
+bool FileDownload::onBody(const char* data, std::size_t size) {
+    if (stage_ == FileStage::CheckingSaved) return false;
+    // What an answer that already failed sends is read and let go.
+    if (!answerReason_.empty() || !bodyReason_.empty()) return true;
+    const std::string_view bytes(data, size);
+    sniffer_.feed(bytes);
+    if (!file_.write(bytes)) {
+        bodyReason_ = cannotWrite(file_.error());
+        return false;
+    }
+    bytes_ += size;
+    if (mode_ == LogMode::Live && expected_ >= 0) {
+        // The bar moves once a piece, as it always did.
+        const std::int64_t piece = std::max<std::int32_t>(1, job_.program.settings.pieceSize);
+        while (nextMark_ < expected_ && static_cast<std::int64_t>(bytes_) >= nextMark_) {
+            showProgressValue(static_cast<double>(nextMark_));
+            nextMark_ += piece;
+        }
+    }
+    return true;
+}
+
+void FileDownload::onEnd(const TransferEnd& end) {
+    ticket_ = 0;
+    if (stage_ == FileStage::CheckingSaved) {
+        const auto length = readContentLength(headerValue(headerBlock_, "Content-Length"));
+        const bool whole = end.failureCode == 0 && statusCode(headerBlock_) > 0 &&
+                           statusCode(headerBlock_) < 400 && length &&
+                           regularFileSize(path_) == *length;
+        if (whole) {
+            say("Downloading file " + displayName_ + "...ALREADY SAVED\r\n");
+            ++job_.counts.alreadySaved;
+            // Its name is taken: another address of the same name must not replace it.
+            claimName(job_, fileName_, target_.url);
+            this->end(FileOutcome::AlreadySaved);
+            return;
+        }
+        beginAttempt();
+        return;
+    }
+    std::string reason = answerReason_;
+    if (reason.empty() && end.failureCode != 0) reason = end.failureReason;
+    if (reason.empty()) reason = bodyReason_;
+    if (reason.empty() && stage_ != FileStage::Receiving) reason = "no answer";
+    if (reason.empty()) {
+        if (unannounced_) {
+            // An empty body still makes the file.
+            if (!file_.open()) reason = cannotWrite(file_.error());
+        } else {
+            reason = lengthProblem(file_.length(), expected_);
+        }
+    }
+    if (reason.empty() && sniffer_.isHtml()) reason = kHtmlAnswer;
+    if (mode_ == LogMode::Live && stage_ == FileStage::Receiving && expected_ >= 0) {
+        showProgressValue(static_cast<double>(expected_));
+    }
+    attemptEnded(std::move(reason));
+}
+
+bool FileDownload::worthResuming(const std::string& reason) const {
+    // Only a body cut short by the network: what came is good, the rest is missing.
+    if (reason.empty() || !answerReason_.empty() || !bodyReason_.empty()) return false;
+    if (unannounced_ || sniffer_.isHtml() || expected_ <= 0) return false;
+    const long long have = file_.length();
+    return have > 0 && have < expected_;
+}
+
+void FileDownload::attemptEnded(std::string reason) {
+    if (reason.empty() && !file_.keep()) reason = cannotWrite(file_.error());
+    const bool another = !reason.empty() && attempt_ + 1 < kAttempts;
+    std::string said = reason;
+    if (another && retryPause_) {
+        said += ", next attempt in " + std::to_string(retryPause_->count()) + " s";
+    }
+    say(attemptEndText(said, attempt_));
+    if (reason.empty()) {
+        if (job_.counts.finished < kLargestCount) ++job_.counts.finished;
+        claimName(job_, fileName_, target_.url);
+        if (mode_ == LogMode::Live) job_.services.status.showFinishedCount(job_.counts.finished);
+        end(FileOutcome::Saved);
+        return;
+    }
+    if (another && worthResuming(reason)) {
+        resumeFrom_ = static_cast<std::uint64_t>(file_.length());
+        validator_ = headerValue(headerBlock_, "ETag");
+        if (validator_.empty()) validator_ = headerValue(headerBlock_, "Last-Modified");
+    } else {
+        resumeFrom_ = 0;
+        bytes_ = 0;
+        sniffer_ = HtmlStartSniffer{};
+        file_.discard();
+    }
+    ++attempt_;
+    // The next attempt must be answered by the server, not by a cached copy.
+    job_.services.urlCache.deleteEntry(target_.url);
+    if (!another) {
+        logFailedAddress(job_, target_.url);
+        end(FileOutcome::Failed);
+        return;
+    }
+    if (retryPause_) {
+        stage_ = FileStage::PausingToRetry;
+        retryAt_ = Clock::now() + *retryPause_;
+        return;
+    }
+    beginAttempt();
+}
+
+void FileDownload::tick(Clock::time_point now) {
+    if (stage_ == FileStage::PausingToRetry && now >= retryAt_) beginAttempt();
+}
+
+void FileDownload::cancel() {
+    if (stage_ == FileStage::Ended) return;
+    if (ticket_ != 0) job_.slots->cancel(ticket_);
+    ticket_ = 0;
+    file_.discard();
+    stage_ = FileStage::Ended;
+    outcome_ = FileOutcome::Stopped;
+}
+
+void FileDownload::end(FileOutcome outcome) {
+    stage_ = FileStage::Ended;
+    outcome_ = outcome;
+    if (onEnded) onEnded(*this);
 }
 
 }  // namespace velnoria

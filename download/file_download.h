@@ -1,28 +1,25 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/temporary_file.h"
+#include "core/text.h"
 #include "download/job_context.h"
+#include "download/transfer_slots.h"
+#include "platform/transfer_engine.h"
 
-// What a file download is, whether one at a time (fetch_file) or several at once
-// (parallel_downloads): the name it is saved under, how an answer is judged and why it fails,
-// how a finished file takes its place. Both paths use these, so their results are the same.
+// The per-file download: one routine for a file, whether files come one at a time or several at
+// once. It names the file, makes up to three attempts on the job's transfers, judges each answer,
+// writes the body into a temporary file beside the target and puts it in place only when whole,
+// and logs each attempt with the reason of a failure.
 
 namespace velnoria {
-
-inline constexpr int kAttempts = 3;
-inline constexpr int kLargestCount = 32767;  // the finished count is a 16-bit number
-// An answer without a length is taken up to the largest length an answer may announce, so an
-// endless body cannot fill the disk.
-inline constexpr std::uint64_t kLargestUnannouncedBody = 2147483647;
-inline constexpr const char* kHtmlAnswer = "not an image: HTML page";
-
-std::string cannotWrite(int error);
 
 bool isWebAddress(std::string_view url);
 
@@ -38,52 +35,139 @@ std::string displayedName(const std::string& fileName);
 // meet have the same family.
 std::string nameFamily(const std::string& fileName);
 
-// True when nothing at all stands under that path: a failed attempt may leave its bytes there.
-bool nameIsFree(const std::filesystem::path& target);
-
 // Why nothing can be saved under the target's name before anything is asked for; "" when it can.
 std::string targetProblem(const std::string& fileName, const std::filesystem::path& target);
 
-// Why the headers of an image's answer fail the attempt (its body is still read and written):
-// an HTTP error status, a marker of a failed answer, an HTML document. "" when they do not.
-std::string answerProblem(std::string_view headerBlock);
+// A file saved whole (or found saved already): its name kept for the rest of the job.
+void claimName(JobContext& job, const std::string& fileName, const std::string& url);
 
-// Why a body whose length was announced is not whole: "W of E bytes"; "" when it is.
-std::string lengthProblem(long long written, std::int64_t expected);
-
-// The log text that ends an attempt: "OK", or "FAILED (REASON)" and what comes next.
-std::string attemptEndText(const std::string& reason, int attempt);
-
-// The log text of an address that is not http(s); nothing is asked for.
-std::string notWebAddressText(const std::string& displayName);
-
-// A file saved whole: counted, and its name kept for the rest of the job.
-void noteSaved(JobContext& job, const std::string& fileName, const std::string& url);
-
-// The bytes of one attempt on their way to the target: a temporary file beside it, made when the
-// first byte is to be written, renamed over the target only when the attempt succeeds. So a
-// failed or stopped attempt never replaces a file that was there before.
+// The bytes of a file on their way to the target: a temporary file beside it, made when the
+// first byte is to be written, renamed over the target only when the file is whole. It outlives
+// an attempt, so the next one may ask only for the rest. Whatever becomes of the file, nothing
+// is ever left under the target's name but a whole file, and a file that stood there before is
+// replaced only by a whole one.
 class AttemptFile {
   public:
-    explicit AttemptFile(std::filesystem::path target) : target_(std::move(target)) {}
+    // Where the file goes once whole; set before the first byte is written.
+    void aim(const std::filesystem::path& target) { target_ = target; }
 
-    bool isOpen() const { return file_.has_value(); }
     int error() const { return error_; }
-
     bool open();
     bool write(std::string_view bytes);
     long long length() const;
+    // Empties the file: the next bytes are the start of the file again.
+    bool truncate();
 
-    // The finished file under the target's name; false (error() tells why) when it cannot be.
+    // The whole file under the target's name; false (error() tells why) when it cannot be.
     bool keep();
-    // A failed or stopped attempt: what it wrote stays under the target's name only when no file
-    // had that name before (as a failed download always left its bytes), else it goes.
-    void abandon(bool keepWhatWasWritten);
+    // What was written goes.
+    void discard() { file_.reset(); }
 
   private:
     std::filesystem::path target_;
     std::optional<TemporaryFile> file_;
     int error_ = 0;
+};
+
+// How a file's log lines reach the status window: as they happen (one file at a time), or
+// gathered and shown whole when the file ends (several at once, so lines of files never mix).
+enum class LogMode { Live, Whole };
+
+// Where a file is on its way. A file moves down this list, but for a new attempt, which goes back
+// to Requesting.
+enum class FileStage {
+    Waiting,         // handed over, not begun (an earlier file's name may still meet its own)
+    CheckingSaved,   // asking the length of a file of its name saved already (skip existing)
+    Requesting,      // an attempt's request is out; no answer yet
+    Receiving,       // the answer's body is coming in
+    PausingToRetry,  // the server asked for a pause before the next attempt
+    Ended,
+};
+
+enum class FileOutcome { None, Saved, AlreadySaved, Failed, Stopped };
+
+class FileDownload : private TransferListener {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // thumbnail: what goes to failed.txt for an address that is no web address.
+    FileDownload(JobContext& job, const DownloadTarget& target, std::string thumbnail,
+                 std::size_t tag, LogMode mode);
+    ~FileDownload() override;
+    FileDownload(const FileDownload&) = delete;
+    FileDownload& operator=(const FileDownload&) = delete;
+
+    // Names the file and begins it; a file that cannot be asked for ends at once.
+    void begin();
+    // A stop: the transfer ends, the bytes so far go, nothing more is logged.
+    void cancel();
+    // Begins the next attempt once a pause the server asked for is over.
+    void tick(Clock::time_point now);
+
+    FileStage stage() const { return stage_; }
+    bool ended() const { return stage_ == FileStage::Ended; }
+    FileOutcome outcome() const { return outcome_; }
+    std::size_t tag() const { return tag_; }
+    const std::string& host() const { return host_; }
+    const std::string& family() const { return family_; }
+    const std::string& displayName() const { return displayName_; }
+    // The file's log lines (gathered ones only: LogMode::Whole).
+    const std::string& log() const { return log_; }
+    // Bytes of the file so far, and how many it will have (-1 while unknown).
+    std::uint64_t bytes() const { return bytes_; }
+    std::int64_t expected() const { return expected_; }
+
+    // Told once, when the file has ended (from inside the job's transfers: it must not destroy
+    // the file there).
+    std::function<void(FileDownload&)> onEnded;
+
+  private:
+    bool onHeaders(const std::string& headerBlock) override;
+    bool onBody(const char* data, std::size_t size) override;
+    void onEnd(const TransferEnd& end) override;
+
+    void beginAttempt();
+    bool answerTakesUpTheRest(const std::string& headerBlock);
+    void attemptEnded(std::string reason);
+    bool worthResuming(const std::string& reason) const;
+    void end(FileOutcome outcome);
+    void say(const std::string& text);
+    void showProgressValue(double value);
+    TransferRequest request(TransferRequest::Method method) const;
+
+    JobContext& job_;
+    DownloadTarget target_;
+    std::string thumbnail_;
+    std::size_t tag_;
+    LogMode mode_;
+    std::string host_;
+    std::string family_;
+    std::string fileName_;  // chosen when it begins; "" means nothing may be written
+    std::string displayName_;
+    std::filesystem::path path_;
+    AttemptFile file_;
+
+    FileStage stage_ = FileStage::Waiting;
+    FileOutcome outcome_ = FileOutcome::None;
+    TransferSlots::Ticket ticket_ = 0;
+    int attempt_ = 0;
+    std::string log_;
+
+    // Of the attempt in hand.
+    std::string headerBlock_;
+    std::string answerReason_;  // what the headers say against the answer
+    std::string bodyReason_;    // what went wrong with the body
+    bool unannounced_ = false;
+    std::int64_t expected_ = -1;
+    std::uint64_t bytes_ = 0;
+    std::int64_t nextMark_ = 0;  // the next piece boundary the progress bar shows
+    std::optional<std::chrono::seconds> retryPause_;
+    Clock::time_point retryAt_{};
+
+    // What a later attempt needs to ask only for the rest of the file.
+    std::uint64_t resumeFrom_ = 0;
+    std::string validator_;  // ETag or Last-Modified of the answer the bytes came from
+    HtmlStartSniffer sniffer_;
 };
 
 }  // namespace velnoria

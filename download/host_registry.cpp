@@ -5,8 +5,6 @@
 
 namespace velnoria {
 
-HostRegistry::HostRegistry() : HostRegistry(nullptr) {}
-
 HostRegistry::HostRegistry(std::shared_ptr<const RuleSet> fileRules)
     : fileRules_(std::move(fileRules)) {
     if (fileRules_ != nullptr && fileRules_->empty()) fileRules_.reset();

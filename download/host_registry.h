@@ -1,11 +1,14 @@
 #pragma once
 
 #include <array>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "download/job_context.h"
+#include "download/page_reads.h"
 #include "download/rules/file_rule.h"
 
 namespace velnoria {
@@ -13,12 +16,17 @@ namespace velnoria {
 // A host rule: looks at the address its slot took and hands the per-file download the
 // full-size file (one, several or none: a rule declines by doing nothing).
 using HostRule = void (*)(JobContext& job, const std::string& address);
+// What the rule will read for an address before it runs (none: nothing), so that the page can be
+// asked for ahead.
+using HostPlan = std::optional<PagePlan> (*)(const JobContext& job, const std::string& address);
 
 // One slot of the host table.
 struct HostSlot {
     std::string_view service;  // the service's name, for people reading the table
     std::string_view key;      // found anywhere in an address, case-sensitive; "" = empty slot
     HostRule rule = nullptr;   // none: the slot takes its addresses and does nothing with them
+    HostPlan plan = nullptr;   // none: the rule reads no page
+    bool endsWalk = false;     // the rule ends the walk: nothing after it is looked at ahead
 };
 
 // The built-in services, slots 1 to 18 in order (host_rules.cpp).
@@ -40,10 +48,8 @@ class HostRegistry {
   public:
     static constexpr std::size_t kSlots = 30;
 
-    // The built-in table alone.
-    HostRegistry();
     // The rules of a rules file before the table; none (or an empty set) gives the table alone.
-    explicit HostRegistry(std::shared_ptr<const RuleSet> fileRules);
+    explicit HostRegistry(std::shared_ptr<const RuleSet> fileRules = nullptr);
 
     // The slot that takes address, or nullptr when none does.
     const HostSlot* slotFor(std::string_view address) const;

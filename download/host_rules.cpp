@@ -4,14 +4,18 @@
 // address and name and hands them to the per-file download, or declines by doing nothing. Three
 // families: rules that rewrite the address alone, rules that first read an intermediate page of
 // the service, and Photoshare, which reads the page's links instead of its images.
+#include "download/host_rules.h"
+
 #include <chrono>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "core/text.h"
 #include "download/dry_run.h"
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
+#include "download/page_reads.h"
 #include "download/page_scan.h"
 #include "download/rules/rule_text.h"
 
@@ -75,14 +79,16 @@ bool reportUnreadablePage(JobContext& job, const std::string& pageUrl, const Pag
 
 // Reads a service page for the marker. When the page could not be read, the thumbnail's address
 // goes to "failed.txt"; a page read without the marker declines silently.
-PageScanResult scanServicePage(JobContext& job, const std::string& pageUrl, std::string marker,
-                               std::chrono::milliseconds wait = {}) {
-    PageScanResult page =
-        scanPage(job.services.urlDownload,
-                 {pageUrl, job.program.scratchFolder, std::move(marker), wait, {}});
-    if (page.interrupted) stopAfterInterruption(job);
+PageScanResult readServicePage(JobContext& job, const std::string& pageUrl,
+                               const std::string& marker, std::chrono::milliseconds wait = {}) {
+    PageScanResult page = scanServicePage(job, pageUrl, marker, wait);
     if (reportUnreadablePage(job, pageUrl, page)) logFailedAddress(job, job.entry);
     return page;
+}
+
+// A page plan of a rule that reads one page and nothing after it.
+std::optional<PagePlan> onePage(const JobContext& job, const std::string& pageUrl) {
+    return PagePlan{servicePageRequest(job, pageUrl), {}};
 }
 
 // --- Rules that rewrite the address alone ---
@@ -169,55 +175,105 @@ void yandexFotkiRule(JobContext& job, const std::string& entry) {
 
 // --- Rules that read an intermediate page of the service first ---
 
-void imageBamRule(JobContext& job, const std::string& entry) {
+std::string imageBamPage(const std::string& entry) {
     std::string imageId;
     assignField(imageId, [&] { return field(lastField(entry, "/"), 1, "."); });
-    const PageScanResult page = scanServicePage(
-        job, "http://www." + text(kImageBam) + "/image/" + imageId, text(kImageBam) + "/download/");
+    return "http://www." + text(kImageBam) + "/image/" + imageId;
+}
+
+const std::string& imageBamMarker() {
+    static const std::string marker = text(kImageBam) + "/download/";
+    return marker;
+}
+
+// The download address in the item that holds the marker.
+std::string imageBamDownloadAddress(const PageScanResult& page) {
+    std::string url;
+    const std::string item = fromPosition(page.item, static_cast<long long>(page.position) - 12);
+    // The page writes the address's ampersands as "&amp;".
+    assignField(url, [&] { return replaceAll(field(item, 2, "'"), "amp;", ""); });
+    return url;
+}
+
+// The file name comes from the download address's own answer, not from the thumbnail.
+TransferRequest imageBamHeaderRequest(const JobContext& job, const std::string& url) {
+    TransferRequest request = servicePageRequest(job, url);
+    request.method = TransferRequest::Method::Head;
+    return request;
+}
+
+std::optional<PagePlan> imageBamPlan(const JobContext& job, const std::string& entry) {
+    const TransferRequest headerRequest = imageBamHeaderRequest(job, {});
+    return PagePlan{servicePageRequest(job, imageBamPage(entry)),
+                    [headerRequest](PageRead& page) -> std::optional<TransferRequest> {
+                        const PageScanResult found =
+                            findMarkerItem(page.body.get(), imageBamMarker(), {});
+                        if (found.position < 1) return std::nullopt;
+                        TransferRequest request = headerRequest;
+                        request.url = imageBamDownloadAddress(found);
+                        return request;
+                    }};
+}
+
+void imageBamRule(JobContext& job, const std::string& entry) {
+    const PageScanResult page = readServicePage(job, imageBamPage(entry), imageBamMarker());
     if (page.position < 1) return;
 
     DownloadTarget target;
-    const std::string item = fromPosition(page.item, static_cast<long long>(page.position) - 12);
-    // The page writes the address's ampersands as "&amp;".
-    assignField(target.url, [&] { return replaceAll(field(item, 2, "'"), "amp;", ""); });
-
-    // The file name comes from the download address's own answer, not from the thumbnail.
-    TransferControl& transfer = job.services.transfer;
-    transfer.start(target.url, TransferControl::Method::Head);
-    waitForAnswer(job);
-    const std::string disposition = transfer.header("Content-Disposition");
+    target.url = imageBamDownloadAddress(page);
+    const PageRead answer = job.pages->read(imageBamHeaderRequest(job, target.url));
+    const std::string disposition = headerValue(answer.headerBlock, "Content-Disposition");
     assignField(target.name, [&] { return field(disposition, 2, "\""); });
-    transfer.cancel();
     fetchFile(job, target);
 }
 
-void imageVenueRule(JobContext& job, const std::string& entry) {
+// The image's page on the service, and the service's address it is built from.
+struct ImageVenuePage {
+    std::string host;
+    std::string url;
+};
+
+ImageVenuePage imageVenuePage(const std::string& entry) {
     const std::size_t m = positionOf(entry, ".com");
     std::string location;
     assignField(location, [&] { return field(fromPosition(entry, m + 5), 1, "/"); });
     const std::string host = firstChars(entry, m + 4);
     const std::size_t s = positionOf(entry, "th_");
-    const std::string pageUrl =
-        host + "img.php?loc=" + location + "&image=" + fromPosition(entry, s + 3);
+    return {host, host + "img.php?loc=" + location + "&image=" + fromPosition(entry, s + 3)};
+}
 
-    const PageScanResult page = scanServicePage(job, pageUrl, " alt=", kImageVenueWait);
+std::optional<PagePlan> imageVenuePlan(const JobContext& job, const std::string& entry) {
+    return onePage(job, imageVenuePage(entry).url);
+}
+
+void imageVenueRule(JobContext& job, const std::string& entry) {
+    const ImageVenuePage venue = imageVenuePage(entry);
+    const PageScanResult page = readServicePage(job, venue.url, " alt=", kImageVenueWait);
     if (page.position < 1) return;
 
     std::string path;
     assignField(path, [&] {
         return field(fromPosition(page.item, static_cast<long long>(page.position) + 6), 1, "\"");
     });
-    DownloadTarget target{host + path, {}};
+    DownloadTarget target{venue.host + path, {}};
     // Downloaded before in this run (or part of an address that was): the scan was for nothing.
-    if (contains(job.program.doneList, target.url)) return;
+    std::string& done = job.memory.imageVenueDone;
+    if (contains(done, target.url)) return;
     nameFromLastField(target, target.url);
     fetchFile(job, target);
-    job.program.doneList += "*" + target.url;
+    done += "*" + target.url;
+}
+
+std::string imageHavenPage(const std::string& entry) {
+    return replaceAll(entry, "/thumbs/", ".php?id=");
+}
+
+std::optional<PagePlan> imageHavenPlan(const JobContext& job, const std::string& entry) {
+    return onePage(job, imageHavenPage(entry));
 }
 
 void imageHavenRule(JobContext& job, const std::string& entry) {
-    const PageScanResult page =
-        scanServicePage(job, replaceAll(entry, "/thumbs/", ".php?id="), "<img src='");
+    const PageScanResult page = readServicePage(job, imageHavenPage(entry), "<img src='");
     if (page.position < 1) return;
 
     std::string path;
@@ -228,15 +284,25 @@ void imageHavenRule(JobContext& job, const std::string& entry) {
     fetchNamedByLastField(job, firstChars(entry, d + 4) + path);
 }
 
-void turboImageHostRule(JobContext& job, const std::string& entry) {
+// The image's page; none when the address is not a thumbnail of the service.
+std::optional<std::string> turboImageHostPage(const std::string& entry) {
     const std::string key = text(kTurboImageHost);
-    if (!contains(entry, key + "/t")) return;
+    if (!contains(entry, key + "/t")) return std::nullopt;
     std::string fileName;
     assignField(fileName, [&] { return lastField(entry, "/"); });
-    const std::string pageUrl =
-        replaceFirst("http://www." + key + "/p/" + fileName + ".html", "_", "/");
+    return replaceFirst("http://www." + key + "/p/" + fileName + ".html", "_", "/");
+}
 
-    const PageScanResult page = scanServicePage(job, pageUrl, "." + key + "/sp");
+std::optional<PagePlan> turboImageHostPlan(const JobContext& job, const std::string& entry) {
+    const auto page = turboImageHostPage(entry);
+    if (!page) return std::nullopt;
+    return onePage(job, *page);
+}
+
+void turboImageHostRule(JobContext& job, const std::string& entry) {
+    const auto pageUrl = turboImageHostPage(entry);
+    if (!pageUrl) return;
+    const PageScanResult page = readServicePage(job, *pageUrl, "." + text(kTurboImageHost) + "/sp");
     if (page.position == 0) return;
 
     // The address starts 11 characters before the image server's host name ends its "http://".
@@ -247,38 +313,46 @@ void turboImageHostRule(JobContext& job, const std::string& entry) {
     fetchFile(job, target);
 }
 
-// Flickr: the photo's size page names the original file.
-void flickrRule(JobContext& job, const std::string& entry) {
-    // Set by the first address of the job that comes here, whether it is handled or not.
-    if (job.flickrUser.empty()) {
-        const std::size_t p = positionOf(job.pageAddress, "/photos/");
-        assignField(job.flickrUser,
-                    [&] { return field(fromPosition(job.pageAddress, p + 1), 2, "/"); });
-    }
-    if (!contains(entry, "_s")) return;
+// Flickr: the photo's size page names the original file. The user comes from the page address
+// of the job's first Flickr address, whether that one is handled or not.
+std::string flickrUser(const JobContext& job) {
+    if (!job.memory.flickrUser.empty()) return job.memory.flickrUser;
+    std::string user;
+    const std::size_t p = positionOf(job.page.address, "/photos/");
+    assignField(user, [&] { return field(fromPosition(job.page.address, p + 1), 2, "/"); });
+    return user;
+}
 
+std::string flickrPhoto(const std::string& entry) {
     std::string photo;
     assignField(photo, [&] { return field(lastField(entry, "/"), 1, "_"); });
-    const std::string sizePage =
-        "http://www." + text(kFlickr) + "/photos/" + job.flickrUser + "/" + photo + "/sizes/o/";
+    return photo;
+}
 
-    // The download happens while the size page's scratch file is still open; a stop in it
-    // leaves through the scan, which deletes the file.
-    const PageScanResult page = scanPage(
-        job.services.urlDownload, {sizePage,
-                                   job.program.scratchFolder,
-                                   "_o.jpg",
-                                   {},
-                                   [&](const std::string& item, std::size_t position) {
-                                       DownloadTarget target;
-                                       assignField(target.url, [&] {
-                                           return lastField(firstChars(item, position + 5), "\"");
-                                       });
-                                       target.name = photo + ".jpg";
-                                       fetchFile(job, target);
-                                   }});
+std::string flickrSizePage(const std::string& user, const std::string& photo) {
+    return "http://www." + text(kFlickr) + "/photos/" + user + "/" + photo + "/sizes/o/";
+}
+
+std::optional<PagePlan> flickrPlan(const JobContext& job, const std::string& entry) {
+    if (!contains(entry, "_s")) return std::nullopt;
+    return onePage(job, flickrSizePage(flickrUser(job), flickrPhoto(entry)));
+}
+
+void flickrRule(JobContext& job, const std::string& entry) {
+    if (job.memory.flickrUser.empty()) job.memory.flickrUser = flickrUser(job);
+    if (!contains(entry, "_s")) return;
+
+    const std::string photo = flickrPhoto(entry);
+    const std::string sizePage = flickrSizePage(job.memory.flickrUser, photo);
+    // The download happens while the size page is still open.
+    const PageScanResult page =
+        scanServicePage(job, sizePage, "_o.jpg", {}, [&](const std::string& item, std::size_t at) {
+            DownloadTarget target;
+            assignField(target.url, [&] { return lastField(firstChars(item, at + 5), "\""); });
+            target.name = photo + ".jpg";
+            fetchFile(job, target);
+        });
     if (page.position > 0) return;
-    if (page.interrupted) stopAfterInterruption(job);
 
     const bool unreadable = reportUnreadablePage(job, sizePage, page);
     job.services.status.appendLog("Original file cannot be downloaded.\r\n");
@@ -294,15 +368,10 @@ void flickrRule(JobContext& job, const std::string& entry) {
 void photoshareRule(JobContext& job, const std::string&) {
     // No later entry is looked at, however this rule ends.
     job.walkEnded = true;
-    std::vector<std::string> links;
-    try {
-        links = job.services.document.linkTargets();
-    } catch (const std::exception&) {
-        // An unreadable document has no links.
-    }
+    const std::vector<std::string>& links = job.page.links;
     const std::string key = text(kPhotoshare);
     const std::string photoPath = key + "/photo";
-    std::string lastLink = job.pageAddress;
+    std::string lastLink = job.page.address;
     for (const std::string& href : links) {
         if (href == lastLink) continue;  // the same address twice in a row is taken once
         lastLink = href;
@@ -317,9 +386,9 @@ void photoshareRule(JobContext& job, const std::string&) {
 }
 
 constexpr HostSlot kBuiltInSlots[] = {
-    {"ImageBam", kImageBam, imageBamRule},
-    {"ImageVenue", kImageVenue, imageVenueRule},
-    {"ImageHaven", kImageHaven, imageHavenRule},
+    {"ImageBam", kImageBam, imageBamRule, imageBamPlan},
+    {"ImageVenue", kImageVenue, imageVenueRule, imageVenuePlan},
+    {"ImageHaven", kImageHaven, imageHavenRule, imageHavenPlan},
     {"(placeholder)", kPlaceholder, nullptr},
     {"ImageShack", kImageShack, imageShackRule},
     {"Google user content", kGoogleUserContent, googleUserContentRule},
@@ -327,14 +396,14 @@ constexpr HostSlot kBuiltInSlots[] = {
     {"HQCity", kHqCity, hqCityRule},
     {"Skins", kSkins, skinsRule},
     {"Radikal", kRadikal, radikalRule},
-    {"TurboImageHost", kTurboImageHost, turboImageHostRule},
-    {"Flickr", kFlickr, flickrRule},
+    {"TurboImageHost", kTurboImageHost, turboImageHostRule, turboImageHostPlan},
+    {"Flickr", kFlickr, flickrRule, flickrPlan},
     {"Photofile", kPhotofile, photofileRule},
     {"ShareNXS", kShareNxs, shareNxsRule},
     {"Frillr", kFrillr, frillrRule},
     {"Webshots", kWebshots, webshotsRule},
     {"Yandex Fotki", kYandexFotki, yandexFotkiRule},
-    {"Photoshare", kPhotoshare, photoshareRule},
+    {"Photoshare", kPhotoshare, photoshareRule, nullptr, true},
 };
 
 }  // namespace

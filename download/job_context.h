@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -7,27 +8,28 @@
 #include <string_view>
 #include <vector>
 
+#include "download/page_in_hand.h"
 #include "download/program_state.h"
 #include "download/status_window.h"
 #include "platform/browser_document.h"
 #include "platform/desktop.h"
 #include "platform/event_loop.h"
-#include "platform/transfer_control.h"
-#include "platform/transfer_pool.h"
+#include "platform/transfer_engine.h"
 #include "platform/url_download.h"
 
 namespace velnoria {
 
-// Thrown by the per-file download when it honours Stop/Abort: the rule and the walk are left
-// and the job goes straight to its end. Deliberately not a std::exception, so that the handlers
-// that skip a failing step never swallow it.
+// Thrown when the job honours Stop/Abort: the rule and the walk are left and the job goes
+// straight to its end. Deliberately not a std::exception, so that the handlers that skip a
+// failing step never swallow it.
 struct JobStopped {};
-
-class ParallelDownloads;
 
 inline constexpr int kThumbListSize = 3000;
 
 class DryRun;
+class PageReads;
+class TransferSlots;
+struct HostRuleMemory;
 
 // Makes an address found on a page absolute against the page's own address.
 using AddressResolver =
@@ -35,52 +37,87 @@ using AddressResolver =
 
 // The platform a download job talks to. The front end owns every piece; the job only borrows.
 struct JobServices {
-    TransferControl& transfer;
-    UrlDownload& urlDownload;
+    TransferEngine& engine;  // every request of the job
     UrlCache& urlCache;
-    EventLoop& eventLoop;
+    EventLoop& eventLoop;  // the front end's: windows, or the terminal's Ctrl+C
     StatusWindow& status;
-    BrowserDocument& document;
     MessageBox& messageBox;
     Shell& shell;
-    PageReader* pageReader = nullptr;      // for the thread's next pages; none: one page only
-    TransferPool* transferPool = nullptr;  // for downloads at once; none: one at a time
+    PageReader* pageReader = nullptr;  // for the thread's next pages; none: one page only
 };
 
 // What a rule hands the per-file download: where the full-size file is, and the name to save it
 // under in the save folder (made safe by the download).
 struct DownloadTarget {
+    DownloadTarget(std::string fileUrl = {}, std::string fileName = {})
+        : url(std::move(fileUrl)), name(std::move(fileName)) {}
+
     std::string url;
     std::string name;
+    // How the request goes out: the page it comes from (for the Referer), cookies for the file's
+    // host alone, further header lines. A rule sets what its host needs.
+    std::string referringPage;
+    std::string hostCookies;
+    std::vector<std::string> headers;
+};
+
+// Where the targets the rules find go: the downloads (one at a time or at once), or a dry run.
+class TargetSink {
+  public:
+    virtual ~TargetSink() = default;
+    // Returns once the target is taken care of as far as this sink goes (one at a time: the file
+    // has ended). Throws JobStopped on a stop request.
+    virtual void handOver(const DownloadTarget& target) = 0;
+};
+
+// What a job counts.
+struct JobCounts {
+    int finished = 0;        // files that ended "OK"
+    int failuresLogged = 0;  // addresses written to failed.txt
+    int alreadySaved = 0;    // files found saved whole already (skip existing)
+    int handedOver = 0;      // targets handed to the download
 };
 
 // Everything one download job shares between its steps; made fresh for every job.
-struct JobContext {
-    JobContext(ProgramState& programState, JobServices& jobServices)
-        : program(programState), services(jobServices) {}
+class JobContext {
+  public:
+    JobContext(ProgramState& programState, JobServices& jobServices, HostRuleMemory& ruleMemory)
+        : program(programState), services(jobServices), memory(ruleMemory) {}
 
     ProgramState& program;
     JobServices& services;
+    HostRuleMemory& memory;  // what the built-in rules keep
 
-    std::string pageAddress;
-    std::vector<std::string> thumbList;  // entries 1..3000 at indexes 0..2999
-    std::string entry;                   // the thumb list entry being walked
-    int finishedCount = 0;
-    int failuresLogged = 0;
-    int alreadySaved = 0;  // files found saved whole already (skip existing)
-    int filesHanded = 0;   // targets handed to the per-file download
+    PageInHand page;    // the page being walked
+    std::string entry;  // the thumb list entry being walked
+    JobCounts counts;
     std::map<std::string, std::string> savedNames;  // file name -> the address saved under it
-    std::string flickrUser;
     bool walkEnded = false;  // set by a rule that ends the walk after the current entry
-    // Downloads at once: the per-file download hands its files over here. Files are tagged with
-    // currentTag (a retry's address index) to tell which addresses are settled.
-    ParallelDownloads* parallel = nullptr;
-    std::size_t currentTag = 0;
 
-    // Set for a dry run: the targets the rules hand over are reported, not downloaded.
-    DryRun* dryRun = nullptr;
+    TargetSink* targets = nullptr;  // where fetchFile hands its targets
+    PageReads* pages = nullptr;     // how rules read service pages
+    TransferSlots* slots = nullptr;
+    DryRun* dryRun = nullptr;  // set for a dry run
+    // A retry's address index, so that the files tell which addresses are settled.
+    std::size_t currentTag = 0;
     // For the rules of a rules file; none leaves addresses as they were found.
     AddressResolver resolveAddress;
+    // Called on every pass of a wait: what moves on with time (a file waiting to try again).
+    std::function<void()> onPass;
+
+    bool stopRequested() const { return program.runState == RunState::StopRequested; }
+    // Honours a stop request now, when there is one: everything in hand is cancelled and
+    // JobStopped thrown.
+    void checkStop();
+    [[noreturn]] void stopNow();
+    // Every transfer cancelled; set by the job's surroundings.
+    std::function<void()> cancelEverything;
+
+    // Yields, moving every transfer on, until done() says so. A stop request ends the wait at once
+    // (JobStopped). No pass blocks the windows for longer than a moment.
+    void waitUntil(const std::function<bool()>& done);
+    // Yields for that long (a service's own pause), as waitUntil.
+    void waitFor(std::chrono::milliseconds time);
 };
 
 }  // namespace velnoria

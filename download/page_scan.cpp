@@ -1,16 +1,8 @@
 #include "download/page_scan.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <thread>
-#include <utility>
-
 #include "core/page_item_reader.h"
-#include "core/temporary_file.h"
 #include "core/text.h"
-#include "core/unique_fd.h"
+#include "download/page_reads.h"
 
 namespace velnoria {
 
@@ -32,43 +24,30 @@ PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAc
     return result;
 }
 
-PageScanResult scanPage(UrlDownload& download, const PageScanRequest& request) {
+TransferRequest servicePageRequest(const JobContext& job, const std::string& pageUrl) {
+    TransferRequest request;
+    request.url = pageUrl;
+    request.referringPage = job.page.foundAt.empty() ? job.page.address : job.page.foundAt;
+    return request;
+}
+
+PageScanResult scanServicePage(JobContext& job, const std::string& pageUrl, std::string_view marker,
+                               std::chrono::milliseconds wait, const FoundItemAction& onFound) {
+    PageRead page = job.pages->read(servicePageRequest(job, pageUrl));
     PageScanResult result;
-    // Private to this scan: nothing of the user's is ever opened or deleted in its place.
-    TemporaryFile scratch(request.scratchFolder, "velnoria-page-", ".htm", 0600);
-    if (!scratch.valid()) {
-        result.problem = "no scratch file: " + std::string(std::strerror(scratch.error()));
+    if (!page.transferred) {
+        result.problem = page.error;
         return result;
     }
-
-    const int fd = scratch.fd();
-    int writeError = 0;
-    const DownloadOutcome outcome = download.download(
-        request.pageUrl,
-        [fd, &writeError](const char* data, std::size_t size) {
-            if (writeAll(fd, std::string_view(data, size))) return true;
-            writeError = errno;
-            return false;
-        },
-        kMaxPageBytes);
-    if (!outcome.written) {
-        result.problem = "no scratch file: " + std::string(std::strerror(writeError));
-        return result;
+    if (page.httpStatus >= 400) result.problem = "HTTP " + std::to_string(page.httpStatus);
+    // The service's own pause counts from the page's arrival: a page read ahead has waited.
+    if (wait.count() > 0) {
+        const auto waited = std::chrono::steady_clock::now() - page.arrivedAt;
+        if (waited < wait) {
+            job.waitFor(std::chrono::duration_cast<std::chrono::milliseconds>(wait - waited));
+        }
     }
-    if (!outcome.transferred) {
-        result.problem = outcome.error.empty() ? "transfer failed" : outcome.error;
-        result.interrupted = outcome.interrupted;
-        return result;
-    }
-    if (outcome.httpStatus >= 400) result.problem = "HTTP " + std::to_string(outcome.httpStatus);
-
-    if (request.wait.count() > 0) std::this_thread::sleep_for(request.wait);
-
-    if (::lseek(fd, 0, SEEK_SET) != 0) {
-        result.problem = "no scratch file: " + std::string(std::strerror(errno));
-        return result;
-    }
-    PageScanResult found = findMarkerItem(fd, request.marker, request.onFound);
+    PageScanResult found = findMarkerItem(page.body.get(), marker, onFound);
     found.problem = std::move(result.problem);
     return found;
 }

@@ -7,11 +7,9 @@
 #include "core/choices.h"
 #include "core/settings.h"
 #include "core/temporary_file.h"
+#include "download/run_state.h"
 
 namespace velnoria {
-
-// The run state shared by the job and the status window's buttons.
-enum RunState : std::uint8_t { kRunning = 0, kPaused = 1, kStopRequested = 2 };
 
 // What lives for the whole program run, across jobs.
 struct ProgramState {
@@ -21,7 +19,7 @@ struct ProgramState {
     Choices choices;
     // The most pages of a thread one job reads (velnoria-get --max-pages).
     int maxPages = kDefaultMaxPages;
-    std::uint8_t runState = kRunning;
+    RunState runState = RunState::Running;
     std::string doneList;  // every ImageVenue address handed to the download, each after "*"
     bool jobRunning = false;
     // Where "failed.txt" lives: the process's current folder.

@@ -3,6 +3,8 @@
 #include "core/printable.h"
 #include "download/dry_run.h"
 #include "download/fetch_file.h"
+#include "download/page_reads.h"
+#include "download/page_scan.h"
 #include "download/rules/page_search.h"
 #include "download/safe_file_name.h"
 
@@ -21,7 +23,51 @@ std::string absolute(const JobContext& job, std::string_view base, const std::st
 void refuse(JobContext& job, const std::string& thumbnail, const std::string& reason) {
     if (job.dryRun != nullptr) return job.dryRun->decline(reason);
     job.services.status.appendLog(reason + "\r\n");
-    if (appendToFailureLog(job.program.workFolder, thumbnail)) ++job.failuresLogged;
+    logFailedAddress(job, thumbnail);
+}
+
+// The address of the page a page-search rule reads; none (with why) when it cannot be made.
+std::optional<std::string> rulePageAddress(const JobContext& job, const RuleSet::Taken& taken,
+                                           std::string& why) {
+    const FileRule& rule = *taken.rule;
+    const auto page = rule.page.expand(taken.captures);
+    if (!page) {
+        why = "the page address is " + kTooLong;
+        return std::nullopt;
+    }
+    std::string pageUrl = absolute(job, taken.subject, *page);
+    if (!isHttpAddress(pageUrl)) {
+        why = "the page address is not http(s): " + loggable(pageUrl);
+        return std::nullopt;
+    }
+    return pageUrl;
+}
+
+// What the rule reads its page with: as a browser following the thumbnail's link would.
+TransferRequest rulePageRequest(const JobContext& job, const std::string& pageUrl) {
+    return servicePageRequest(job, pageUrl);
+}
+
+// The first hit of the rule's pattern on the page read, or why there is none to take.
+struct RulePage {
+    std::optional<Captures> found;
+    std::string address;  // where the page was found, after redirects
+    std::string refusal;  // the page could not be read or searched
+};
+
+RulePage searchRulePage(JobContext& job, const FileRule& rule, const std::string& pageUrl) {
+    RulePage result;
+    const PageRead page = job.pages->read(rulePageRequest(job, pageUrl));
+    result.address = page.finalUrl.empty() ? pageUrl : page.finalUrl;
+    std::string error = page.error;
+    if (page.transferred && page.httpStatus >= 400)
+        error = "HTTP " + std::to_string(page.httpStatus);
+    if (error.empty()) result.found = searchPageFile(page.body.get(), *rule.find, error);
+    if (!error.empty()) {
+        result.refusal =
+            "Service page cannot be read: " + loggable(pageUrl) + " (" + loggable(error) + ")";
+    }
+    return result;
 }
 
 // Nothing for this image, as a built-in rule declines: silently, except in a dry run.
@@ -46,19 +92,11 @@ void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string
     std::optional<Captures> found;
     std::string url;
     if (rule.isPageSearch()) {
-        const auto page = rule.page.expand(taken.captures);
-        if (!page) return refuse(job, thumbnail, called + ": the page address is " + kTooLong);
-        const std::string pageUrl = absolute(job, taken.subject, *page);
-        if (!isHttpAddress(pageUrl)) {
-            return refuse(job, thumbnail,
-                          called + ": the page address is not http(s): " + loggable(pageUrl));
-        }
-        PageSearch search = searchPage(job.services.urlDownload, pageUrl, *rule.find);
-        if (!search.read) {
-            return refuse(job, thumbnail,
-                          "Service page cannot be read: " + loggable(pageUrl) + " (" +
-                              loggable(search.error) + ")");
-        }
+        std::string why;
+        const auto pageUrl = rulePageAddress(job, taken, why);
+        if (!pageUrl) return refuse(job, thumbnail, called + ": " + why);
+        RulePage search = searchRulePage(job, rule, *pageUrl);
+        if (!search.refusal.empty()) return refuse(job, thumbnail, search.refusal);
         if (!search.found) {
             return decline(job, called + ": `find` matched nothing on " + loggable(search.address));
         }
@@ -97,6 +135,14 @@ void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string
         }
     }
     fetchFile(job, target);
+}
+
+std::optional<PagePlan> planFileRule(const JobContext& job, const RuleSet::Taken& taken) {
+    if (!taken.rule->isPageSearch()) return std::nullopt;
+    std::string why;
+    const auto pageUrl = rulePageAddress(job, taken, why);
+    if (!pageUrl) return std::nullopt;
+    return PagePlan{rulePageRequest(job, *pageUrl), {}};
 }
 
 void fetchLinkedImage(JobContext& job, const std::string& link) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "download/job_context.h"
+#include "download/page_reads.h"
 #include "download/rules/file_rule.h"
 
 namespace velnoria {
@@ -13,6 +15,10 @@ namespace velnoria {
 // logged and the thumbnail's address goes to "failed.txt", so nothing is lost; a page that was
 // read but holds no hit declines silently, as the built-in rules do.
 void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string& image);
+
+// What a page-search rule will read for the address it took, so that it can be asked for ahead;
+// none for a rule that reads no page (or whose page address cannot be made).
+std::optional<PagePlan> planFileRule(const JobContext& job, const RuleSet::Taken& taken);
 
 // An image that no rule takes, inside a link to an image file: the linked file is downloaded,
 // under the last part of the link's path.

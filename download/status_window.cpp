@@ -11,7 +11,7 @@ namespace {
 constexpr std::chrono::milliseconds kPauseWait{50};
 }  // namespace
 
-StatusWindow::StatusWindow(std::uint8_t& runState, StatusView& view, EventLoop& eventLoop)
+StatusWindow::StatusWindow(RunState& runState, StatusView& view, EventLoop& eventLoop)
     : runState_(runState), view_(view), eventLoop_(eventLoop) {}
 
 void StatusWindow::open() {
@@ -58,24 +58,24 @@ void StatusWindow::close() {
 }
 
 void StatusWindow::pauseClick() {
-    if (runState_ == kRunning) {
-        runState_ = kPaused;
+    if (runState_ == RunState::Running) {
+        runState_ = RunState::Paused;
         view_.setCounter("Paused");
         view_.setPauseCaption("Continue");
         view_.setStopEnabled(false);
     } else {
-        runState_ = kRunning;
+        runState_ = RunState::Running;
         view_.setPauseCaption("Pause");
         view_.setStopEnabled(true);
     }
     // Holds whoever yielded to us (the job) until Continue runs this handler again, nested.
     do {
         eventLoop_.yieldOnce(kPauseWait);
-    } while (runState_ != kRunning);
+    } while (runState_ != RunState::Running);
 }
 
 void StatusWindow::stopClick() {
-    runState_ = kStopRequested;
+    runState_ = RunState::StopRequested;
 }
 
 }  // namespace velnoria

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "download/run_state.h"
 #include "platform/event_loop.h"
 #include "platform/status_view.h"
 
@@ -13,7 +14,7 @@ namespace velnoria {
 // pauseClick() and stopClick().
 class StatusWindow {
   public:
-    StatusWindow(std::uint8_t& runState, StatusView& view, EventLoop& eventLoop);
+    StatusWindow(RunState& runState, StatusView& view, EventLoop& eventLoop);
 
     // The job's operations.
     void open();  // log "Starting download process..." + CR LF, empty counter, then shown
@@ -33,7 +34,7 @@ class StatusWindow {
   private:
     void showProgress();
 
-    std::uint8_t& runState_;
+    RunState& runState_;
     StatusView& view_;
     EventLoop& eventLoop_;
     double progressMinimum_ = 0;

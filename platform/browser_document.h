@@ -28,6 +28,8 @@ class BrowserDocument {
     virtual std::string nextPageAddress() { return {}; }
     // Where the document was found (after redirects); "" when unknown.
     virtual std::string documentAddress() { return {}; }
+    // The document's title; "" when it has none.
+    virtual std::string title() { return {}; }
 };
 
 // Reads another page of a thread for the job, as the front end reads pages: the desktop shows it

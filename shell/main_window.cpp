@@ -223,7 +223,7 @@ bool MainWindow::waitForPage(bool forJob) {
         }
         state = browser_->readyState();
         // A job's wait for its next page ends on Stop/Abort; the job then ends.
-        if (forJob && state_.runState == kStopRequested) {
+        if (forJob && state_.runState == RunState::StopRequested) {
             browser_->stop();
             return false;
         }

@@ -46,7 +46,7 @@ struct Terminal {
     CapturedStream out;
     CapturedStream err;
     TerminalStatusView view;
-    std::uint8_t runState = 0;
+    RunState runState = RunState::Running;
     NoEvents loop;
     StatusWindow status;
 };

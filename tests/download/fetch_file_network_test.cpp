@@ -278,7 +278,7 @@ TEST(FetchFileNetwork, StopDuringAPieceEndsTheJob) {
     EXPECT_TRUE(net.server.requestsFor("http://radikal.ru/b.jpg").empty());
     EXPECT_EQ(net.bench.messageBox.shown,
               std::vector<std::string>{"Finish|Task finished !\r\nNo file downloaded."});
-    EXPECT_EQ(net.bench.program.runState, kRunning);
+    EXPECT_EQ(net.bench.program.runState, RunState::Running);
 }
 
 TEST(FetchFileNetwork, PauseAndContinueLoseAndRepeatNothing) {
@@ -300,12 +300,12 @@ TEST(FetchFileNetwork, PauseAndContinueLoseAndRepeatNothing) {
         bool paused = false;
         std::chrono::steady_clock::time_point pausedAt;
         net.loop.onYield = [&](int) {
-            if (!paused && net.bench.program.runState == kRunning &&
+            if (!paused && net.bench.program.runState == RunState::Running &&
                 (c.reply.drip ? !std::filesystem::is_empty(net.bench.saveFolder) : true)) {
                 paused = true;
                 pausedAt = std::chrono::steady_clock::now();
                 net.bench.status->pauseClick();  // returns after Continue
-            } else if (net.bench.program.runState == kPaused &&
+            } else if (net.bench.program.runState == RunState::Paused &&
                        std::chrono::steady_clock::now() - pausedAt >
                            std::chrono::milliseconds(1500)) {
                 net.bench.status->pauseClick();

@@ -1,6 +1,7 @@
 // The job from "Start Download" to the final message, on fake platform pieces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,7 +14,8 @@
 namespace velnoria {
 namespace {
 
-using testing::FakeAnswer;
+using testing::FakePage;
+using testing::FakeReply;
 using testing::JobBench;
 using testing::kLogStart;
 using testing::readFile;
@@ -58,6 +60,15 @@ std::vector<std::string> gets(std::initializer_list<std::string> urls) {
     return out;
 }
 
+// Every request of an image's walk: its pages first, then its files.
+std::vector<std::string> pagesThen(const std::vector<std::string>& pages,
+                                   const std::vector<std::string>& files) {
+    std::vector<std::string> all;
+    for (const auto& page : pages) all.push_back("GET " + page);
+    all.insert(all.end(), files.begin(), files.end());
+    return all;
+}
+
 TEST(JobWalk, SlotChoiceForEachAddress) {
     struct Case {
         const char* what;
@@ -82,26 +93,25 @@ TEST(JobWalk, SlotChoiceForEachAddress) {
     };
     for (const auto& c : cases) {
         JobBench bench;
-        bench.fakeTransfer.fallback = FakeAnswer::file("img");
+        bench.fakeEngine.fallback = FakeReply::file("img");
         bench.document.images = {c.image};
         bench.run();
-        EXPECT_EQ(bench.fakeTransfer.executed, c.requests) << c.what;
-        EXPECT_EQ(bench.fakeDownload.requested, c.pages) << c.what;
+        EXPECT_EQ(bench.fakeEngine.started, pagesThen(c.pages, c.requests)) << c.what;
     }
 }
 
 TEST(JobWalk, AtMost3000ImagesAndRepeatsHandledTwice) {
     JobBench bench;
-    bench.fakeTransfer.fallback = FakeAnswer::file("i");
+    bench.fakeEngine.fallback = FakeReply::file("i");
     for (int k = 1; k <= 3005; ++k) {
         bench.document.images.push_back("http://radikal.ru/" + std::to_string(k) + "t.jpg");
     }
     bench.document.images[1] = bench.document.images[0];  // the same thumbnail twice
     const JobResult result = bench.run();
-    ASSERT_EQ(bench.fakeTransfer.executed.size(), 3000u);
-    EXPECT_EQ(bench.fakeTransfer.executed[0], "GET http://radikal.ru/1.jpg");
-    EXPECT_EQ(bench.fakeTransfer.executed[1], "GET http://radikal.ru/1.jpg");
-    EXPECT_EQ(bench.fakeTransfer.executed.back(), "GET http://radikal.ru/3000.jpg");
+    ASSERT_EQ(bench.fakeEngine.started.size(), 3000u);
+    EXPECT_EQ(bench.fakeEngine.started[0], "GET http://radikal.ru/1.jpg");
+    EXPECT_EQ(bench.fakeEngine.started[1], "GET http://radikal.ru/1.jpg");
+    EXPECT_EQ(bench.fakeEngine.started.back(), "GET http://radikal.ru/3000.jpg");
     EXPECT_EQ(result.finishedCount, 3000);
     EXPECT_EQ(bench.messageBox.shown,
               std::vector<std::string>{"Finish|Task finished !\r\n 3000 file(s) downloaded."});
@@ -126,7 +136,7 @@ TEST(JobWalk, PageWithoutImages) {
 
 TEST(JobWalk, FinishOpensTheSaveFolderAfterTheMessageAndBeforeClosing) {
     JobBench bench;
-    bench.fakeTransfer.fallback = FakeAnswer::file("img");
+    bench.fakeEngine.fallback = FakeReply::file("img");
     bench.document.images = {"http://radikal.ru/at.jpg"};
     std::vector<std::string> order;
     bench.messageBox.onShow = [&] {
@@ -142,7 +152,7 @@ TEST(JobWalk, FinishOpensTheSaveFolderAfterTheMessageAndBeforeClosing) {
 
 TEST(JobWalk, ASecondStartWhileRunningDoesNothing) {
     JobBench bench;
-    bench.fakeTransfer.fallback = FakeAnswer::file("img");
+    bench.fakeEngine.fallback = FakeReply::file("img");
     bench.document.images = {"http://radikal.ru/at.jpg", "http://radikal.ru/bt.jpg"};
     JobResult inner;
     bench.fakeEventLoop.onYield = [&](int yields) {
@@ -158,35 +168,39 @@ TEST(JobWalk, ASecondStartWhileRunningDoesNothing) {
 
 TEST(JobWalk, AStopLeftFromBeforeDoesNotEndTheNextJob) {
     JobBench bench;
-    bench.fakeTransfer.fallback = FakeAnswer::file("img");
+    bench.fakeEngine.fallback = FakeReply::file("img");
     bench.document.images = {"http://radikal.ru/at.jpg"};
-    bench.program.runState = kStopRequested;
+    bench.program.runState = RunState::StopRequested;
     const JobResult result = bench.run();
     EXPECT_FALSE(result.stopped);
     EXPECT_EQ(result.finishedCount, 1);
 }
 
-TEST(JobWalk, StopEndsTheWalkAtTheNextPiece) {
+TEST(JobWalk, StopEndsTheWalkAtOnce) {
     JobBench bench;
     bench.program.settings.pieceSize = 2;
-    bench.fakeTransfer.fallback = FakeAnswer::file("abcdef");
+    bench.fakeEngine.bytesPerStep = 2;
+    bench.fakeEngine.fallback = FakeReply::file("abcdef");
     bench.document.images = {"http://radikal.ru/at.jpg", "http://radikal.ru/bt.jpg",
                              "http://radikal.ru/ct.jpg"};
-    // Stop/Abort clicked while the second file's first piece is on its way.
-    bench.fakeTransfer.beforeChunk = [&](std::size_t chunk) {
-        if (chunk == 3) bench.status->stopClick();
+    // Stop/Abort clicked while the second file's body is on its way.
+    bench.fakeEngine.onDrive = [&] {
+        if (bench.fakeEngine.started.size() == 2 && bench.view.values.size() >= 3) {
+            bench.status->stopClick();
+        }
     };
     const JobResult result = bench.run();
     EXPECT_TRUE(result.stopped);
     EXPECT_EQ(result.finishedCount, 1);
-    EXPECT_EQ(bench.fakeTransfer.executed,
+    EXPECT_EQ(bench.fakeEngine.started,
               gets({"http://radikal.ru/a.jpg", "http://radikal.ru/b.jpg"}));
     EXPECT_EQ(bench.view.log,
               "Starting download process...\r\nDownloading file a.jpg...OK\r\n"
               "Downloading file b.jpg...");
-    EXPECT_EQ(readFile(bench.saved("b.jpg")), "ab");  // the partial file stays
+    // Nothing of the stopped file stays.
+    EXPECT_EQ(testing::namesIn(bench.saveFolder), std::vector<std::string>{"a.jpg"});
     EXPECT_FALSE(std::filesystem::exists(bench.temp.path() / "failed.txt"));
-    EXPECT_EQ(bench.program.runState, kRunning);
+    EXPECT_EQ(bench.program.runState, RunState::Running);
     EXPECT_EQ(bench.messageBox.shown,
               std::vector<std::string>{"Finish|Task finished !\r\n 1 file(s) downloaded."});
     EXPECT_FALSE(bench.program.jobRunning);
@@ -199,11 +213,8 @@ TEST(JobWalk, UnreadableDocumentGivesAnEmptyList) {
         std::vector<ImageInLink> imagesWithLinks() override { throw std::runtime_error("gone"); }
     } document;
     JobBench bench;
-    JobServices services = *bench.services;
-    JobServices patched{services.transfer,   services.urlDownload, services.urlCache,
-                        services.eventLoop,  services.status,      document,
-                        services.messageBox, services.shell};
-    const JobResult result = runDownloadJob(bench.program, patched, "x");
+    const JobResult result =
+        runDownloadJob(bench.program, *bench.services, bench.memory, document, "x");
     EXPECT_TRUE(result.started);
     EXPECT_EQ(bench.messageBox.shown,
               std::vector<std::string>{"Finish|Task finished !\r\nNo file downloaded."});
@@ -211,9 +222,9 @@ TEST(JobWalk, UnreadableDocumentGivesAnEmptyList) {
 
 TEST(JobWalk, ANameThatCannotBeFormedNeverReusesThePreviousOne) {
     JobBench bench;
-    bench.fakeTransfer.answer("http://radikal.ru/a.jpg", {FakeAnswer::file("first")});
+    bench.fakeEngine.answer("http://radikal.ru/a.jpg", {FakeReply::file("first")});
     const std::string longUrl = "http://radikal.ru/" + std::string(40000, 'b') + ".jpg";
-    bench.fakeTransfer.answer(longUrl, {FakeAnswer::file("second")});
+    bench.fakeEngine.answer(longUrl, {FakeReply::file("second")});
     // The second address is too long for the field helpers: its file name cannot be formed.
     bench.document.images = {"http://radikal.ru/at.jpg",
                              "http://radikal.ru/" + std::string(40000, 'b') + "t.jpg"};
@@ -273,25 +284,88 @@ TEST(FileRules, TakeAddressesBeforeTheTableAndLeaveTheRestToIt) {
     for (const auto& c : cases) {
         JobBench bench;
         useRules(bench);
-        bench.fakeTransfer.fallback = FakeAnswer::file("img");
-        bench.fakeDownload.serve("http://view.test/v/x9",
-                                 {viewPage("//img.view.test/full/x9.jpg?a=1&amp;b=2")});
-        bench.fakeDownload.serve(
+        bench.fakeEngine.fallback = FakeReply::file("img");
+        bench.fakeEngine.answer(
+            "http://view.test/v/x9",
+            {FakeReply::page(FakePage{viewPage("//img.view.test/full/x9.jpg?a=1&amp;b=2")})});
+        bench.fakeEngine.answer(
             "http://view.test/v/n1",
-            {"<meta property=\"og:image\" content=\"../n1.png\" data-name=\"Sun &amp;amp; sea\">"});
+            {FakeReply::page(FakePage{"<meta property=\"og:image\" content=\"../n1.png\" "
+                                      "data-name=\"Sun &amp;amp; sea\">"})});
         bench.document.images = {c.image};
         bench.document.imageLinks = {c.link};
         const JobResult result = bench.run();
-        EXPECT_EQ(bench.fakeTransfer.executed, c.requests) << c.what;
-        EXPECT_EQ(bench.fakeDownload.requested, c.pages) << c.what;
+        EXPECT_EQ(bench.fakeEngine.started, pagesThen(c.pages, c.requests)) << c.what;
         EXPECT_EQ(result.finishedCount, 1) << c.what;
         EXPECT_EQ(readFile(bench.saved(c.savedAs)), "img") << c.what;
         EXPECT_EQ(bench.failedTxt(), "") << c.what;
     }
 }
 
+TEST(FileRules, AtOncePagesAreReadAheadWithinTheLimitsAndNamesFollowTheWalk) {
+    constexpr int kImages = 12;
+    JobBench bench;
+    bench.program.choices.downloadsAtOnce = 4;
+    bench.fakeEngine.bytesPerStep = 3;
+    std::vector<std::string> files;
+    for (int k = 1; k <= kImages; ++k) {
+        const std::string id = "p" + std::to_string(k);
+        const std::string file =
+            "http://img" + std::to_string(k % 2) + ".test/full/" + id + "/same.jpg";
+        files.push_back(file);
+        bench.fakeEngine.answer("http://view.test/v/" + id, {FakeReply::page({viewPage(file)})});
+        bench.fakeEngine.answer(file, {FakeReply::file("image number " + std::to_string(k))});
+        bench.document.images.push_back("http://thumbs.view.test/" + id + ".jpg");
+    }
+    // Every rule names its file the same: the names must come out in walk order.
+    useRules(bench, R"toml(
+[[rule]]
+name = "view page"
+match = '^http://thumbs\.view\.test/(?P<id>\w+)\.jpg'
+page = "http://view.test/v/${id}"
+find = '<meta property="og:image" content="([^"]+)"'
+file = "same.jpg"
+)toml");
+    const JobResult result = bench.run();
+    EXPECT_EQ(result.finishedCount, kImages);
+
+    const auto& started = bench.fakeEngine.started;
+    ASSERT_EQ(started.size(), 2u * kImages);
+    const auto at = [&](const std::string& request) {
+        return std::find(started.begin(), started.end(), request) - started.begin();
+    };
+    for (int k = 1; k <= kImages; ++k) {
+        const std::string page = "GET http://view.test/v/p" + std::to_string(k);
+        EXPECT_LT(at(page), at("GET " + files[k - 1])) << k;
+        const std::string name = k == 1 ? "same.jpg" : "same (" + std::to_string(k) + ").jpg";
+        EXPECT_EQ(readFile(bench.saved(name)), "image number " + std::to_string(k)) << name;
+        EXPECT_EQ(
+            bench.view.log.find("Downloading file " + name + "...OK\r\n") == std::string::npos,
+            false)
+            << name;
+    }
+    // Pages of later images were asked for while earlier files were still to come.
+    EXPECT_LT(at("GET http://view.test/v/p4"), at("GET " + files[1]));
+    EXPECT_LE(bench.fakeEngine.mostAtOnce, 4u);
+    EXPECT_GT(bench.fakeEngine.mostAtOnce, 2u);
+    for (const auto& [host, most] : bench.fakeEngine.mostAtOncePerHost) {
+        EXPECT_LE(most, 2u) << host;
+    }
+    // Every file's line whole: the log is the start line and one whole line per file.
+    std::size_t lines = 0;
+    for (std::size_t from = kLogStart.size(); from < bench.view.log.size(); ++lines) {
+        const auto end = bench.view.log.find("\r\n", from);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = bench.view.log.substr(from, end - from);
+        EXPECT_EQ(line.rfind("Downloading file same", 0), 0u) << line;
+        EXPECT_EQ(line.substr(line.size() - 5), "...OK") << line;
+        from = end + 2;
+    }
+    EXPECT_EQ(lines, static_cast<std::size_t>(kImages));
+}
+
 TEST(FileRules, WhatARuleCannotUseIsLoggedAndNothingIsLost) {
-    using Page = testing::FakeUrlDownload::Page;
+    using Page = FakePage;
     const std::string thumb = "http://thumbs.view.test/q1.jpg";
     struct Case {
         const char* what;
@@ -301,7 +375,7 @@ TEST(FileRules, WhatARuleCannotUseIsLoggedAndNothingIsLost) {
     };
     const Case cases[] = {
         {"a page that is not there", Page{"", 200, false},
-         "Service page cannot be read: http://view.test/v/q1 (no such page)\r\n", true},
+         "Service page cannot be read: http://view.test/v/q1 (failure code 7)\r\n", true},
         {"an error page", Page{viewPage("http://img.view.test/q1.jpg"), 404, true},
          "Service page cannot be read: http://view.test/v/q1 (HTTP 404)\r\n", true},
         {"a javascript: address", Page{viewPage("javascript:alert(document.cookie)"), 200, true},
@@ -324,10 +398,12 @@ TEST(FileRules, WhatARuleCannotUseIsLoggedAndNothingIsLost) {
     for (const auto& c : cases) {
         JobBench bench;
         useRules(bench);
-        if (c.page.transferred) bench.fakeDownload.serve("http://view.test/v/q1", c.page);
+        if (c.page.transferred) {
+            bench.fakeEngine.answer("http://view.test/v/q1", {FakeReply::page(c.page)});
+        }
         bench.document.images = {thumb};
         const JobResult result = bench.run();
-        EXPECT_TRUE(bench.fakeTransfer.executed.empty()) << c.what;
+        EXPECT_EQ(bench.fakeEngine.started, gets({"http://view.test/v/q1"})) << c.what;
         EXPECT_EQ(bench.view.log, kLogStart + c.log) << c.what;
         EXPECT_EQ(bench.failedTxt(), c.failureLogged ? thumb + "\r\n" : "") << c.what;
         EXPECT_EQ(result.failuresLogged, c.failureLogged ? 1 : 0) << c.what;
@@ -357,7 +433,7 @@ TEST(FileRules, FileNamesGoThroughTheSafeNameCheck) {
                          "full = 'http://named.test/full/$1.png?size=big'\nfile = '" +
                          std::string(c.file) + "'\n")
                             .c_str());
-        bench.fakeTransfer.fallback = FakeAnswer::file("img");
+        bench.fakeEngine.fallback = FakeReply::file("img");
         bench.document.images = {"http://named.test/pic"};
         bench.run();
         EXPECT_EQ(readFile(bench.saved(c.savedAs)), "img") << c.file;
@@ -404,15 +480,15 @@ TEST(LinkedImages, OnlyForImagesNoRuleTakesAndOnlyWhenChosen) {
     for (const auto& c : cases) {
         JobBench bench;
         bench.options.linkedImages = c.chosen;
-        bench.fakeTransfer.fallback = FakeAnswer::file("img");
+        bench.fakeEngine.fallback = FakeReply::file("img");
         bench.document.images = {c.image};
         bench.document.imageLinks = {c.link};
         bench.run();
-        EXPECT_EQ(bench.fakeTransfer.executed, c.requests) << c.what;
+        EXPECT_EQ(bench.fakeEngine.started, c.requests) << c.what;
     }
     JobBench bench;
     bench.options.linkedImages = true;
-    bench.fakeTransfer.fallback = FakeAnswer::file("img");
+    bench.fakeEngine.fallback = FakeReply::file("img");
     bench.document.images = {"http://forum.test/t.gif"};
     bench.document.imageLinks = {"http://pics.test/a/Big.JPG?w=1"};
     bench.run();
@@ -421,7 +497,7 @@ TEST(LinkedImages, OnlyForImagesNoRuleTakesAndOnlyWhenChosen) {
 
 TEST(LinkedImages, WithoutRulesOrLinkedImagesTheLinksAreNeverRead) {
     JobBench bench;
-    bench.fakeTransfer.fallback = FakeAnswer::file("img");
+    bench.fakeEngine.fallback = FakeReply::file("img");
     bench.document.images = {"http://radikal.ru/at.jpg"};
     bench.document.imageLinks = {"http://links.test/photo/1"};
     bench.run();
@@ -435,9 +511,12 @@ TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
     JobBench bench;
     useRules(bench);
     bench.options.linkedImages = true;
-    bench.fakeDownload.serve("http://view.test/v/ok", {viewPage("/full/ok.jpg")});
-    bench.fakeDownload.serve("http://view.test/v/js", {viewPage("javascript:x()")});
-    bench.fakeDownload.serve("http://www.imagehaven.net/img.php?id=none.jpg", {"<html></html>"});
+    bench.fakeEngine.answer("http://view.test/v/ok",
+                            {FakeReply::page(FakePage{viewPage("/full/ok.jpg")})});
+    bench.fakeEngine.answer("http://view.test/v/js",
+                            {FakeReply::page(FakePage{viewPage("javascript:x()")})});
+    bench.fakeEngine.answer("http://www.imagehaven.net/img.php?id=none.jpg",
+                            {FakeReply::page(FakePage{"<html></html>"})});
     bench.document.images = {
         "http://radikal.ru/big/at.jpg",
         "http://thumbs.view.test/ok.jpg",
@@ -462,7 +541,7 @@ TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
             "http://thumbs.view.test/js.jpg -> (declined: Rule \"view page\": not an http(s) "
             "address: javascript:x())",
             "http://thumbs.view.test/gone.jpg -> (declined: Service page cannot be read: "
-            "http://view.test/v/gone (no such page))",
+            "http://view.test/v/gone (failure code 7))",
             "http://img1.imageshack.us/x.th.jpg -> http://img1.imageshack.us/x.jpg x.jpg",
             "http://img1.imageshack.us/x.jpg -> (declined: the ImageShack rule found no full-size "
             "image)",
@@ -475,7 +554,10 @@ TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
             "http://img-fotki.yandex.ru/get/1/a-S -> http://img-fotki.yandex.ru/get/1/a-orig "
             "a.jpg",
         }));
-    EXPECT_TRUE(bench.fakeTransfer.executed.empty());
+    // Service pages are read; no image is asked for.
+    EXPECT_EQ(bench.fakeEngine.started,
+              gets({"http://view.test/v/ok", "http://view.test/v/js", "http://view.test/v/gone",
+                    "http://www.imagehaven.net/img.php?id=none.jpg"}));
     EXPECT_EQ(bench.view.opens, 0);
     EXPECT_TRUE(bench.messageBox.shown.empty());
     EXPECT_TRUE(bench.shell.folders.empty());

@@ -13,18 +13,40 @@
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "download/job_context.h"
+#include "download/rules/page_search.h"
 #include "download/rules/rule_text.h"
 #include "tests/support/job_fakes.h"
+#include "tests/support/scoped_env.h"
 
 namespace velnoria {
 namespace {
 
-using testing::FakeUrlDownload;
+using testing::FakePage;
+using testing::FakeReply;
+using testing::JobBench;
 using testing::readFile;
 using testing::TempFolder;
 using testing::writeFile;
 
 constexpr const char* kPage = "http://pages.test/p";
+
+// Scans a page as a rule of a job does; the job's temporary files go into bench.scratch.
+struct ScanBench {
+    ScanBench() : tmpdir("TMPDIR", bench.scratch.path().string()) {}
+
+    void serve(const std::string& url, const FakePage& page) {
+        bench.fakeEngine.answer(url, {FakeReply::page(page)});
+    }
+    PageScanResult scan(const std::string& url, const std::string& marker,
+                        std::chrono::milliseconds wait = {}, const FoundItemAction& onFound = {}) {
+        if (!job) job = bench.beginJob();
+        return scanServicePage(job->job(), url, marker, wait, onFound);
+    }
+
+    JobBench bench;
+    testing::ScopedEnv tmpdir;
+    std::unique_ptr<JobSurroundings> job;
+};
 
 struct ScanCase {
     const char* what;
@@ -50,16 +72,17 @@ TEST(PageScan, FindsTheFirstItemHoldingTheMarker) {
          " alt=", std::string("\0 alt=\"x\"\0", 10), 2},
     };
     for (const auto& c : cases) {
-        TempFolder temp;
-        FakeUrlDownload download;
-        download.serve(kPage, {c.page, 200, true});
-        const PageScanResult result = scanPage(download, {kPage, temp.path(), c.marker, {}, {}});
+        ScanBench scan;
+        scan.serve(kPage, {c.page, 200, true});
+        const PageScanResult result = scan.scan(kPage, c.marker);
         EXPECT_EQ(result.position, c.position) << c.what;
         if (c.position > 0) {
             EXPECT_EQ(result.item, c.item) << c.what;
         }
-        EXPECT_EQ(download.requested, std::vector<std::string>{kPage}) << c.what;
-        EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << c.what;
+        EXPECT_EQ(scan.bench.fakeEngine.started,
+                  std::vector<std::string>{"GET " + std::string(kPage)})
+            << c.what;
+        EXPECT_TRUE(scan.bench.scratchFiles().empty()) << c.what;
     }
 }
 
@@ -145,92 +168,80 @@ TEST(PageScan, PagesThatCannotBeHadGiveNothingAndSayWhy) {
     struct Case {
         const char* what;
         bool serve;
-        FakeUrlDownload::Page page;
+        FakePage page;
         std::size_t position;
         std::string problem;
     };
     const Case cases[] = {
-        {"unreachable", false, {}, 0, "no such page"},
-        {"broken transfer", true, {"x_o.jpg", 200, false}, 0, "transfer failed"},
+        {"unreachable", false, {}, 0, "failure code 7"},
+        {"broken transfer", true, {"x_o.jpg", 200, false}, 0, "connection reset"},
         {"error page is scanned like any page", true, {"x_o.jpg", 404, true}, 2, "HTTP 404"},
         {"error page without the marker", true, {"busy", 500, true}, 0, "HTTP 500"},
-        {"too large", true, {std::string(kMaxPageBytes + 1, 'a'), 200, true}, 0, "transfer failed"},
+        {"too large",
+         true,
+         {std::string(kMaxPageBytes + 1, 'a'), 200, true},
+         0,
+         "longer than 134217728 bytes"},
         {"read without the marker", true, {"nothing here", 200, true}, 0, ""},
     };
     for (const auto& c : cases) {
-        TempFolder temp;
-        FakeUrlDownload download;
-        if (c.serve) download.serve(kPage, c.page);
-        const PageScanResult result = scanPage(download, {kPage, temp.path(), "_o.jpg", {}, {}});
+        ScanBench scan;
+        if (c.serve) scan.serve(kPage, c.page);
+        const PageScanResult result = scan.scan(kPage, "_o.jpg");
         EXPECT_EQ(result.position, c.position) << c.what;
         EXPECT_EQ(result.problem, c.problem) << c.what;
-        EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << c.what;
+        EXPECT_TRUE(scan.bench.scratchFiles().empty()) << c.what;
     }
 }
 
-// The one file in folder, or "" when it holds none or several.
-std::filesystem::path onlyFile(const std::filesystem::path& folder) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        files.push_back(entry.path());
-    }
-    return files.size() == 1 ? files.front() : std::filesystem::path();
-}
-
-TEST(PageScan, TheFoundItemIsHandledWhileTheScratchFileIsOpen) {
-    TempFolder temp;
-    FakeUrlDownload download;
-    download.serve(kPage, {"a_o.jpg,b_o.jpg", 200, true});
+TEST(PageScan, TheFoundItemIsHandledBeforeTheScanEnds) {
+    ScanBench scan;
+    scan.serve(kPage, {"a_o.jpg,b_o.jpg", 200, true});
     std::vector<std::string> calls;
-    const PageScanResult result = scanPage(
-        download, {kPage, temp.path(), "_o.jpg", {}, [&](const std::string& item, auto at) {
-                       calls.push_back(item + "@" + std::to_string(at) + " file " +
-                                       readFile(onlyFile(temp.path())));
-                   }});
+    const PageScanResult result =
+        scan.scan(kPage, "_o.jpg", {}, [&](const std::string& item, std::size_t at) {
+            calls.push_back(item + "@" + std::to_string(at));
+        });
     EXPECT_EQ(result.position, 2u);
-    EXPECT_EQ(calls, std::vector<std::string>{"a_o.jpg@2 file a_o.jpg,b_o.jpg"});
-    EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+    EXPECT_EQ(calls, std::vector<std::string>{"a_o.jpg@2"});
+    EXPECT_TRUE(scan.bench.scratchFiles().empty());
 }
 
-TEST(PageScan, AStopDuringTheFoundItemStillDeletesTheScratchFile) {
-    TempFolder temp;
-    FakeUrlDownload download;
-    download.serve(kPage, {"a_o.jpg", 200, true});
-    EXPECT_THROW(
-        scanPage(download,
-                 {kPage, temp.path(), "_o.jpg", {}, [](auto&, auto) { throw JobStopped{}; }}),
-        JobStopped);
-    EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+TEST(PageScan, AStopDuringTheFoundItemLeavesNoFileBehind) {
+    ScanBench scan;
+    scan.serve(kPage, {"a_o.jpg", 200, true});
+    EXPECT_THROW(scan.scan(kPage, "_o.jpg", {}, [](auto&, auto) { throw JobStopped{}; }),
+                 JobStopped);
+    EXPECT_TRUE(scan.bench.scratchFiles().empty());
 }
 
 TEST(PageScan, TheUsersOwnFilesAreNeverTouched) {
-    TempFolder temp;
-    const auto elsewhere = temp.path() / "elsewhere.txt";
+    ScanBench scan;
+    const std::filesystem::path temp = scan.bench.scratch.path();
+    const auto elsewhere = temp / "elsewhere.txt";
     writeFile(elsewhere, "keep");
     // What stood at the scratch files' old names, and a link that would lead out of the folder.
-    writeFile(temp.path() / "index.htm", "my page with x alt=\"stale\"");
-    writeFile(temp.path() / "temp.txt", "my notes");
-    std::filesystem::create_symlink(elsewhere, temp.path() / "velnoria-page-link.htm");
-    FakeUrlDownload download;
-    download.serve(kPage, {"x alt=\"y\"", 200, true});
+    writeFile(temp / "index.htm", "my page with x alt=\"stale\"");
+    writeFile(temp / "temp.txt", "my notes");
+    std::filesystem::create_symlink(elsewhere, temp / "velnoria-page-link.htm");
+    scan.serve(kPage, {"x alt=\"y\"", 200, true});
     for (const std::string url : {kPage, "http://gone.test/"}) {
-        const PageScanResult result = scanPage(download, {url, temp.path(), " alt=", {}, {}});
+        const PageScanResult result = scan.scan(url, " alt=");
         EXPECT_EQ(result.position, url == kPage ? 2u : 0u) << url;
     }
-    EXPECT_EQ(readFile(temp.path() / "index.htm"), "my page with x alt=\"stale\"");
-    EXPECT_EQ(readFile(temp.path() / "temp.txt"), "my notes");
+    EXPECT_EQ(readFile(temp / "index.htm"), "my page with x alt=\"stale\"");
+    EXPECT_EQ(readFile(temp / "temp.txt"), "my notes");
     EXPECT_EQ(readFile(elsewhere), "keep");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp.path()),
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temp),
                             std::filesystem::directory_iterator()),
               4);
 }
 
 TEST(PageScan, WaitsBetweenDownloadAndReading) {
-    TempFolder temp;
-    FakeUrlDownload download;
-    download.serve(kPage, {"x alt=\"y\"", 200, true});
+    ScanBench scan;
+    scan.serve(kPage, {"x alt=\"y\"", 200, true});
     const auto start = std::chrono::steady_clock::now();
-    scanPage(download, {kPage, temp.path(), " alt=", std::chrono::milliseconds(300), {}});
+    scan.scan(kPage, " alt=", std::chrono::milliseconds(300));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
 

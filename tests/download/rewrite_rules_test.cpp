@@ -8,7 +8,7 @@
 namespace velnoria {
 namespace {
 
-using testing::FakeAnswer;
+using testing::FakeReply;
 using testing::JobBench;
 using testing::readFile;
 
@@ -20,15 +20,15 @@ struct RuleCase {
 
 void expectRule(const RuleCase& c) {
     JobBench bench;
-    bench.fakeTransfer.fallback = FakeAnswer::file("image bytes");
+    bench.fakeEngine.fallback = FakeReply::file("image bytes");
     bench.document.images = {c.thumbnail};
     bench.run();
     if (c.url.empty()) {
-        EXPECT_TRUE(bench.fakeTransfer.executed.empty()) << c.thumbnail;
+        EXPECT_TRUE(bench.fakeEngine.started.empty()) << c.thumbnail;
         return;
     }
-    ASSERT_EQ(bench.fakeTransfer.executed.size(), 1u) << c.thumbnail;
-    EXPECT_EQ(bench.fakeTransfer.executed[0], "GET " + c.url) << c.thumbnail;
+    ASSERT_EQ(bench.fakeEngine.started.size(), 1u) << c.thumbnail;
+    EXPECT_EQ(bench.fakeEngine.started[0], "GET " + c.url) << c.thumbnail;
     EXPECT_EQ(readFile(bench.saved(c.name)), "image bytes") << c.thumbnail << " as " << c.name;
 }
 

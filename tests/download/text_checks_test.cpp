@@ -1,10 +1,12 @@
 // The small readers and checks the per-file download and the rules are built on.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
 
+#include "download/answer_judgement.h"
 #include "download/fetch_file.h"
 #include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
@@ -12,27 +14,66 @@
 namespace velnoria {
 namespace {
 
-TEST(ResponseChecks, ErrorMarkers) {
+TEST(ResponseChecks, WhatAnImagesHeadersSayAgainstIt) {
     struct Case {
         const char* block;
-        bool marker;
+        const char* problem;
     };
     const Case cases[] = {
-        {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n", false},
-        {"HTTP/1.1 500 Internal Server Error\r\n\r\n", true},
-        {"HTTP/1.1 200 OK\r\nX-Note: Unable to complete request\r\n\r\n", true},
-        {"HTTP/1.1 200 OK\r\nX-Note: 500 internal server error\r\n\r\n", false},
-        {"HTTP/1.1 404 Not Found\r\n\r\n", false},
-        {"HTTP/2 403\r\n\r\n", false},
-        {"HTTP/1.0 301 Moved\r\n", false},
-        {"", false},
-        {"garbage", false},
-        {"HTTP/1.1 20 OK\r\n", false},
-        {"HTTP/1.1 2000 OK\r\n", false},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n", ""},
+        {"HTTP/1.1 500 Internal Server Error\r\n\r\n", "HTTP 500"},
+        {"HTTP/1.1 200 OK\r\nX-Note: Unable to complete request\r\n\r\n",
+         "server error: Unable to complete request"},
+        {"HTTP/1.1 200 OK\r\nX-Note: 500 Internal Server Error\r\n\r\n",
+         "server error: 500 Internal Server Error"},
+        // The markers are compared exactly, letter case and all.
+        {"HTTP/1.1 200 OK\r\nX-Note: 500 internal server error\r\n\r\n", ""},
+        {"HTTP/1.1 404 Not Found\r\n\r\n", "HTTP 404"},
+        {"HTTP/1.1 399 Odd\r\n\r\n", ""},
+        {"HTTP/1.1 400 Bad Request\r\n\r\n", "HTTP 400"},
+        {"HTTP/2 403\r\n\r\n", "HTTP 403"},
+        {"HTTP/1.0 301 Moved\r\n", ""},
+        {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n", "not an image: HTML page"},
+        {"", ""},
+        {"garbage", ""},
+        {"HTTP/1.1 20 OK\r\n", ""},
+        {"HTTP/1.1 2000 OK\r\n", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(holdsErrorMarker(c.block), c.marker) << c.block;
+        EXPECT_EQ(answerProblem(c.block), c.problem) << c.block;
     }
+}
+
+TEST(ResponseChecks, ThePartsOfAFileAndThePausesServersAskFor) {
+    const auto range = [](const char* value) {
+        const auto read = readContentRange(value);
+        if (!read) return std::string("none");
+        return std::to_string(read->first) + "-" + std::to_string(read->last) + "/" +
+               (read->complete ? std::to_string(*read->complete) : "*");
+    };
+    EXPECT_EQ(range("bytes 100-199/200"), "100-199/200");
+    EXPECT_EQ(range("bytes 0-9/*"), "0-9/*");
+    EXPECT_EQ(range("Bytes  5-9/10"), "5-9/10");
+    for (const char* bad : {"", "bytes", "bytes 9-5/10", "bytes 0-9/5", "items 0-9/10",
+                            "bytes -5/10", "bytes 0-x/10", "bytes 0-9"}) {
+        EXPECT_EQ(range(bad), "none") << bad;
+    }
+
+    const auto now = std::chrono::system_clock::from_time_t(1'700'000'000);  // 2023-11-14 22:13:20
+    const auto pause = [&](const std::string& block) {
+        const auto read = retryPause(block, now);
+        return read ? static_cast<long>(read->count()) : -1L;
+    };
+    EXPECT_EQ(pause("HTTP/1.1 429 Too Many\r\nRetry-After: 30\r\n"), 30);
+    EXPECT_EQ(pause("HTTP/1.1 503 Busy\r\nRetry-After: 2\r\n"), 2);
+    EXPECT_EQ(pause("HTTP/1.1 429 Too Many\r\nRetry-After: 1000\r\n"), 60);  // at most a minute
+    EXPECT_EQ(pause("HTTP/1.1 429 Too Many\r\nRetry-After: Tue, 14 Nov 2023 22:13:50 GMT\r\n"), 30);
+    EXPECT_EQ(pause("HTTP/1.1 429 Too Many\r\nRetry-After: Tue, 14 Nov 2023 22:00:00 GMT\r\n"),
+              -1);  // already past
+    EXPECT_EQ(pause("HTTP/1.1 429 Too Many\r\nRetry-After: soon\r\n"), -1);
+    EXPECT_EQ(pause("HTTP/1.1 429 Too Many\r\n"), -1);
+    EXPECT_EQ(pause("HTTP/1.1 500 Error\r\nRetry-After: 30\r\n"), -1);  // only 429 and 503
+    EXPECT_EQ(pause("HTTP/1.1 200 OK\r\nRetry-After: 30\r\n"), -1);
 }
 
 TEST(SafeFileName, KeepsOnlyAPlainLastPart) {

@@ -158,7 +158,7 @@ TEST_F(DownloadButtonTest, PauseContinueAndStopByTheirButtons) {
     EXPECT_FALSE(fs::exists(work.path() / "images" / "pic2.jpg"));
     EXPECT_LT(fs::file_size(work.path() / "images" / "big.jpg"), 400000u);
     EXPECT_FALSE(fs::exists(work.path() / "failed.txt"));
-    EXPECT_EQ(window->state().runState, 0);
+    EXPECT_EQ(window->state().runState, RunState::Running);
     ASSERT_TRUE(RecordingOpener::instance().waitForOpened(1));
     EXPECT_EQ(RecordingOpener::instance().opened(), std::vector<std::string>{savedFolderUrl()});
 }
@@ -265,7 +265,7 @@ TEST_F(DownloadButtonTest, DownloadsAtOncePauseHoldsAndStopCancelsEveryTransfer)
         }
     }
     EXPECT_EQ(imageRequests, 4);
-    EXPECT_EQ(window->state().runState, 0);
+    EXPECT_EQ(window->state().runState, RunState::Running);
 }
 
 TEST_F(DownloadButtonTest, NextPagesLoadInTheBrowser) {

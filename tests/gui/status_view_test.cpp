@@ -33,7 +33,7 @@ class StatusViewTest : public ::testing::Test {
 
     testing::UsesGuiApp app;
     QWidget owner;
-    std::uint8_t runState = kRunning;
+    RunState runState = RunState::Running;
     QtEventLoop eventLoop;
     QtStatusView view{&owner};
     StatusWindow model{runState, view, eventLoop};
@@ -66,13 +66,13 @@ TEST_F(StatusViewTest, PauseHoldsUntilContinueIsClicked) {
     bool sawPaused = false;
     QTimer::singleShot(200, [&] {
         // Inside the pause: the first click has not returned yet.
-        sawPaused = runState == kPaused && form().pauseButton()->text() == "Continue" &&
+        sawPaused = runState == RunState::Paused && form().pauseButton()->text() == "Continue" &&
                     form().counter()->text() == "Paused" && !form().stopButton()->isEnabled();
         QTest::mouseClick(form().pauseButton(), Qt::LeftButton);
     });
     QTest::mouseClick(form().pauseButton(), Qt::LeftButton);
     EXPECT_TRUE(sawPaused);
-    EXPECT_EQ(runState, kRunning);
+    EXPECT_EQ(runState, RunState::Running);
     EXPECT_EQ(form().pauseButton()->text(), "Pause");
     EXPECT_TRUE(form().stopButton()->isEnabled());
     // The counter keeps "Paused" until the job next reports.
@@ -82,10 +82,10 @@ TEST_F(StatusViewTest, PauseHoldsUntilContinueIsClicked) {
 TEST_F(StatusViewTest, StopRecordsARequestThatPauseWithdraws) {
     model.open();
     QTest::mouseClick(form().stopButton(), Qt::LeftButton);
-    EXPECT_EQ(runState, kStopRequested);
+    EXPECT_EQ(runState, RunState::StopRequested);
     EXPECT_EQ(form().pauseButton()->text(), "Pause");
     QTest::mouseClick(form().pauseButton(), Qt::LeftButton);  // returns at once
-    EXPECT_EQ(runState, kRunning);
+    EXPECT_EQ(runState, RunState::Running);
     EXPECT_EQ(form().pauseButton()->text(), "Pause");
     EXPECT_TRUE(form().stopButton()->isEnabled());
 }

@@ -12,73 +12,14 @@
 #include <vector>
 
 #include "download/download_job.h"
+#include "download/host_rules.h"
 #include "download/job_context.h"
 #include "download/program_state.h"
 #include "download/status_window.h"
+#include "tests/support/fake_transfer_engine.h"
 #include "tests/support/temp_folder.h"
 
 namespace velnoria::testing {
-
-// One scripted answer of the fake transfer control.
-struct FakeAnswer {
-    int failureCode = 0;  // at the end of start()
-    std::string headerBlock = "HTTP/1.1 200 OK\r\n";
-    std::optional<std::string> contentLength;  // the "Content-Length" value; none = no header
-    std::string body;
-    // After this many body bytes the transfer breaks (response code 56); none = never.
-    std::optional<std::size_t> breakAfter;
-
-    static FakeAnswer file(const std::string& body);  // 200 with a correct length
-};
-
-// Answers by address; a list of answers is used one per request, the last one repeating.
-// Unknown addresses fail at connection level (response code 7).
-class FakeTransfer : public TransferControl {
-  public:
-    void answer(const std::string& url, std::vector<FakeAnswer> answers);
-
-    void setTimeoutSeconds(int) override {}
-    void start(const std::string& url, Method method) override;
-    bool stillExecuting() override { return false; }
-    int failureCode() const override { return failureCode_; }
-    std::string failureReason() const override;
-    std::string header(const std::string& name) const override;
-    std::string headerBlock() const override;
-    void readPiece(std::size_t count, std::string& piece) override;
-    void cancel() override { ++cancels; }
-    void setInterruption(std::function<bool()>) override {}  // nothing here waits
-
-    std::optional<FakeAnswer> fallback;  // for every address not answered otherwise
-    std::vector<std::string> executed;   // "GET url"
-    std::vector<std::size_t> chunkRequests;
-    int cancels = 0;
-    std::function<void(std::size_t chunkIndex)> beforeChunk;  // called before each readPiece
-
-  private:
-    std::map<std::string, std::vector<FakeAnswer>> answers_;
-    std::map<std::string, std::size_t> used_;
-    std::optional<FakeAnswer> current_;
-    std::size_t sent_ = 0;
-    int failureCode_ = 0;
-};
-
-// The blocking download: bodies by address; unknown addresses fail to transfer.
-class FakeUrlDownload : public UrlDownload {
-  public:
-    struct Page {
-        std::string body;
-        long status = 200;
-        bool transferred = true;
-    };
-    void serve(const std::string& url, Page page) { pages_[url] = std::move(page); }
-    DownloadOutcome download(const std::string& url, const ByteSink& sink,
-                             std::uint64_t maxBytes) override;
-    std::vector<std::string> requested;
-    std::function<void(const std::string& url)> onDownload;  // after the body went to the sink
-
-  private:
-    std::map<std::string, Page> pages_;
-};
 
 class FakeUrlCache : public UrlCache {
   public:
@@ -151,10 +92,16 @@ class FakeShell : public Shell {
 // A whole job's surroundings: program state with a save folder and a work folder in a temporary
 // folder, and platform pieces that are either fakes or supplied by the test.
 struct JobBench {
-    explicit JobBench(TransferControl* transfer = nullptr, UrlDownload* urlDownload = nullptr,
-                      EventLoop* eventLoop = nullptr, UrlCache* urlCache = nullptr);
+    explicit JobBench(TransferEngine* engine = nullptr, EventLoop* eventLoop = nullptr,
+                      UrlCache* urlCache = nullptr);
 
     JobResult run(const std::string& addressBoxText = "http://forum.test/thread");
+    // A job set up as Start Download sets it up (the status window opened), for calling its
+    // parts directly; the page in hand is the document's, found at addressBoxText.
+    std::unique_ptr<JobSurroundings> beginJob(
+        const std::string& addressBoxText = "http://forum.test/thread");
+    // One file handed to a job of its own, as a rule hands it over; the job's counts after it.
+    JobCounts fetch(const DownloadTarget& target);
     // A dry run of the same: the lines it reports, "THUMBNAIL -> URL NAME" or
     // "THUMBNAIL -> (declined: REASON)".
     std::vector<std::string> dryRun(const std::string& addressBoxText = "http://forum.test/thread");
@@ -169,8 +116,8 @@ struct JobBench {
     TempFolder scratch;
     std::filesystem::path saveFolder;
     ProgramState program;
-    FakeTransfer fakeTransfer;
-    FakeUrlDownload fakeDownload;
+    HostRuleMemory memory;
+    FakeTransferEngine fakeEngine;
     FakeUrlCache cache;
     FakeEventLoop fakeEventLoop;
     RecordingStatusView view;
