@@ -11,6 +11,7 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "core/temporary_file.h"
@@ -258,6 +259,10 @@ std::size_t JobSurroundings::lowestOpenTag() const {
     return queue_->lowestOpenTag();
 }
 
+const std::set<std::size_t>& JobSurroundings::cancelledTags() const {
+    return queue_->cancelledTags();
+}
+
 namespace {
 
 // The final message, the save folder opened when something was downloaded, the status window
@@ -327,6 +332,47 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services, HostRuleM
     return result;
 }
 
+namespace {
+
+// One address of a retry: the rule that takes it, when it is something a rule turns into a
+// full-size file (a thumbnail, a link of a link rule), else it is downloaded as it stands. A rule
+// that takes it and hands nothing over keeps it in failed.txt with the reason; it is never
+// downloaded as itself.
+void retryAddress(JobContext& job, const HostRegistry& registry, const std::string& address) {
+    const int before = job.counts.handedOver + job.counts.failuresLogged;
+    job.declined.clear();
+    // failed.txt says nothing of links: the address is offered to link rules as a link and to
+    // image rules as an image.
+    const HostChoice choice = registry.choose(address, address);
+    const HostSlot* slot = choice.slot;
+    const bool slotTakes = slot != nullptr && slot->rule != nullptr &&
+                           slot->isThumbnail != nullptr && slot->isThumbnail(address);
+    if (choice.fileRule.rule == nullptr && !slotTakes) {
+        DownloadTarget target{address, {}};
+        assignField(target.name, [&] { return lastField(address, "/"); });
+        fetchFile(job, target);
+        return;
+    }
+    try {
+        if (choice.fileRule.rule != nullptr) {
+            runFileRule(job, choice.fileRule,
+                        choice.fileRule.rule->subject == RuleSubject::Image ? address : "");
+        } else {
+            slot->rule(job, address);
+        }
+    } catch (const std::exception&) {
+        // As in the walk: a failing step ends this rule only.
+    }
+    job.walkEnded = false;  // there is no walk to end
+    if (job.counts.handedOver + job.counts.failuresLogged != before) return;
+    const std::string reason = !job.declined.empty() ? job.declined : declineReason(choice);
+    job.services.status.appendLog("No full-size image for " + oneLine(address) + " (" +
+                                  oneLine(reason) + ")\r\n");
+    logFailedAddress(job, address);
+}
+
+}  // namespace
+
 JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemory& memory,
                       const std::vector<std::string>& addresses, const JobOptions& options) {
     JobResult result;
@@ -340,6 +386,8 @@ JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemo
     JobSurroundings surroundings(program, services, memory, nullptr);
     JobContext& job = surroundings.job();
     job.resolveAddress = options.resolveAddress;
+    // The files of earlier jobs stand in the save folder: a retry's file never replaces one.
+    job.neverReplace = true;
     services.status.open();
     const HostRegistry registry(options.fileRules);
     try {
@@ -347,37 +395,30 @@ JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemo
             job.currentTag = result.addressesDone;
             // The address is what goes to failed.txt again when its rule cannot go on.
             job.entry = address;
-            const int handled = job.counts.handedOver + job.counts.failuresLogged;
-            // Outside any link: failed.txt keeps no link.
-            const HostChoice choice = registry.choose(address, "");
-            if (choice.fileRule.rule != nullptr ||
-                (choice.slot != nullptr && choice.slot->rule != nullptr)) {
-                try {
-                    if (choice.fileRule.rule != nullptr) {
-                        runFileRule(job, choice.fileRule, address);
-                    } else {
-                        choice.slot->rule(job, address);
-                    }
-                } catch (const std::exception&) {
-                    // As in the walk: a failing step ends this rule only.
-                }
-                job.walkEnded = false;  // there is no walk to end
-            }
-            if (job.counts.handedOver + job.counts.failuresLogged == handled) {
-                DownloadTarget target{address, {}};
-                assignField(target.name, [&] { return lastField(address, "/"); });
-                fetchFile(job, target);
-            }
+            retryAddress(job, registry, address);
             ++result.addressesDone;
         }
         surroundings.finishDownloads();
     } catch (const JobStopped&) {
         result.stopped = true;
-        // Downloads at once: an address is done only when every file of it has ended.
-        result.addressesDone = std::min(result.addressesDone, surroundings.lowestOpenTag());
     }
     finishJob(job);
     takeCounts(job, result);
+
+    // The new list, in the order of the old one: what was not settled (not reached, or stopped
+    // before all its files ended) as it stood, and what failed again as it was logged.
+    const std::set<std::size_t>& cancelled = surroundings.cancelledTags();
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (i >= result.addressesDone || cancelled.count(i) != 0) {
+            result.retryList.push_back(addresses[i]);
+            continue;
+        }
+        for (const auto& [tag, line] : job.loggedFailures) {
+            if (tag == i) result.retryList.push_back(line);
+        }
+    }
+    for (const auto& logged : job.loggedFailures) result.loggedFailures.push_back(logged.second);
+    result.addressesDone = std::min(result.addressesDone, surroundings.lowestOpenTag());
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct JobResult {
     bool stopped = false;           // ended by Stop/Abort
     std::size_t addressesDone = 0;  // of a retry: how many of its addresses were handled whole
     std::string nextPageProblem;    // why a next page of the thread could not be read; "" none
+    // Of a retry: the new failed.txt's addresses, in the order of the old one (those not settled,
+    // and the lines logged for those that failed again), and every line it logged.
+    std::vector<std::string> retryList;
+    std::vector<std::string> loggedFailures;
 };
 
 // What a job does beyond the built-in table; the defaults give exactly the job of the table.
@@ -56,6 +61,8 @@ class JobSurroundings {
     void finishDownloads();
     // Of a retry: the smallest tag of a file not ended (a stop's among them); SIZE_MAX when none.
     std::size_t lowestOpenTag() const;
+    // Of a retry: the tags of the files a stop cancelled.
+    const std::set<std::size_t>& cancelledTags() const;
 
   private:
     std::size_t limit_;
@@ -75,10 +82,11 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services, HostRuleM
                          const JobOptions& options = {});
 
 // The job once more on addresses that failed before ("failed.txt"), instead of a page's images:
-// an address whose rule (of the rules file, or else of the table) hands something to the
-// download goes through its rule (a thumbnail whose service page failed), any other is
-// downloaded as it stands, named by its last "/" field. The options' dry run and linked images
-// do not apply: there is no page.
+// an address a rule of the rules file takes (as an image, or as a link for a link rule), or that
+// is a thumbnail of a built-in service, goes through its rule; any other is downloaded as it
+// stands, named by its last "/" field. A rule that hands nothing over keeps its address with the
+// reason; a retry's file never replaces one in the save folder. The options' dry run and linked
+// images do not apply: there is no page.
 JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemory& memory,
                       const std::vector<std::string>& addresses, const JobOptions& options = {});
 

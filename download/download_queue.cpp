@@ -109,7 +109,10 @@ void DownloadQueue::showProgress() {
 void DownloadQueue::cancelAll() {
     // The cancelled files did not end: their addresses are not settled.
     cancelledTag_ = lowestOpenTag();
-    for (auto& file : files_) file->cancel();
+    for (auto& file : files_) {
+        if (!file->ended()) cancelledTags_.insert(file->tag());
+        file->cancel();
+    }
     files_.clear();
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <list>
 #include <memory>
+#include <set>
 
 #include "download/file_download.h"
 #include "download/job_context.h"
@@ -34,6 +35,8 @@ class DownloadQueue : public TargetSink {
     // The smallest tag of a file that has not ended (those a stop cancelled among them);
     // SIZE_MAX when none.
     std::size_t lowestOpenTag() const;
+    // The tags of the files a stop cancelled.
+    const std::set<std::size_t>& cancelledTags() const { return cancelledTags_; }
 
   private:
     void beginWaiting();
@@ -47,6 +50,7 @@ class DownloadQueue : public TargetSink {
     std::size_t handedOver_ = 0;
     std::size_t ended_ = 0;
     std::size_t cancelledTag_ = SIZE_MAX;
+    std::set<std::size_t> cancelledTags_;
     std::chrono::steady_clock::time_point lastProgress_{};
 };
 

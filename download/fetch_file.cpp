@@ -34,10 +34,15 @@ bool appendToFailureLog(const std::filesystem::path& folder, std::string_view ur
 }
 
 void logFailedAddress(JobContext& job, std::string_view url) {
+    logFailedAddress(job, url, job.currentTag);
+}
+
+void logFailedAddress(JobContext& job, std::string_view url, std::size_t tag) {
     if (job.dryRun != nullptr) return;  // a dry run writes nothing
     // Counted also when failed.txt cannot take it: the job did not do all it was asked.
     appendToFailureLog(job.program.workFolder, url);
     ++job.counts.failuresLogged;
+    job.loggedFailures.emplace_back(tag, std::string(url));
 }
 
 }  // namespace velnoria

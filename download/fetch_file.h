@@ -18,7 +18,9 @@ void fetchFile(JobContext& job, DownloadTarget target);
 // written (url empty, or the file could not be written).
 bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url);
 
-// An address of this job given up on: appended to "failed.txt" in the work folder and counted.
+// An address of this job given up on: appended to "failed.txt" in the work folder and counted,
+// and kept with the tag of what it was for (the current one when none is given).
 void logFailedAddress(JobContext& job, std::string_view url);
+void logFailedAddress(JobContext& job, std::string_view url, std::size_t tag);
 
 }  // namespace velnoria

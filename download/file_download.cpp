@@ -40,7 +40,11 @@ std::string jobFileName(const JobContext& job, const DownloadTarget& target) {
     if (fileName.empty()) return fileName;
     return unusedName(fileName, [&](const std::string& name) {
         const auto saved = job.savedNames.find(name);
-        return saved != job.savedNames.end() && saved->second != target.url;
+        if (saved != job.savedNames.end()) return saved->second != target.url;
+        // A name that something stands under in the save folder, when nothing may be replaced.
+        struct stat info {};
+        const std::string path = job.program.settings.savePath + "/" + name;
+        return job.neverReplace && ::lstat(path.c_str(), &info) == 0;
     });
 }
 
@@ -164,7 +168,7 @@ void FileDownload::begin() {
     if (!isWebAddress(target_.url)) {
         // Nothing can come of asking; the thumbnail is what goes to the log.
         say(notWebAddressText(displayName_));
-        logFailedAddress(job_, thumbnail_);
+        logFailedAddress(job_, thumbnail_, tag_);
         end(FileOutcome::Failed);
         return;
     }
@@ -352,7 +356,7 @@ void FileDownload::attemptEnded(std::string reason) {
     // The next attempt must be answered by the server, not by a cached copy.
     job_.services.urlCache.deleteEntry(target_.url);
     if (!another) {
-        logFailedAddress(job_, target_.url);
+        logFailedAddress(job_, target_.url, tag_);
         end(FileOutcome::Failed);
         return;
     }

@@ -24,8 +24,8 @@ namespace velnoria {
 bool isWebAddress(std::string_view url);
 
 // The name this job saves target under: made safe, then numbered (" (2)" ...) when this job has
-// saved another address under it. The same address again keeps the name it had. "" when the
-// name is not usable.
+// saved another address under it (or, for a job that never replaces, when anything stands under
+// it). The same address again keeps the name it had. "" when the name is not usable.
 std::string jobFileName(const JobContext& job, const DownloadTarget& target);
 
 // What the log shows of a file name.

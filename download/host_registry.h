@@ -27,6 +27,9 @@ struct HostSlot {
     HostRule rule = nullptr;   // none: the slot takes its addresses and does nothing with them
     HostPlan plan = nullptr;   // none: the rule reads no page
     bool endsWalk = false;     // the rule ends the walk: nothing after it is looked at ahead
+    // Whether an address is a thumbnail the rule turns into a full-size one, as opposed to a
+    // full-size address of the service (a retry downloads those as they stand). None: never.
+    bool (*isThumbnail)(const std::string& address) = nullptr;
 };
 
 // The built-in services, slots 1 to 18 in order (host_rules.cpp).

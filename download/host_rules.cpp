@@ -385,25 +385,63 @@ void photoshareRule(JobContext& job, const std::string&) {
     }
 }
 
+// --- Which addresses are thumbnails (what a retry may give a rule again) ---
+
+template <const std::string_view& kMark>
+bool holds(const std::string& address) {
+    return contains(address, kMark);
+}
+
+constexpr std::string_view kImageBamDownload = "/download/";
+constexpr std::string_view kImageVenueThumb = "th_";
+constexpr std::string_view kThumbsFolder = "/thumbs/";
+constexpr std::string_view kThumbnailsFolder = "/thumbnails/";
+constexpr std::string_view kImageShackThumb = ".th.";
+constexpr std::string_view kGoogleThumb = "/s128";
+constexpr std::string_view kOnSugarThumb = "larger.";
+constexpr std::string_view kHqCityThumb = "thumbs/";
+constexpr std::string_view kRadikalThumb = "t.jpg";
+constexpr std::string_view kPhotofileThumb = "small/";
+constexpr std::string_view kFlickrThumb = "_s";
+
+bool imageBamThumbnail(const std::string& address) {
+    return !contains(address, kImageBamDownload);
+}
+bool skinsThumbnail(const std::string& address) {
+    return contains(address, "thumb." + text(kSkins));
+}
+bool turboImageHostThumbnail(const std::string& address) {
+    return turboImageHostPage(address).has_value();
+}
+bool webshotsThumbnail(const std::string& address) {
+    return contains(address, "http://thumb") && contains(address, "_th.");
+}
+bool yandexFotkiThumbnail(const std::string& address) {
+    return contains(address, "_S") || contains(address, "-S");
+}
+
 constexpr HostSlot kBuiltInSlots[] = {
-    {"ImageBam", kImageBam, imageBamRule, imageBamPlan},
-    {"ImageVenue", kImageVenue, imageVenueRule, imageVenuePlan},
-    {"ImageHaven", kImageHaven, imageHavenRule, imageHavenPlan},
+    {"ImageBam", kImageBam, imageBamRule, imageBamPlan, false, imageBamThumbnail},
+    {"ImageVenue", kImageVenue, imageVenueRule, imageVenuePlan, false, holds<kImageVenueThumb>},
+    {"ImageHaven", kImageHaven, imageHavenRule, imageHavenPlan, false, holds<kThumbsFolder>},
     {"(placeholder)", kPlaceholder, nullptr},
-    {"ImageShack", kImageShack, imageShackRule},
-    {"Google user content", kGoogleUserContent, googleUserContentRule},
-    {"OnSugar", kOnSugar, onSugarRule},
-    {"HQCity", kHqCity, hqCityRule},
-    {"Skins", kSkins, skinsRule},
-    {"Radikal", kRadikal, radikalRule},
-    {"TurboImageHost", kTurboImageHost, turboImageHostRule, turboImageHostPlan},
-    {"Flickr", kFlickr, flickrRule, flickrPlan},
-    {"Photofile", kPhotofile, photofileRule},
-    {"ShareNXS", kShareNxs, shareNxsRule},
-    {"Frillr", kFrillr, frillrRule},
-    {"Webshots", kWebshots, webshotsRule},
-    {"Yandex Fotki", kYandexFotki, yandexFotkiRule},
-    {"Photoshare", kPhotoshare, photoshareRule, nullptr, true},
+    {"ImageShack", kImageShack, imageShackRule, nullptr, false, holds<kImageShackThumb>},
+    {"Google user content", kGoogleUserContent, googleUserContentRule, nullptr, false,
+     holds<kGoogleThumb>},
+    {"OnSugar", kOnSugar, onSugarRule, nullptr, false, holds<kOnSugarThumb>},
+    {"HQCity", kHqCity, hqCityRule, nullptr, false, holds<kHqCityThumb>},
+    {"Skins", kSkins, skinsRule, nullptr, false, skinsThumbnail},
+    {"Radikal", kRadikal, radikalRule, nullptr, false, holds<kRadikalThumb>},
+    {"TurboImageHost", kTurboImageHost, turboImageHostRule, turboImageHostPlan, false,
+     turboImageHostThumbnail},
+    {"Flickr", kFlickr, flickrRule, flickrPlan, false, holds<kFlickrThumb>},
+    {"Photofile", kPhotofile, photofileRule, nullptr, false, holds<kPhotofileThumb>},
+    {"ShareNXS", kShareNxs, shareNxsRule, nullptr, false, holds<kThumbnailsFolder>},
+    {"Frillr", kFrillr, frillrRule, nullptr, false, holds<kThumbnailsFolder>},
+    {"Webshots", kWebshots, webshotsRule, nullptr, false, webshotsThumbnail},
+    {"Yandex Fotki", kYandexFotki, yandexFotkiRule, nullptr, false, yandexFotkiThumbnail},
+    // Its files come from the page's links: a retry has no page, so nothing is a thumbnail.
+    {"Photoshare", kPhotoshare, photoshareRule, nullptr, true, nullptr},
 };
 
 }  // namespace

@@ -100,6 +100,12 @@ class JobContext {
     DryRun* dryRun = nullptr;  // set for a dry run
     // A retry's address index, so that the files tell which addresses are settled.
     std::size_t currentTag = 0;
+    // What this job wrote to failed.txt, each line with the tag of what it was for.
+    std::vector<std::pair<std::size_t, std::string>> loggedFailures;
+    // Why the last rule that ran handed nothing over (for a retry's log); "" when it said nothing.
+    std::string declined;
+    // A retry never replaces a file that stands in the save folder: its files take free names.
+    bool neverReplace = false;
     // For the rules of a rules file; none leaves addresses as they were found.
     AddressResolver resolveAddress;
     // Called on every pass of a wait: what moves on with time (a file waiting to try again).

@@ -70,8 +70,10 @@ RulePage searchRulePage(JobContext& job, const FileRule& rule, const std::string
     return result;
 }
 
-// Nothing for this image, as a built-in rule declines: silently, except in a dry run.
+// Nothing for this image, as a built-in rule declines: silently, except in a dry run (and a
+// retry, which keeps the address with the reason).
 void decline(JobContext& job, const std::string& reason) {
+    job.declined = reason;
     if (job.dryRun != nullptr) job.dryRun->decline(reason);
 }
 
@@ -85,8 +87,10 @@ std::string loggable(std::string_view text, std::size_t limit) {
 
 void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string& image) {
     const FileRule& rule = *taken.rule;
-    // An image without an address taken by its link is logged by the link.
-    const std::string& thumbnail = image.empty() ? taken.subject : image;
+    // What goes to failed.txt when the rule cannot go on: the address the rule took, so that a
+    // retry gives it to the rule again (a link rule's link, an image rule's image).
+    const std::string& thumbnail =
+        rule.subject == RuleSubject::Link || image.empty() ? taken.subject : image;
     const std::string called = "Rule \"" + rule.name + "\"";
 
     std::optional<Captures> found;

@@ -446,6 +446,100 @@ TEST(FileRules, FileNamesGoThroughTheSafeNameCheck) {
     }
 }
 
+TEST(RetryJob, EveryAddressNotSavedWholeStaysAndNoThumbnailIsSavedAsThePicture) {
+    const std::string bamThumb = "http://thumbs.imagebam.com/1/ab/abc123.jpg";
+    const std::string bamPage = "http://www.imagebam.com/image/abc123";
+    const std::string venueFull = "http://img5.imagevenue.com/aAbB/loc77/123_full.jpg";
+    const std::string viewThumb = "http://thumbs.view.test/gone.jpg";
+    const std::string link = "http://links.test/photo/9";
+    struct Case {
+        const char* what;
+        std::string address;
+        std::vector<std::pair<std::string, FakeReply>> answers;
+        std::vector<std::string> requests;
+        std::vector<std::string> list;  // the new failed.txt's addresses
+        std::string log;                // after the start line, up to the final message
+    };
+    const Case cases[] = {
+        {"a thumbnail whose service page cannot be read",
+         bamThumb,
+         {{bamPage, FakeReply::status(500, "busy")}},
+         gets({bamPage}),
+         {bamThumb},
+         "Service page cannot be read: " + bamPage + " (HTTP 500)\r\n"},
+        {"a thumbnail whose image was removed",
+         bamThumb,
+         {{bamPage, FakeReply::page({"<html>this image was removed</html>"})}},
+         gets({bamPage}),
+         {bamThumb},
+         "No full-size image for " + bamThumb +
+             " (the ImageBam rule found no full-size image)\r\n"},
+        {"a full-size address is downloaded as it stands",
+         venueFull,
+         {{venueFull, FakeReply::file("picture")}},
+         gets({venueFull}),
+         {},
+         "Downloading file 123_full.jpg...OK\r\n"},
+        {"a page search that finds nothing",
+         viewThumb,
+         {{"http://view.test/v/gone", FakeReply::page({"<html>no picture</html>"})}},
+         gets({"http://view.test/v/gone"}),
+         {viewThumb},
+         "No full-size image for " + viewThumb +
+             " (Rule \"view page\": `find` matched nothing on http://view.test/v/gone)\r\n"},
+        {"a link goes to its link rule",
+         link,
+         {{"http://links.test/download/9.jpg", FakeReply::file("picture")}},
+         gets({"http://links.test/download/9.jpg"}),
+         {},
+         "Downloading file 9.jpg...OK\r\n"},
+    };
+    for (const auto& c : cases) {
+        JobBench bench;
+        useRules(bench);
+        for (const auto& [url, reply] : c.answers) bench.fakeEngine.answer(url, {reply});
+        const JobResult result = bench.retry({c.address});
+        EXPECT_EQ(bench.fakeEngine.started, c.requests) << c.what;
+        EXPECT_EQ(result.retryList, c.list) << c.what;
+        EXPECT_EQ(bench.view.log, kLogStart + c.log) << c.what;
+    }
+}
+
+TEST(RetryJob, ARetryNeverReplacesAFileThatStandsInTheSaveFolder) {
+    for (const int atOnce : {1, 4}) {
+        JobBench bench;
+        bench.program.choices.downloadsAtOnce = atOnce;
+        testing::writeFile(bench.saved("image.jpg"), "the first picture");
+        bench.fakeEngine.answer("http://h2.test/y/image.jpg", {FakeReply::file("the second")});
+        const JobResult result = bench.retry({"http://h2.test/y/image.jpg"});
+        EXPECT_EQ(result.finishedCount, 1) << atOnce;
+        EXPECT_EQ(readFile(bench.saved("image.jpg")), "the first picture") << atOnce;
+        EXPECT_EQ(readFile(bench.saved("image (2).jpg")), "the second") << atOnce;
+    }
+}
+
+TEST(RetryJob, AStoppedRetryKeepsWhatItDidNotSettleInTheOldOrder) {
+    JobBench bench;
+    bench.program.choices.downloadsAtOnce = 3;
+    FakeReply slow = FakeReply::file("slow picture");
+    slow.held = true;
+    bench.fakeEngine.answer("http://a.test/a.jpg", {slow});
+    bench.fakeEngine.answer("http://b.test/b.jpg", {FakeReply::status(404)});
+    bench.fakeEngine.answer("http://c.test/c.jpg", {FakeReply::file("c")});
+    // Stop/Abort once b has failed three times and c is saved; a is still on its way.
+    bench.fakeEngine.onDrive = [&] {
+        if (bench.fakeEngine.started.size() >= 5 && std::filesystem::exists(bench.saved("c.jpg"))) {
+            bench.status->stopClick();
+        }
+    };
+    const JobResult result =
+        bench.retry({"http://a.test/a.jpg", "http://b.test/b.jpg", "http://c.test/c.jpg"});
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.retryList,
+              (std::vector<std::string>{"http://a.test/a.jpg", "http://b.test/b.jpg"}));
+    EXPECT_EQ(testing::namesIn(bench.saveFolder), std::vector<std::string>{"c.jpg"});
+}
+
 TEST(LinkedImages, OnlyForImagesNoRuleTakesAndOnlyWhenChosen) {
     struct Case {
         const char* what;

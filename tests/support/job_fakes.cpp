@@ -43,6 +43,10 @@ JobResult JobBench::run(const std::string& addressBoxText) {
     return runDownloadJob(program, *services, memory, document, addressBoxText, options);
 }
 
+JobResult JobBench::retry(const std::vector<std::string>& addresses) {
+    return runRetryJob(program, *services, memory, addresses, options);
+}
+
 std::unique_ptr<JobSurroundings> JobBench::beginJob(const std::string& addressBoxText) {
     program.runState = RunState::Running;
     auto job = std::make_unique<JobSurroundings>(program, *services, memory, nullptr);

@@ -105,6 +105,8 @@ struct JobBench {
     // A dry run of the same: the lines it reports, "THUMBNAIL -> URL NAME" or
     // "THUMBNAIL -> (declined: REASON)".
     std::vector<std::string> dryRun(const std::string& addressBoxText = "http://forum.test/thread");
+    // A retry of these addresses, as velnoria-get --retry-failed runs it.
+    JobResult retry(const std::vector<std::string>& addresses);
     std::filesystem::path saved(const std::string& name) const { return saveFolder / name; }
     std::string failedTxt() const;
     // Names of the files in the work folder, and in the folder of the scratch files (to see
