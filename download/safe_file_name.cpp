@@ -9,8 +9,13 @@ namespace {
 
 // The program's own files in the work folder: a download never takes their place, nor leaves one
 // in a save folder where a later run started there would read it. choices.conf names the rules
-// file, so a planted one would choose the next run's rules.
-constexpr std::string_view kProgramFiles[] = {"settings.dat", "failed.txt", "choices.conf"};
+// file, so a planted one would choose the next run's rules. SQLite takes a file beside the
+// archive named "-wal" or "-journal" for changes still to be made to it, so a planted one would
+// write into the archive.
+constexpr std::string_view kProgramFiles[] = {
+    "settings.dat",       "failed.txt",         "choices.conf",           "archive.sqlite",
+    "archive.sqlite-wal", "archive.sqlite-shm", "archive.sqlite-journal",
+};
 
 }  // namespace
 

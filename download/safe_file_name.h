@@ -10,8 +10,8 @@ namespace velnoria {
 // the given name. "", ".", "..", and names holding a control character (C0, DEL or C1, a NUL
 // included) or bytes that are not UTF-8 give "", which no file is ever written under. A name
 // that begins with "." gets "_" in its place, so no hidden file is planted; the names of the
-// program's own files ("settings.dat", "failed.txt",
-// "choices.conf", letter case ignored) get "_" before them.
+// program's own files ("settings.dat", "failed.txt", "choices.conf", "archive.sqlite" and the
+// files SQLite keeps beside it, letter case ignored) get "_" before them.
 std::string safeFileName(std::string_view name);
 
 // name itself when it is not taken, else name with " (2)", " (3)" ... before its extension (the

@@ -91,8 +91,9 @@ void checkSafe(std::string_view given) {
     const bool usable = !tail.empty() && tail != "." && tail != ".." && printable(tail);
     std::string expected = usable ? std::string(tail) : std::string();
     if (!expected.empty() && expected.front() == '.') expected.front() = '_';
-    if (sameNoCase(expected, "settings.dat") || sameNoCase(expected, "failed.txt")) {
-        expected.insert(0, "_");
+    for (const char* own : {"settings.dat", "failed.txt", "choices.conf", "archive.sqlite",
+                            "archive.sqlite-wal", "archive.sqlite-shm", "archive.sqlite-journal"}) {
+        if (sameNoCase(expected, own)) expected.insert(0, "_");
     }
     FUZZ_CHECK(safe == expected);
 
