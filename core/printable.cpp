@@ -2,11 +2,8 @@
 
 namespace velnoria {
 
-namespace {
-
-// The length of the UTF-8 sequence at the start of text when it is a valid one and no control
-// character (C1 included), else 0.
-std::size_t printableSequence(std::string_view text) {
+std::size_t printableCharacterLength(std::string_view text) {
+    if (text.empty()) return 0;
     const auto lead = static_cast<unsigned char>(text[0]);
     if (lead < 0x80) return lead >= 0x20 && lead != 0x7f ? 1 : 0;
     const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
@@ -22,11 +19,9 @@ std::size_t printableSequence(std::string_view text) {
     return code >= 0x80 && code <= 0x9F ? 0 : length;
 }
 
-}  // namespace
-
 bool isPrintableUtf8(std::string_view text) {
     while (!text.empty()) {
-        const std::size_t length = printableSequence(text);
+        const std::size_t length = printableCharacterLength(text);
         if (length == 0) return false;
         text.remove_prefix(length);
     }
@@ -38,7 +33,7 @@ std::string printableText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     while (!text.empty()) {
-        const std::size_t length = printableSequence(text);
+        const std::size_t length = printableCharacterLength(text);
         if (length > 0) {
             out += text.substr(0, length);
             text.remove_prefix(length);
