@@ -21,16 +21,16 @@ std::optional<bool> readYesNo(std::string_view value) {
     return std::nullopt;
 }
 
-// A whole number of downloads at once, from 1 to the most.
-std::optional<int> readDownloadsAtOnce(std::string_view value) {
-    if (value.empty() || value.size() > 2 ||
+// A plain whole number from low to high, with no more digits than high has.
+std::optional<int> readWholeNumber(std::string_view value, int low, int high) {
+    if (value.empty() || value.size() > std::to_string(high).size() ||
         value.find_first_not_of("0123456789") != std::string_view::npos) {
         return std::nullopt;
     }
-    int count = 0;
-    for (const char c : value) count = count * 10 + (c - '0');
-    if (count < 1 || count > kMostDownloadsAtOnce) return std::nullopt;
-    return count;
+    int number = 0;
+    for (const char c : value) number = number * 10 + (c - '0');
+    if (number < low || number > high) return std::nullopt;
+    return number;
 }
 
 bool storable(std::string_view text) {
@@ -54,6 +54,10 @@ std::string choicesFileText(const Choices& choices) {
     addLine(text, kFollowNextPagesKey, choices.followNextPages ? "true" : "false");
     addLine(text, kSkipExistingKey, choices.skipExisting ? "true" : "false");
     addLine(text, kDownloadsAtOnceKey, std::to_string(choices.downloadsAtOnce));
+    addLine(text, kRememberSavedKey, choices.rememberSaved ? "true" : "false");
+    addLine(text, kFolderTemplateKey, choices.folderTemplate);
+    addLine(text, kNameTemplateKey, choices.nameTemplate);
+    addLine(text, kWatchMinutesKey, std::to_string(choices.watchMinutes));
     for (const auto& [key, value] : choices.otherKeys) addLine(text, key, value);
     return text;
 }
@@ -81,7 +85,19 @@ Choices parseChoicesText(std::string_view text) {
         } else if (key == kSkipExistingKey) {
             if (const auto yes = readYesNo(value)) choices.skipExisting = *yes;
         } else if (key == kDownloadsAtOnceKey) {
-            if (const auto count = readDownloadsAtOnce(value)) choices.downloadsAtOnce = *count;
+            if (const auto count = readWholeNumber(value, 1, kMostDownloadsAtOnce)) {
+                choices.downloadsAtOnce = *count;
+            }
+        } else if (key == kRememberSavedKey) {
+            if (const auto yes = readYesNo(value)) choices.rememberSaved = *yes;
+        } else if (key == kFolderTemplateKey) {
+            choices.folderTemplate = std::string(value);
+        } else if (key == kNameTemplateKey) {
+            choices.nameTemplate = std::string(value);
+        } else if (key == kWatchMinutesKey) {
+            if (const auto minutes = readWholeNumber(value, 0, kLongestWatchMinutes)) {
+                choices.watchMinutes = *minutes;
+            }
         } else {
             bool replaced = false;
             for (auto& [known, old] : choices.otherKeys) {
@@ -125,9 +141,12 @@ std::optional<Choices> readChoicesFile(const std::filesystem::path& file) {
 }
 
 bool writeChoicesFile(const std::filesystem::path& file, const Choices& choices) {
-    if (!storable(choices.rulesFile) ||
-        !readDownloadsAtOnce(std::to_string(choices.downloadsAtOnce)))
+    if (!storable(choices.rulesFile) || !storable(choices.folderTemplate) ||
+        !storable(choices.nameTemplate) ||
+        !readWholeNumber(std::to_string(choices.downloadsAtOnce), 1, kMostDownloadsAtOnce) ||
+        !readWholeNumber(std::to_string(choices.watchMinutes), 0, kLongestWatchMinutes)) {
         return false;
+    }
     for (const auto& [key, value] : choices.otherKeys) {
         if (!storable(key) || !storable(value) || key.find('=') != std::string::npos) return false;
     }

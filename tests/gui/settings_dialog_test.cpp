@@ -190,7 +190,8 @@ TEST_F(SettingsDialogTest, JobOptionsTakeEffectAndAreSavedBesideTheSettingsWithO
     EXPECT_EQ(readFile(work.path() / "choices.conf"),
               "# Velnoria Morvath: choices beside settings.dat, one \"key = value\" a line.\n"
               "rules-file = r.toml\nlinked-images = false\nfollow-next-pages = true\n"
-              "skip-existing = false\ndownloads-at-once = 8\n");
+              "skip-existing = false\ndownloads-at-once = 8\nremember-saved = false\n"
+              "folder-template = \nname-template = \nwatch-minutes = 0\n");
     EXPECT_EQ(*readChoicesFile(work.path() / "choices.conf"), choices);
 
     dialog = openDialog();
