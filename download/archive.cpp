@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -100,8 +101,9 @@ class Use {
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step() { return sqlite3_step(statement_); }
     std::int64_t integerAt(int column) const { return sqlite3_column_int64(statement_, column); }
+    // The bytes of a text or a blob.
     std::string textAt(int column) const {
-        const auto* bytes = sqlite3_column_text(statement_, column);
+        const auto* bytes = sqlite3_column_blob(statement_, column);
         return bytes == nullptr ? std::string()
                                 : std::string(reinterpret_cast<const char*>(bytes),
                                               sqlite3_column_bytes(statement_, column));
@@ -217,11 +219,21 @@ class DownloadArchive::Statements {
                make(findText, "SELECT id FROM shared_text WHERE text = ?1") &&
                make(addText, "INSERT INTO shared_text (text) VALUES (?1)") &&
                make(findEntry,
-                    "SELECT substr(full_rest, 1, entry_shared) || entry_tail FROM saved"
-                    " INDEXED BY saved_by_entry WHERE entry_key = ?1 AND entry_origin = ?2") &&
+                    "SELECT id, substr(full_rest, 1, entry_shared) || entry_tail FROM saved"
+                    " INDEXED BY saved_by_entry WHERE entry_key = ?1 AND entry_origin = ?2"
+                    " ORDER BY id") &&
                make(findFullAddress,
-                    "SELECT full_rest FROM saved INDEXED BY saved_by_full_address"
-                    " WHERE full_key = ?1 AND full_origin = ?2") &&
+                    "SELECT id, full_rest FROM saved INDEXED BY saved_by_full_address"
+                    " WHERE full_key = ?1 AND full_origin = ?2 ORDER BY id") &&
+               make(readSaved,
+                    "SELECT entry.text || substr(full_rest, 1, entry_shared) || entry_tail,"
+                    " full.text || full_rest, file_name, folder.text, size, sha256, thread.text,"
+                    " page, saved_at FROM saved"
+                    " JOIN shared_text AS entry ON entry.id = entry_origin"
+                    " JOIN shared_text AS full ON full.id = full_origin"
+                    " JOIN shared_text AS folder ON folder.id = saved.folder"
+                    " JOIN shared_text AS thread ON thread.id = saved.thread"
+                    " WHERE saved.id = ?1") &&
                make(findBytes,
                     "SELECT folder.text, file_name FROM saved INDEXED BY saved_by_bytes"
                     " JOIN shared_text AS folder ON folder.id = saved.folder"
@@ -249,6 +261,7 @@ class DownloadArchive::Statements {
     sqlite3_stmt* addText = nullptr;
     sqlite3_stmt* findEntry = nullptr;
     sqlite3_stmt* findFullAddress = nullptr;
+    sqlite3_stmt* readSaved = nullptr;
     sqlite3_stmt* findBytes = nullptr;
     sqlite3_stmt* addSaved = nullptr;
     sqlite3_stmt* findLastPage = nullptr;
@@ -469,24 +482,44 @@ std::optional<std::int64_t> DownloadArchive::sharedTextMade(std::string_view tex
     return sqlite3_last_insert_rowid(db_);
 }
 
-bool DownloadArchive::addressKnown(std::string_view address, bool asEntry) {
+std::optional<std::int64_t> DownloadArchive::rowOf(std::string_view address, bool asEntry) {
     const auto [origin, rest] = splitAddress(address);
     const auto originId = sharedTextId(origin);
-    if (!originId) return false;
+    if (!originId) return std::nullopt;
     Use use(asEntry ? statements_->findEntry : statements_->findFullAddress);
     use.integer(1, addressKey(address)).integer(2, *originId);
     while (use.step() == SQLITE_ROW) {
-        if (use.textAt(0) == rest) return true;
+        if (use.textAt(1) == rest) return use.integerAt(0);
     }
-    return false;
+    return std::nullopt;
 }
 
 bool DownloadArchive::hasEntry(std::string_view entryAddress) {
-    return addressKnown(entryAddress, true);
+    return rowOf(entryAddress, true).has_value();
 }
 
 bool DownloadArchive::hasFullAddress(std::string_view fullAddress) {
-    return addressKnown(fullAddress, false);
+    return rowOf(fullAddress, false).has_value();
+}
+
+std::optional<SavedFile> DownloadArchive::savedFrom(std::string_view fullAddress) {
+    const auto row = rowOf(fullAddress, false);
+    if (!row) return std::nullopt;
+    Use use(statements_->readSaved);
+    use.integer(1, *row);
+    if (use.step() != SQLITE_ROW) return std::nullopt;
+    SavedFile file;
+    file.entryAddress = use.textAt(0);
+    file.fullAddress = use.textAt(1);
+    file.fileName = use.textAt(2);
+    file.folder = use.textAt(3);
+    file.size = static_cast<std::uint64_t>(use.integerAt(4));
+    const std::string sha256 = use.textAt(5);
+    std::copy_n(sha256.begin(), std::min(sha256.size(), file.sha256.size()), file.sha256.begin());
+    file.threadAddress = use.textAt(6);
+    file.pageNumber = static_cast<int>(use.integerAt(7));
+    file.savedAt = use.integerAt(8);
+    return file;
 }
 
 std::optional<SavedName> DownloadArchive::nameOfSameBytes(const Sha256Digest& sha256,

@@ -67,6 +67,9 @@ class DownloadArchive {
     bool hasEntry(std::string_view entryAddress);
     // Whether a full-size address was saved before, from whatever entry.
     bool hasFullAddress(std::string_view fullAddress);
+    // The first file saved from a full-size address, as recorded; with another entryAddress it
+    // records that entry too (a quoted post's other thumbnail), so it is skipped unasked later.
+    std::optional<SavedFile> savedFrom(std::string_view fullAddress);
     // Where the same bytes (SHA-256 and length) were saved before, if anywhere.
     std::optional<SavedName> nameOfSameBytes(const Sha256Digest& sha256, std::uint64_t size);
 
@@ -90,7 +93,8 @@ class DownloadArchive {
     std::optional<std::int64_t> sharedTextId(std::string_view text);
     // The same, the text stored first when it is new; inside a write transaction only.
     std::optional<std::int64_t> sharedTextMade(std::string_view text);
-    bool addressKnown(std::string_view address, bool asEntry);
+    // The id of the first row that holds the address as its entry or as its full-size address.
+    std::optional<std::int64_t> rowOf(std::string_view address, bool asEntry);
 
     std::filesystem::path file_;
     sqlite3* db_;

@@ -162,6 +162,21 @@ TEST(DownloadArchive, RecordsAnEntryOnceAndFullAddressesFromAnyEntry) {
               (std::vector<std::string>{"http://t.test/a_t.jpg|http://i.test/a.jpg|a.jpg",
                                         "http://t.test/a_small.jpg|http://i.test/a.jpg|a.jpg"}));
     EXPECT_FALSE(archive->hasFullAddress("http://i.test/other.jpg"));
+
+    // What was saved from a full-size address, whole, to record another entry of it with.
+    const auto saved = archive->savedFrom("http://i.test/a.jpg");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->entryAddress, first.entryAddress);
+    EXPECT_EQ(saved->fullAddress, first.fullAddress);
+    EXPECT_EQ(saved->fileName, first.fileName);
+    EXPECT_EQ(saved->folder, first.folder);
+    EXPECT_EQ(saved->size, first.size);
+    EXPECT_EQ(saved->sha256, first.sha256);
+    EXPECT_EQ(saved->threadAddress, first.threadAddress);
+    EXPECT_EQ(saved->pageNumber, first.pageNumber);
+    EXPECT_EQ(saved->savedAt, first.savedAt);
+    EXPECT_FALSE(archive->savedFrom("http://i.test/other.jpg"));
+    EXPECT_FALSE(archive->savedFrom("http://t.test/a_t.jpg"));
 }
 
 TEST(DownloadArchive, AddressesThatShareALookUpKeyAreToldApart) {
