@@ -1,7 +1,8 @@
 // Saves pictures of the program's windows into a folder, for the documentation:
 //   velnoria-screenshots OUTPUT_FOLDER   (run under a display, e.g. xvfb-run)
-// The main window shows a thread page served on loopback; the status window is taken during a
-// real job whose downloads come from the same server.
+// The main window shows a thread page served on loopback, at its first size and maximised (with
+// openbox as the window manager for the moment); the status window is taken during a real job
+// whose downloads come from the same server.
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -145,6 +146,23 @@ int main(int argc, char** argv) {
     QTest::qWait(300);
     ok &= save(window.aboutDialog()->grab().toImage(), output + "/about.png");
     window.aboutDialog()->close();
+
+    {
+        // Only a window manager maximises a window.
+        ScopedWindowManager windowManager;
+        if (!windowManager.running()) {
+            std::fprintf(stderr, "%s\n", windowManager.problem().c_str());
+            return 1;
+        }
+        window.showMaximized();
+        waitUntil([&] { return window.isMaximized(); });
+        QTest::qWait(1500);  // the page paints again at its new size
+        ok &= save(grabScreenWindow(&window), output + "/main-window-maximised.png");
+        window.showNormal();
+        waitUntil([&] { return !window.isMaximized(); });
+    }
+    // The status window is taken during a job of one download at a time; a picture during
+    // downloads at once belongs beside it once the job shows its transfers in hand.
 
     box->setText(QString::fromStdString(server.url("/job.html")));
     go->click();
