@@ -223,6 +223,9 @@ TEST_F(NavigationTest, KeysGoBackForwardReloadOpenAndClose) {
     QTest::keyClick(window->aboutDialog()->text(), Qt::Key_Escape);
     EXPECT_TRUE(waitUntil([&] { return window->aboutDialog() == nullptr; }));
 
+    // Without a window manager nothing gives the main window back the keyboard.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(addressBox(), Qt::Key_T, Qt::AltModifier);
     ASSERT_TRUE(waitUntil([&] { return window->settingsDialog() != nullptr; }));
     EXPECT_TRUE(window->settingsDialog()->isVisible());

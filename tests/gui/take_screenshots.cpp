@@ -170,9 +170,10 @@ int main(int argc, char** argv) {
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QtStatusView::Window* status = window.statusView().window();
         if (status == nullptr || !status->log()->toPlainText().contains("harbour.jpg")) return;
-        // Taken once the bar shows some progress; the job runs only while this returns.
+        // Taken once the bar shows some of the harbour's progress (not the last file's); the job
+        // runs only while this returns.
         const QProgressBar* bar = status->findChild<QProgressBar*>();
-        if (bar->value() * 10 < bar->maximum() * 4) return;
+        if (bar->maximum() != 3000000 || bar->value() * 10 < bar->maximum() * 4) return;
         poll.stop();
         ok &= save(status->grab().toImage(), output + "/status-window.png");
         QTest::mouseClick(status->stopButton(), Qt::LeftButton);
