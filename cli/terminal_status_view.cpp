@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "core/printable.h"
+#include "download/status_window.h"
 
 namespace velnoria {
 
@@ -60,6 +61,7 @@ TerminalStatusView::TerminalStatusView(std::FILE* out, std::FILE* err, bool errI
 void TerminalStatusView::open() {
     pending_.clear();
     counter_.clear();
+    transfers_.clear();
     minimum_ = 0;
     maximum_ = 100;
     value_ = 0;
@@ -136,9 +138,19 @@ void TerminalStatusView::setProgress(double minimum, double maximum, double valu
     drawLiveLine(false);
 }
 
+void TerminalStatusView::showTransfers(const std::vector<TransferRow>& rows) {
+    // A transfer that starts or ends shows at once; bytes that come only now and then.
+    bool sameFiles = rows.size() == transfers_.size();
+    for (std::size_t i = 0; sameFiles && i < rows.size(); ++i) {
+        sameFiles = rows[i].name == transfers_[i].name;
+    }
+    transfers_ = rows;
+    drawLiveLine(!sameFiles);
+}
+
 void TerminalStatusView::drawLiveLine(bool force) {
     if (!live_) return;
-    if (counter_.empty() && pending_.empty()) {
+    if (counter_.empty() && pending_.empty() && transfers_.empty()) {
         clearLiveLine();
         return;
     }
@@ -161,6 +173,7 @@ void TerminalStatusView::drawLiveLine(bool force) {
     // The file in hand and its bar first; the counter as far as the width allows.
     std::string line = printableText(withoutLineEnds(pending_)) + bar;
     if (!counter_.empty()) line += "  " + counter_;
+    for (const TransferRow& row : transfers_) line += "  " + printableText(transferText(row));
     const std::size_t columns =
         static_cast<std::size_t>(columns_ > 0 ? columns_ : terminalColumns(err_));
     if (columns > 1 && line.size() > columns - 1) line.resize(columns - 1);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/desktop.h"
 #include "platform/status_view.h"
@@ -13,7 +14,8 @@ namespace velnoria {
 // The status window on a terminal. The log goes to out line by line, as the window shows it but
 // with LF line ends and every control character or byte that is not UTF-8 shown as \xHH, each
 // line flushed as soon as it is complete. When err is a terminal
-// it also carries one live line: the counter, the log line being written and a progress bar.
+// it also carries one live line: the counter, the log line being written, a progress bar and
+// the transfers in hand.
 class TerminalStatusView : public StatusView {
   public:
     // columns: the width of the live line; 0 asks the terminal.
@@ -27,6 +29,7 @@ class TerminalStatusView : public StatusView {
     void setProgress(double minimum, double maximum, double value) override;
     void setPauseCaption(const std::string&) override {}
     void setStopEnabled(bool) override {}
+    void showTransfers(const std::vector<TransferRow>& rows) override;
 
     // Ends the log line in progress (a file cut short by a stop) so other text can follow.
     void endPendingLine();
@@ -48,6 +51,7 @@ class TerminalStatusView : public StatusView {
     int shownPercent_ = -1;
     std::string pending_;  // the unfinished last log line
     std::string counter_;
+    std::vector<TransferRow> transfers_;
     double minimum_ = 0;
     double maximum_ = 100;
     double value_ = 0;

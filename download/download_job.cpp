@@ -2,17 +2,13 @@
 // them with the host registry, and the final message.
 #include "download/download_job.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <limits>
 #include <optional>
 #include <vector>
 
-#include "core/temporary_file.h"
+#include "core/save_folder.h"
 #include "core/text.h"
 #include "download/fetch_file.h"
 #include "download/host_registry.h"
@@ -57,19 +53,6 @@ class StopEndsWaits {
   private:
     JobServices& services_;
 };
-
-// Why no file can be saved in folder ("" when one can), found by making one there: missing,
-// not a folder, not writable, or full.
-std::string saveFolderProblem(const std::string& folder) {
-    if (folder.empty()) return "no folder given";
-    TemporaryFile probe(folder, "velnoria-", ".part", 0666);
-    if (!probe.valid()) return std::strerror(probe.error());
-    // A full file system still lets a file be made, but not a byte be stored in it.
-    if (const int error = ::posix_fallocate(probe.fd(), 0, 1); error != 0 && error != EOPNOTSUPP) {
-        return std::strerror(error);
-    }
-    return {};
-}
 
 // The thumb list, and beside it the link around each image when a rule or the linked images
 // need them ("" for an image outside any link).
@@ -289,8 +272,7 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services,
     if (!options.dryRun) result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
     if (!result.saveFolderProblem.empty()) {
         services.messageBox.show(
-            "Error",
-            "Cannot save files in " + program.settings.savePath + ": " + result.saveFolderProblem,
+            "Error", saveFolderProblemText(program.settings.savePath, result.saveFolderProblem),
             MessageIcon::Critical);
         return result;
     }

@@ -101,6 +101,35 @@ TEST(TerminalStatusView, LiveLineShowsCounterCurrentFileAndProgressOnTheErrorStr
     EXPECT_EQ(t.err.text().substr(t.err.text().size() - 4), "\r\033[K");
 }
 
+TEST(TerminalStatusView, LiveLineShowsTheTransfersInHand) {
+    Terminal t(true);
+    t.status.open();
+    t.status.showFinishedCount(2);
+    t.status.showTransfers(
+        {{"a.jpg", 12000, 40000}, {"b\x1b[2J.jpg", 500, -1}, {"c.jpg", 999949, 999950}});
+    const std::string err = t.err.text();
+    const std::size_t last = err.rfind("\r\033[K");
+    ASSERT_NE(last, std::string::npos) << err;
+    // The line drawn last: the counter, then each transfer; no byte of a name steers the
+    // terminal.
+    EXPECT_EQ(err.substr(last + 4),
+              " [--------------------] 0%  Download in progress... 2 files finished."
+              "  a.jpg: 12.0 kB of 40.0 kB  b\\x1B[2J.jpg: 500 bytes  c.jpg: 999.9 kB of 1.0 MB");
+
+    // Transfers that end leave the line at once; none goes to the log.
+    t.status.showTransfers({});
+    const std::string after = t.err.text();
+    EXPECT_EQ(after.substr(after.rfind("\r\033[K") + 4),
+              " [--------------------] 0%  Download in progress... 2 files finished.");
+    t.status.close();
+    EXPECT_EQ(t.out.text(), "Starting download process...\n");
+
+    Terminal quiet(false);
+    quiet.status.open();
+    quiet.status.showTransfers({{"a.jpg", 1, 2}});
+    EXPECT_EQ(quiet.err.text(), "");
+}
+
 TEST(TerminalStatusView, AStoppedFileEndsItsLineBeforeTheFinalMessage) {
     Terminal t(false);
     t.status.open();
