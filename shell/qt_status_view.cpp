@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/printable.h"
 #include "platform/qt/qt_text.h"
 #include "shell/window_style.h"
 
@@ -127,7 +128,7 @@ void QtStatusView::close() {
 
 void QtStatusView::setLog(const std::string& text) {
     Window* window = ensureWindow();
-    window->log()->setPlainText(toDisplayText(text));
+    window->log()->setPlainText(toDisplayText(printableLines(text)));
     window->log()->moveCursor(QTextCursor::End);
     window->log()->repaint();
 }
@@ -136,7 +137,8 @@ void QtStatusView::appendLog(const std::string& text) {
     Window* window = ensureWindow();
     QPlainTextEdit* log = window->log();
     log->moveCursor(QTextCursor::End);
-    log->insertPlainText(toDisplayText(text));
+    // Names and addresses come from the network: shown as the terminal shows them.
+    log->insertPlainText(toDisplayText(printableLines(text)));
     log->moveCursor(QTextCursor::End);
     log->ensureCursorVisible();
     log->repaint();
