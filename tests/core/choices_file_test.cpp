@@ -90,6 +90,16 @@ TEST(ChoicesFile, ReadsWhatItKnowsAndKeepsTheRest) {
          false,
          16},
         {"a key without its equals sign on its line", "follow-next-pages\n= true\n", "", false, {}},
+        {"a byte order mark before the first key",
+         "\xEF\xBB\xBFrules-file = bom.toml\nlinked-images = true\n",
+         "bom.toml",
+         true,
+         {}},
+        {"lone CR line ends",
+         "rules-file = mac.toml\rlinked-images = true\r",
+         "mac.toml",
+         true,
+         {}},
     };
     for (const auto& c : cases) {
         const Choices read = parseChoicesText(c.text);
