@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 #include <stdexcept>
 
 #include "core/temporary_file.h"
@@ -14,20 +16,30 @@ namespace velnoria {
 
 namespace {
 
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 volatile std::sig_atomic_t gInterrupts = 0;
+volatile std::sig_atomic_t gStopStatus = 0;
 volatile std::sig_atomic_t gJobRunning = 0;
 volatile std::sig_atomic_t gErrIsTerminal = 0;
+bool gOutputClosed = false;
 int gWakeRead = -1;
 int gWakeWrite = -1;
-struct sigaction gPreviousAction {};
+struct sigaction gPreviousActions[std::size(kEndingSignals)]{};
+struct sigaction gPreviousPipeAction {};
 
-void onInterrupt(int) {
+[[noreturn]] void endNow(int status) {
+    removeTemporaryFilesNow();  // downloads in hand, a page being scanned, a file being replaced
+    ::_exit(status);
+}
+
+void onEndingSignal(int number) {
     const int savedErrno = errno;
+    if (gStopStatus == 0) gStopStatus = 128 + number;
     gInterrupts = gInterrupts + 1;
     if (!gJobRunning || gInterrupts > 1) {
         if (gErrIsTerminal) (void)!::write(STDERR_FILENO, "\n", 1);
-        removeTemporaryFilesNow();  // a download in hand, a page being scanned
-        ::_exit(130);
+        endNow(128 + number);
     }
     (void)!::write(gWakeWrite, "x", 1);
     errno = savedErrno;
@@ -41,17 +53,30 @@ TerminalEventLoop::TerminalEventLoop(bool errIsTerminal) {
     gWakeRead = fds[0];
     gWakeWrite = fds[1];
     gInterrupts = 0;
+    gStopStatus = 0;
     gJobRunning = 0;
+    gOutputClosed = false;
     gErrIsTerminal = errIsTerminal ? 1 : 0;
     struct sigaction action {};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = onEndingSignal;
     sigemptyset(&action.sa_mask);
+    // One handler at a time: a second signal waits until the first has been counted.
+    for (const int number : kEndingSignals) sigaddset(&action.sa_mask, number);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &gPreviousAction);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &action, &gPreviousActions[i]);
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &gPreviousPipeAction);
 }
 
 TerminalEventLoop::~TerminalEventLoop() {
-    ::sigaction(SIGINT, &gPreviousAction, nullptr);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &gPreviousActions[i], nullptr);
+    }
+    ::sigaction(SIGPIPE, &gPreviousPipeAction, nullptr);
     ::close(gWakeRead);
     ::close(gWakeWrite);
     gWakeRead = gWakeWrite = -1;
@@ -65,6 +90,26 @@ void TerminalEventLoop::beginJob(StatusWindow& status) {
 void TerminalEventLoop::endJob() {
     gJobRunning = 0;
     status_ = nullptr;
+}
+
+void TerminalEventLoop::outputClosed() {
+    if (gOutputClosed) return;
+    gOutputClosed = true;
+    if (!gJobRunning) endNow(kExitOutputClosed);
+    // As a signal would: counted with the signals held, so a Ctrl+C meanwhile counts after it.
+    sigset_t ending;
+    sigset_t previous;
+    sigemptyset(&ending);
+    for (const int number : kEndingSignals) sigaddset(&ending, number);
+    ::pthread_sigmask(SIG_BLOCK, &ending, &previous);
+    if (gStopStatus == 0) gStopStatus = kExitOutputClosed;
+    gInterrupts = gInterrupts + 1;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    (void)!::write(gWakeWrite, "x", 1);
+}
+
+int TerminalEventLoop::stopStatus() const {
+    return gStopStatus;
 }
 
 void TerminalEventLoop::deliverStops() {
