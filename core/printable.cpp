@@ -86,7 +86,10 @@ std::string printableLines(std::string_view text) {
     while (!text.empty()) {
         std::size_t end = text.find('\n');
         if (end == std::string_view::npos) {
-            out += printableText(text);
+            // A text written in pieces may end between the CR and the LF of a line end.
+            const bool lineEndFollows = text.back() == '\r';
+            out += printableText(text.substr(0, text.size() - (lineEndFollows ? 1 : 0)));
+            if (lineEndFollows) out += '\r';
             break;
         }
         const std::size_t lineEnd = end > 0 && text[end - 1] == '\r' ? end - 1 : end;

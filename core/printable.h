@@ -19,7 +19,7 @@ bool isControlFreeUtf8(std::string_view text);
 std::string printableText(std::string_view text, std::size_t longest = std::string_view::npos);
 
 // The same for several lines: each line as printableText shows it, its line end (LF or CR LF)
-// kept.
+// kept, and a CR that ends the text (the first half of a line end written in two pieces).
 std::string printableLines(std::string_view text);
 
 }  // namespace velnoria

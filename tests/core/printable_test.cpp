@@ -56,11 +56,9 @@ TEST(PrintableText, ControlCharactersBrokenUtf8AndTurnsOfDirectionAreShownNotSen
 
 TEST(PrintableText, LinesKeepTheirLineEnds) {
     const std::pair<std::string, std::string> cases[] = {
-        {"a\r\nb\n", "a\r\nb\n"},
-        {"a\x1B\r\n\xE2\x80\xAE\n\r", "a\\x1B\r\n\\u202E\n\\x0D"},
-        {"no end\t", "no end\\x09"},
-        {"\n\n", "\n\n"},
-        {"", ""},
+        {"a\r\nb\n", "a\r\nb\n"}, {"a\x1B\r\n\xE2\x80\xAE\n\rb", "a\\x1B\r\n\\u202E\n\\x0Db"},
+        {"FAILED\r", "FAILED\r"}, {"no end\t", "no end\\x09"},
+        {"\n\n", "\n\n"},         {"", ""},
     };
     for (const auto& [text, shown] : cases) EXPECT_EQ(printableLines(text), shown) << shown;
 }

@@ -1,6 +1,6 @@
 // The one writer that replaces a file (settings.dat, choices.conf, failed.txt): the file is whole
 // at every moment, keeps its permissions, and nothing of the writer's stays behind, whatever
-// fails. (An abrupt end during the write: the failed.txt tests.)
+// fails. (Permissions and an abrupt end during the write: the failed.txt and choices.conf tests.)
 #include "core/replace_file.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,48 +23,7 @@ using testing::readFile;
 using testing::TempFolder;
 using testing::writeFile;
 
-mode_t modeOf(const fs::path& file) {
-    struct stat info {};
-    return ::stat(file.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-class ReplaceFile : public ::testing::Test {
-  protected:
-    void SetUp() override { previousMask_ = ::umask(022); }
-    void TearDown() override { ::umask(previousMask_); }
-
-  private:
-    mode_t previousMask_ = 0;
-};
-
-TEST_F(ReplaceFile, TheFileIsWholeAndKeepsItsPermissions) {
-    const struct {
-        const char* what;
-        std::optional<mode_t> before;  // the old file's mode; none: no old file
-        mode_t newFileMode;
-        mode_t after;
-    } cases[] = {
-        {"a first file, less the umask", std::nullopt, 0666, 0644},
-        {"a first file of a mode of its own", std::nullopt, 0600, 0600},
-        {"private", 0600, 0666, 0600},
-        {"writable by the group, beyond the umask", 0664, 0666, 0664},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempFolder folder;
-        const fs::path file = folder / "list.txt";
-        if (c.before) {
-            writeFile(file, "old\r\n");
-            ASSERT_EQ(::chmod(file.c_str(), *c.before), 0);
-        }
-        ASSERT_EQ(replaceFile(file, "new\r\n", c.newFileMode), 0);
-        EXPECT_EQ(readFile(file), "new\r\n");
-        EXPECT_EQ(modeOf(file), c.after);
-        EXPECT_EQ(namesIn(folder.path()), std::vector<std::string>{"list.txt"});
-    }
-}
-
-TEST_F(ReplaceFile, WhatFailsLeavesTheOldFileAndNothingElse) {
+TEST(ReplaceFile, WhatFailsLeavesTheOldFileAndNothingElse) {
     testing::ScopedTmpfs full("8k");
     const struct {
         const char* what;
