@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <iterator>
@@ -18,8 +19,10 @@ namespace {
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-volatile std::sig_atomic_t gInterrupts = 0;
-volatile std::sig_atomic_t gStopStatus = 0;
+// Counted with atomics: a signal may be handled on another thread than the job's.
+std::atomic<int> gInterrupts{0};
+std::atomic<int> gStopStatus{0};  // of the first stop request
+static_assert(std::atomic<int>::is_always_lock_free);
 volatile std::sig_atomic_t gJobRunning = 0;
 volatile std::sig_atomic_t gErrIsTerminal = 0;
 bool gOutputClosed = false;
@@ -33,11 +36,16 @@ struct sigaction gPreviousPipeAction {};
     ::_exit(status);
 }
 
+void noteStopStatus(int status) {
+    int none = 0;
+    gStopStatus.compare_exchange_strong(none, status);
+}
+
 void onEndingSignal(int number) {
     const int savedErrno = errno;
-    if (gStopStatus == 0) gStopStatus = 128 + number;
-    gInterrupts = gInterrupts + 1;
-    if (!gJobRunning || gInterrupts > 1) {
+    noteStopStatus(128 + number);
+    const int interrupts = gInterrupts.fetch_add(1) + 1;
+    if (!gJobRunning || interrupts > 1) {
         if (gErrIsTerminal) (void)!::write(STDERR_FILENO, "\n", 1);
         endNow(128 + number);
     }
@@ -96,15 +104,9 @@ void TerminalEventLoop::outputClosed() {
     if (gOutputClosed) return;
     gOutputClosed = true;
     if (!gJobRunning) endNow(kExitOutputClosed);
-    // As a signal would: counted with the signals held, so a Ctrl+C meanwhile counts after it.
-    sigset_t ending;
-    sigset_t previous;
-    sigemptyset(&ending);
-    for (const int number : kEndingSignals) sigaddset(&ending, number);
-    ::pthread_sigmask(SIG_BLOCK, &ending, &previous);
-    if (gStopStatus == 0) gStopStatus = kExitOutputClosed;
-    gInterrupts = gInterrupts + 1;
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    // Counted as a signal is: a later Ctrl+C ends the program at once.
+    noteStopStatus(kExitOutputClosed);
+    gInterrupts.fetch_add(1);
     (void)!::write(gWakeWrite, "x", 1);
 }
 
