@@ -224,7 +224,8 @@ std::string usageText() {
            "Settings not given here come from settings.dat and choices.conf in the current\n"
            "folder. Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
            "2 usage error, page not loaded or rules with problems (--check-rules),\n"
-           "130 stopped by Ctrl+C.\n";
+           "130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP, 141 output closed\n"
+           "(as by `| head`). The first of these stops the job; a second ends at once.\n";
 }
 
 }  // namespace velnoria

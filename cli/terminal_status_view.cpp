@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "core/printable.h"
@@ -28,18 +29,6 @@ std::string withoutLineEnds(std::string_view text) {
         if (c != '\r' && c != '\n') out.push_back(c);
     }
     return out;
-}
-
-// Each line of text as printableText shows it, the line feeds between them kept.
-std::string printableLines(std::string_view text) {
-    std::string out;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = text.find('\n', start);
-        out += printableText(text.substr(start, end - start));
-        if (end == std::string_view::npos) return out;
-        out += '\n';
-        start = end + 1;
-    }
 }
 
 }  // namespace
@@ -92,7 +81,7 @@ void TerminalStatusView::writeLines(std::string_view text) {
         if (!wrote) clearLiveLine();
         writePrintable(std::string_view(pending_).substr(start, length));
         std::fputc('\n', out_);
-        std::fflush(out_);
+        flush(out_);
         wrote = true;
     }
     pending_.erase(0, start);
@@ -104,7 +93,7 @@ void TerminalStatusView::endPendingLine() {
     clearLiveLine();
     writePrintable(pending_);
     std::fputc('\n', out_);
-    std::fflush(out_);
+    flush(out_);
     pending_.clear();
 }
 
@@ -114,7 +103,7 @@ void TerminalStatusView::printMessage(std::string_view text) {
     const std::string lines = printableLines(withLfLineEnds(text));
     std::fwrite(lines.data(), 1, lines.size(), out_);
     std::fputc('\n', out_);
-    std::fflush(out_);
+    flush(out_);
 }
 
 void TerminalStatusView::printError(std::string_view text) {
@@ -122,7 +111,7 @@ void TerminalStatusView::printError(std::string_view text) {
     clearLiveLine();
     const std::string line = "velnoria-get: " + printableLines(withLfLineEnds(text)) + "\n";
     std::fputs(line.c_str(), err_);
-    std::fflush(err_);
+    flush(err_);
     drawLiveLine(true);
 }
 
@@ -178,7 +167,7 @@ void TerminalStatusView::drawLiveLine(bool force) {
         static_cast<std::size_t>(columns_ > 0 ? columns_ : terminalColumns(err_));
     if (columns > 1 && line.size() > columns - 1) line.resize(columns - 1);
     std::fputs(("\r\033[K" + line).c_str(), err_);
-    std::fflush(err_);
+    flush(err_);
     liveShown_ = true;
 }
 
@@ -188,10 +177,18 @@ void TerminalStatusView::writePrintable(std::string_view text) {
     std::fwrite(printable.data(), 1, printable.size(), out_);
 }
 
+void TerminalStatusView::flush(std::FILE* stream) {
+    if (std::fflush(stream) == 0 && !std::ferror(stream)) return;
+    const int error = errno;
+    std::clearerr(stream);
+    // Nobody reads any more: whatever comes next would fail the same way.
+    if (error == EPIPE && outputClosed_) outputClosed_();
+}
+
 void TerminalStatusView::clearLiveLine() {
     if (!live_ || !liveShown_) return;
     std::fputs("\r\033[K", err_);
-    std::fflush(err_);
+    flush(err_);
     liveShown_ = false;
 }
 

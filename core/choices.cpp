@@ -1,13 +1,12 @@
 #include "core/choices.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 
+#include "core/replace_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 
@@ -64,6 +63,8 @@ std::string choicesFileText(const Choices& choices) {
 
 Choices parseChoicesText(std::string_view text) {
     Choices choices;
+    // The byte order mark some editors put first is no part of the first key.
+    if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
     while (!text.empty()) {
         const std::size_t end = text.find_first_of("\r\n");
         const std::string_view line = trim(text.substr(0, end));
@@ -151,29 +152,8 @@ bool writeChoicesFile(const std::filesystem::path& file, const Choices& choices)
         if (!storable(key) || !storable(value) || key.find('=') != std::string::npos) return false;
     }
 
-    // A link the user made stays a link: the file it points at is replaced.
-    std::error_code ec;
-    std::filesystem::path target = file;
-    if (std::filesystem::is_symlink(file, ec)) {
-        target = std::filesystem::weakly_canonical(file, ec);
-        if (ec) return false;
-    }
-
-    // The new file keeps the old one's permissions; a first file is readable by all, as
-    // "settings.dat" is.
-    struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-
-    std::string name = target.string() + ".XXXXXX";
-    const UniqueFd out(::mkostemp(name.data(), O_CLOEXEC));
-    if (!out.valid()) return false;
-    const bool written = writeAll(out.get(), choicesFileText(choices)) &&
-                         ::fchmod(out.get(), mode) == 0 && ::fsync(out.get()) == 0;
-    if (!written || ::rename(name.c_str(), target.c_str()) != 0) {
-        ::unlink(name.c_str());
-        return false;
-    }
-    return true;
+    // A first file is readable by all, as "settings.dat" is.
+    return replaceFile(file, choicesFileText(choices), 0644) == 0;
 }
 
 }  // namespace velnoria

@@ -14,6 +14,7 @@
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "download/dry_run.h"
+#include "download/failed_list.h"
 #include "download/file_download.h"
 #include "download/parallel_downloads.h"
 #include "download/rules/rule_text.h"
@@ -187,25 +188,6 @@ void stopAfterInterruption(JobContext& job) {
 bool holdsErrorMarker(std::string_view headerBlock) {
     return headerBlock.find("500 Internal Server Error") != std::string_view::npos ||
            headerBlock.find("Unable to complete request") != std::string_view::npos;
-}
-
-bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url) {
-    if (url.empty()) return false;
-    const UniqueFd file = openForAppend(folder / "failed.txt");
-    if (!file.valid()) return false;
-    // One write per line, so that the line is never split by another writer.
-    std::string line;
-    for (const char c : url) {
-        if (c == '\r') {
-            line += "%0D";
-        } else if (c == '\n') {
-            line += "%0A";
-        } else {
-            line += c;
-        }
-    }
-    line += "\r\n";
-    return writeAll(file.get(), line);
 }
 
 void logFailedAddress(JobContext& job, std::string_view url) {

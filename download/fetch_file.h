@@ -25,11 +25,6 @@ void stopAfterInterruption(JobContext& job);
 // True when a header block holds one of the two texts that mark a failed answer.
 bool holdsErrorMarker(std::string_view headerBlock);
 
-// Appends url and CR LF to "failed.txt" in folder, opened and closed for this one line; line
-// ends inside url are written escaped, so every address stays one line. False when nothing was
-// written (url empty, or the file could not be written).
-bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url);
-
 // An address of this job given up on: appended to "failed.txt" in the work folder and counted.
 void logFailedAddress(JobContext& job, std::string_view url);
 

@@ -16,13 +16,6 @@ std::string cannotWrite(int error) {
     return "cannot write: " + std::string(std::strerror(error));
 }
 
-bool isWebAddress(std::string_view url) {
-    for (const std::string_view scheme : {"http://", "https://"}) {
-        if (startsWithNoCase(url, scheme) && url.size() > scheme.size()) return true;
-    }
-    return false;
-}
-
 std::string jobFileName(const JobContext& job, const DownloadTarget& target) {
     const std::string fileName = safeFileName(target.name);
     if (fileName.empty()) return fileName;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/temporary_file.h"
+#include "core/web_address.h"
 #include "download/job_context.h"
 
 // What a file download is, whether one at a time (fetch_file) or several at once
@@ -23,8 +24,6 @@ inline constexpr std::uint64_t kLargestUnannouncedBody = 2147483647;
 inline constexpr const char* kHtmlAnswer = "not an image: HTML page";
 
 std::string cannotWrite(int error);
-
-bool isWebAddress(std::string_view url);
 
 // The name this job saves target under: made safe, then numbered (" (2)" ...) when this job has
 // saved another address under it. The same address again keeps the name it had. "" when the

@@ -73,7 +73,7 @@ std::optional<NameTemplate> NameTemplate::parse(std::string_view text, Kind kind
         return std::nullopt;
     };
     if (text.empty()) return refuse("the template is empty");
-    if (!isPrintableUtf8(text)) {
+    if (!isControlFreeUtf8(text)) {
         return refuse("the template " + quoted(text) +
                       " holds a control character or bytes that are not UTF-8");
     }

@@ -1,7 +1,9 @@
 #include "download/rule_runner.h"
 
 #include "core/printable.h"
+#include "core/web_address.h"
 #include "download/dry_run.h"
+#include "download/failed_list.h"
 #include "download/fetch_file.h"
 #include "download/rules/page_search.h"
 #include "download/safe_file_name.h"
@@ -32,9 +34,7 @@ void decline(JobContext& job, const std::string& reason) {
 }  // namespace
 
 std::string loggable(std::string_view text, std::size_t limit) {
-    std::string out = printableText(text.substr(0, limit));
-    if (text.size() > limit) out += "...";
-    return out;
+    return printableText(text, limit);
 }
 
 void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string& image) {
@@ -49,7 +49,7 @@ void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string
         const auto page = rule.page.expand(taken.captures);
         if (!page) return refuse(job, thumbnail, called + ": the page address is " + kTooLong);
         const std::string pageUrl = absolute(job, taken.subject, *page);
-        if (!isHttpAddress(pageUrl)) {
+        if (!isWebAddress(pageUrl)) {
             return refuse(job, thumbnail,
                           called + ": the page address is not http(s): " + loggable(pageUrl));
         }
@@ -75,7 +75,7 @@ void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string
         url = absolute(job, taken.subject, *full);
     }
     // javascript:, data:, file: and the like are never requested.
-    if (!isHttpAddress(url)) {
+    if (!isWebAddress(url)) {
         return refuse(job, thumbnail, called + ": not an http(s) address: " + loggable(url));
     }
 

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/printable.h"
 #include "download/status_window.h"
 #include "platform/qt/qt_text.h"
 #include "shell/window_style.h"
@@ -204,7 +205,7 @@ void QtStatusView::close() {
 
 void QtStatusView::setLog(const std::string& text) {
     Window* window = ensureWindow();
-    window->log()->setPlainText(toDisplayText(text));
+    window->log()->setPlainText(toDisplayText(printableLines(text)));
     window->log()->moveCursor(QTextCursor::End);
     window->log()->repaint();
 }
@@ -213,7 +214,8 @@ void QtStatusView::appendLog(const std::string& text) {
     Window* window = ensureWindow();
     QPlainTextEdit* log = window->log();
     log->moveCursor(QTextCursor::End);
-    log->insertPlainText(toDisplayText(text));
+    // Names and addresses come from the network: shown as the terminal shows them.
+    log->insertPlainText(toDisplayText(printableLines(text)));
     log->moveCursor(QTextCursor::End);
     log->ensureCursorVisible();
     log->repaint();

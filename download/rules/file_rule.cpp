@@ -8,6 +8,7 @@
 #include <cctype>
 
 #include "core/text.h"
+#include "core/web_address.h"
 
 namespace velnoria {
 
@@ -206,10 +207,6 @@ RuleSet::Taken RuleSet::firstTaking(std::string_view image, std::string_view lin
 
 // --- Addresses ---
 
-bool isHttpAddress(std::string_view address) {
-    return startsWithNoCase(address, "http://") || startsWithNoCase(address, "https://");
-}
-
 namespace {
 
 // The path of an address: after the scheme and host, before the query and fragment.
@@ -232,7 +229,7 @@ std::string lastPathPart(std::string_view address) {
 }
 
 bool isImageAddress(std::string_view address) {
-    if (!isHttpAddress(address)) return false;
+    if (!isWebAddress(address)) return false;
     const std::string name = lastPathPart(address);
     static constexpr std::array<std::string_view, 6> kExtensions = {".jpg", ".jpeg", ".png",
                                                                     ".gif", ".webp", ".bmp"};

@@ -132,9 +132,6 @@ class RuleSet {
 
 // --- Addresses as the rules use them ---
 
-// Whether the address is an http or https one (scheme letter case ignored).
-bool isHttpAddress(std::string_view address);
-
 // The last part of the address's path, query and fragment left out ("" for a path ending in
 // "/").
 std::string lastPathPart(std::string_view address);

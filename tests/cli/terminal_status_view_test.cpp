@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/terminal_event_loop.h"
 #include "core/temporary_file.h"
@@ -168,21 +170,42 @@ TEST(TerminalStatusView, NoByteFromTheNetworkSteersTheTerminal) {
     }
 }
 
-// The second Ctrl+C ends the program at once, with the temporary files in hand removed.
-TEST(TerminalEventLoop, ASecondCtrlCEndsTheProgramAtOnce) {
-    testing::TempFolder folder;
-    EXPECT_EXIT(
-        {
-            Terminal t(false);
-            TerminalEventLoop loop(false);
-            loop.beginJob(t.status);
-            TemporaryFile inHand(folder.path(), "velnoria-", ".part", 0600);
-            std::raise(SIGINT);  // a stop request, which no yield hands over here
-            std::raise(SIGINT);
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(130), "");
-    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+// A second Ctrl+C, or SIGTERM or SIGHUP outside a job, ends the program at once with the
+// temporary files in hand removed, however many there are.
+TEST(TerminalEventLoop, AnEndingSignalEndsTheProgramAtOnce) {
+    const struct {
+        const char* what;
+        bool inJob;
+        std::vector<int> signals;
+        int exitCode;
+    } cases[] = {
+        {"a second Ctrl+C", true, {SIGINT, SIGINT}, 130},
+        {"Ctrl+C outside a job", false, {SIGINT}, 130},
+        {"SIGTERM outside a job", false, {SIGTERM}, 143},
+        {"SIGHUP outside a job", false, {SIGHUP}, 129},
+        {"SIGTERM after Ctrl+C", true, {SIGINT, SIGTERM}, 143},
+        {"Ctrl+C after SIGHUP", true, {SIGHUP, SIGINT}, 130},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TempFolder folder;
+        EXPECT_EXIT(
+            {
+                Terminal t(false);
+                TerminalEventLoop loop(false);
+                if (c.inJob) loop.beginJob(t.status);
+                // Sixteen downloads at once, a page being scanned, and more.
+                std::vector<std::unique_ptr<TemporaryFile>> inHand;
+                for (int i = 0; i < 40; ++i) {
+                    inHand.push_back(
+                        std::make_unique<TemporaryFile>(folder.path(), "velnoria-", ".part", 0600));
+                }
+                for (const int number : c.signals) std::raise(number);  // no yield hands one over
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(c.exitCode), "");
+        EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+    }
 }
 
 }  // namespace

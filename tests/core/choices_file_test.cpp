@@ -109,6 +109,16 @@ TEST(ChoicesFile, ReadsWhatItKnowsAndKeepsTheRest) {
         {.what = "never watched, templates emptied",
          .text = "watch-minutes = 9\nwatch-minutes = 0\nname-template = x\nname-template =\n",
          .watchMinutes = 0},
+        {"a byte order mark before the first key",
+         "\xEF\xBB\xBFrules-file = bom.toml\nlinked-images = true\n",
+         "bom.toml",
+         true,
+         {}},
+        {"lone CR line ends",
+         "rules-file = mac.toml\rlinked-images = true\r",
+         "mac.toml",
+         true,
+         {}},
     };
     for (const auto& c : cases) {
         const Choices read = parseChoicesText(c.text);

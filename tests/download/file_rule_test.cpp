@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/web_address.h"
 #include "download/rules/page_search.h"
 #include "download/rules/rules_file.h"
 
@@ -136,7 +137,7 @@ TEST(RuleAddresses, SchemesNamesAndImageLinks) {
         {"//h.test/b.jpg", false, nullptr, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(isHttpAddress(c.address), c.http) << c.address;
+        EXPECT_EQ(isWebAddress(c.address), c.http) << c.address;
         if (c.lastPart != nullptr) {
             EXPECT_EQ(lastPathPart(c.address), c.lastPart) << c.address;
         }

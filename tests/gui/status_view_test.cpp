@@ -56,8 +56,12 @@ TEST_F(StatusViewTest, ShowsTheJobsTextsAsTheModelSetsThem) {
     model.setProgressMinimum(0);
     model.setProgressMaximum(2048);
     model.setProgressValue(1024);
+    // A name from the network that turns the direction of the text is shown escaped.
+    model.appendLog("Downloading file photo_\xE2\x80\xAEgpj.exe...");
+    model.appendLog("OK\r\n");
     EXPECT_EQ(form().log()->toPlainText(),
-              "Starting download process...\nDownloading file a.jpg...OK\n");
+              "Starting download process...\nDownloading file a.jpg...OK\n"
+              "Downloading file photo_\\u202Egpj.exe...OK\n");
     EXPECT_EQ(form().counter()->text(), "Download in progress... 3 files finished.\n");
     EXPECT_EQ(form().progressBar()->maximum(), 2048);
     EXPECT_EQ(form().progressBar()->value(), 1024);
