@@ -12,12 +12,10 @@ namespace velnoria {
 namespace {
 
 constexpr int kWidestNumber = 20;
-// A file name that is cut keeps an extension up to this long (the dot included).
-constexpr std::size_t kLongestKeptExtension = 16;
 
 constexpr std::string_view kFieldList = "{title} {host} {page} {index} {name} {ext} {date}";
 
-std::string quoted(std::string_view text) {
+std::string inQuotes(std::string_view text) {
     return "\"" + printableText(text) + "\"";
 }
 
@@ -74,11 +72,11 @@ std::optional<NameTemplate> NameTemplate::parse(std::string_view text, Kind kind
     };
     if (text.empty()) return refuse("the template is empty");
     if (!isControlFreeUtf8(text)) {
-        return refuse("the template " + quoted(text) +
+        return refuse("the template " + inQuotes(text) +
                       " holds a control character or bytes that are not UTF-8");
     }
     if (kind == Kind::Folder && text.front() == '/') {
-        return refuse("the folder " + quoted(text) +
+        return refuse("the folder " + inQuotes(text) +
                       " must stay inside the save folder: no \"/\" at its start");
     }
 
@@ -95,13 +93,13 @@ std::optional<NameTemplate> NameTemplate::parse(std::string_view text, Kind kind
             addText(c);
             ++at;
         } else if (c == '}') {
-            return refuse("\"}\" at position " + std::to_string(at + 1) + " of " + quoted(text) +
+            return refuse("\"}\" at position " + std::to_string(at + 1) + " of " + inQuotes(text) +
                           " has no \"{\" (\"}}\" stands for a brace)");
         } else if (c == '{') {
             const std::size_t close = text.find('}', at);
             if (close == std::string_view::npos) {
                 return refuse("\"{\" at position " + std::to_string(at + 1) + " of " +
-                              quoted(text) + " has no \"}\" (\"{{\" stands for a brace)");
+                              inQuotes(text) + " has no \"}\" (\"{{\" stands for a brace)");
             }
             const std::string_view spec = text.substr(at + 1, close - at - 1);
             at = close;
@@ -116,14 +114,14 @@ std::optional<NameTemplate> NameTemplate::parse(std::string_view text, Kind kind
                              [&](const auto& field) { return field.first == name; });
             const std::string field = "{" + std::string(spec) + "}";
             if (known == std::end(kFields)) {
-                return refuse("unknown field " + quoted(field) + " (the fields are " +
+                return refuse("unknown field " + inQuotes(field) + " (the fields are " +
                               std::string(kFieldList) + ")");
             }
             Piece piece;
             piece.field = known->second;
             if (colon != std::string_view::npos) {
                 if (piece.field != Field::Page && piece.field != Field::Index) {
-                    return refuse(quoted(field) + ": only {page} and {index} take a width");
+                    return refuse(inQuotes(field) + ": only {page} and {index} take a width");
                 }
                 const std::string_view width = spec.substr(colon + 1);
                 int value = 0;
@@ -135,7 +133,7 @@ std::optional<NameTemplate> NameTemplate::parse(std::string_view text, Kind kind
                     value = value * 10 + (digit - '0');
                 }
                 if (width.empty() || value < 1 || value > kWidestNumber) {
-                    return refuse(quoted(field) + ": the width must be a number from 1 to " +
+                    return refuse(inQuotes(field) + ": the width must be a number from 1 to " +
                                   std::to_string(kWidestNumber) + ", as in {index:03}");
                 }
                 piece.width = value;
@@ -143,9 +141,9 @@ std::optional<NameTemplate> NameTemplate::parse(std::string_view text, Kind kind
             }
             pieces.push_back(std::move(piece));
         } else if (c == '\\') {
-            return refuse("the template " + quoted(text) + " cannot hold \"\\\"");
+            return refuse("the template " + inQuotes(text) + " cannot hold \"\\\"");
         } else if (c == '/' && kind == Kind::FileName) {
-            return refuse("the file name " + quoted(text) +
+            return refuse("the file name " + inQuotes(text) +
                           " cannot hold \"/\" (folders come from the folder template)");
         } else if (c == '/') {
             Piece separator;
@@ -162,8 +160,8 @@ std::optional<NameTemplate> NameTemplate::parse(std::string_view text, Kind kind
     for (std::size_t i = 0; i <= pieces.size(); ++i) {
         if (i == pieces.size() || pieces[i].field == Field::Separator) {
             if (onlyText && (partText == "." || partText == "..")) {
-                return refuse("the folder " + quoted(text) +
-                              " must stay inside the save folder: no " + quoted(partText) +
+                return refuse("the folder " + inQuotes(text) +
+                              " must stay inside the save folder: no " + inQuotes(partText) +
                               " in it");
             }
             partText.clear();

@@ -117,9 +117,9 @@ void checkSafe(std::string_view given, std::size_t longest) {
         FUZZ_CHECK(stem.size() + 4 > most - extension.size());
         FUZZ_CHECK(std::string_view(expected).starts_with(stem));
     } else {
-        for (const char* own : {"settings.dat", "failed.txt", "choices.conf", "archive.sqlite",
-                                "archive.sqlite-wal", "archive.sqlite-shm",
-                                "archive.sqlite-journal"}) {
+        for (const char* own :
+             {"settings.dat", "failed.txt", "choices.conf", "archive.sqlite", "archive.sqlite-wal",
+              "archive.sqlite-shm", "archive.sqlite-journal"}) {
             if (sameNoCase(expected, own)) expected.insert(0, "_");
         }
         FUZZ_CHECK(safe == expected);

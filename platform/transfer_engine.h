@@ -47,8 +47,8 @@ struct TransferEnd {
     int failureCode = 0;
     std::string failureReason;
     bool endedByListener = false;
-    long httpStatus = 0;       // of the final answer; 0 when none arrived
-    std::string finalUrl;      // the address answered last, after redirects
+    long httpStatus = 0;          // of the final answer; 0 when none arrived
+    std::string finalUrl;         // the address answered last, after redirects
     std::uint64_t bodyBytes = 0;  // body bytes handed to the listener
 };
 
