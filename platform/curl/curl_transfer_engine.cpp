@@ -1,6 +1,7 @@
 #include "platform/curl/curl_transfer_engine.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
 #include <stdexcept>
 #include <string_view>
@@ -79,11 +80,18 @@ std::string answerRefusal(std::string_view block, std::uint64_t maxBodyBytes) {
         rest.remove_prefix(line.size());
         constexpr std::string_view kName = "content-length:";
         if (!startsWithNoCase(line, kName)) continue;
-        const auto length = readContentLength(trim(line.substr(kName.size()), " \t\r\n"));
-        if (!length) return "invalid answer: Content-Length is not a number";
-        if (maxBodyBytes > 0 && static_cast<std::uint64_t>(*length) > maxBodyBytes) {
-            return "longer than " + byteCountText(maxBodyBytes);
+        const std::string_view value = trim(line.substr(kName.size()), " \t\r\n");
+        const auto length = readContentLength(value);
+        if (length && (maxBodyBytes == 0 || static_cast<std::uint64_t>(*length) <= maxBodyBytes)) {
+            continue;
         }
+        if (!value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos) {
+            // A plain number, only too large for the caller or for any file the program takes.
+            const auto largest = static_cast<std::uint64_t>(INT32_MAX);
+            return "longer than " + byteCountText(maxBodyBytes == 0 ? largest
+                                                                     : std::min(maxBodyBytes, largest));
+        }
+        return "invalid answer: Content-Length is not a number";
     }
     return {};
 }

@@ -230,6 +230,7 @@ TEST_F(CurlTransferEngineTest, FailuresBelowHttpGiveACodeAndAReason) {
     server.route("http://two-lengths.test/x", lengths({"10", "40"}));
     server.route("http://two-lengths-b.test/x", lengths({"5", "1032"}));
     server.route("http://empty-length.test/x", lengths({""}));  // libcurl refuses it itself
+    server.route("http://past-any-file.test/x", lengths({"2147483648"}));
     const std::vector<std::string> oddLengths = {"6x",        "100abc", "+1032", "1032 1032",
                                                  "1032,1032", "0x10",   "1e3"};
     for (std::size_t i = 0; i < oddLengths.size(); ++i) {
@@ -260,6 +261,7 @@ TEST_F(CurlTransferEngineTest, FailuresBelowHttpGiveACodeAndAReason) {
         {"http://two-lengths.test/x", "invalid answer: Content-Length 10 and 40"},
         {"http://two-lengths-b.test/x", "invalid answer: Content-Length 5 and 1032"},
         {"http://empty-length.test/x", "invalid answer"},
+        {"http://past-any-file.test/x", "longer than 2147483647 bytes"},
         {"http://long.test/sized", "longer than 2999 bytes", 2999},
         {"http://long.test/unsized", "longer than 2999 bytes", 2999},
         {"http://long.test/huge", "longer than 128 MiB", 128u << 20},
