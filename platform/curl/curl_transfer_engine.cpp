@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ctime>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -88,8 +87,8 @@ std::string answerRefusal(std::string_view block, std::uint64_t maxBodyBytes) {
         if (!value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos) {
             // A plain number, only too large for the caller or for any file the program takes.
             const auto largest = static_cast<std::uint64_t>(INT32_MAX);
-            return "longer than " + byteCountText(maxBodyBytes == 0 ? largest
-                                                                     : std::min(maxBodyBytes, largest));
+            return "longer than " +
+                   byteCountText(maxBodyBytes == 0 ? largest : std::min(maxBodyBytes, largest));
         }
         return "invalid answer: Content-Length is not a number";
     }
@@ -192,10 +191,9 @@ void CurlTransferEngine::setUserAgent(const std::string& userAgent) {
 }
 
 void CurlTransferEngine::replaceCookies(const std::vector<Cookie>& cookies) {
+    // libcurl's jar drops cookies that have expired by itself.
     curl_easy_setopt(jar_, CURLOPT_COOKIELIST, "ALL");
-    const auto now = static_cast<std::int64_t>(std::time(nullptr));
     for (const Cookie& cookie : cookies) {
-        if (cookie.expires != 0 && cookie.expires <= now) continue;
         const std::string line = netscapeLine(cookie);
         if (!line.empty()) curl_easy_setopt(jar_, CURLOPT_COOKIELIST, line.c_str());
     }
