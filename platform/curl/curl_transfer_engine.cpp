@@ -223,17 +223,10 @@ TransferEngine::Id CurlTransferEngine::start(const TransferRequest& request,
 bool CurlTransferEngine::sendHop(Transfer& transfer) {
     CURL* easy = transfer.easy;
     const TransferRequest& request = transfer.request;
-    curl_easy_reset(easy);
-    applyCommonOptions(easy);
-    // Each hop gets its own Referer and cookies, so redirects are followed in followRedirect.
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    // Every option a hop sets is set for each hop, so nothing of a handle's last request stays.
     curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent_.c_str());
-    curl_easy_setopt(easy, CURLOPT_SHARE, share_);
-    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the jar's cookies go out, answers add
     curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlTransferEngine::onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransferEngine::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, transfer.retried ? 1L : 0L);
 
@@ -244,6 +237,7 @@ bool CurlTransferEngine::sendHop(Transfer& transfer) {
             break;
         case TransferRequest::Method::Post:
             // libcurl sends it as application/x-www-form-urlencoded, and at once.
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
             curl_easy_setopt(easy, CURLOPT_POST, 1L);
             curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                              static_cast<curl_off_t>(request.formBody.size()));
@@ -255,14 +249,15 @@ bool CurlTransferEngine::sendHop(Transfer& transfer) {
             break;
     }
     const std::string referer = refererToSend(request.referringPage, transfer.hopUrl);
-    if (!referer.empty()) curl_easy_setopt(easy, CURLOPT_REFERER, referer.c_str());
+    curl_easy_setopt(easy, CURLOPT_REFERER, referer.empty() ? nullptr : referer.c_str());
     // libcurl puts them in the one Cookie line, after the jar's.
-    if (transfer.onOwnHost && !request.hostCookies.empty()) {
-        curl_easy_setopt(easy, CURLOPT_COOKIE, request.hostCookies.c_str());
-    }
-    if (request.resumeFrom > 0) {
-        curl_easy_setopt(easy, CURLOPT_RANGE, (std::to_string(request.resumeFrom) + "-").c_str());
-        if (!request.ifRange.empty()) transfer.hopHeaders.add("If-Range: " + request.ifRange);
+    const bool hostCookies = transfer.onOwnHost && !request.hostCookies.empty();
+    curl_easy_setopt(easy, CURLOPT_COOKIE, hostCookies ? request.hostCookies.c_str() : nullptr);
+    const std::string range =
+        request.resumeFrom > 0 ? std::to_string(request.resumeFrom) + "-" : std::string();
+    curl_easy_setopt(easy, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
+    if (!range.empty() && !request.ifRange.empty()) {
+        transfer.hopHeaders.add("If-Range: " + request.ifRange);
     }
     for (const auto& line : request.headers) transfer.hopHeaders.add(line);
     applyRequestOptions(easy, transfer.hopUrl, transfer.hopHeaders);
@@ -526,6 +521,14 @@ CURL* CurlTransferEngine::takeHandle() {
     }
     CURL* easy = curl_easy_init();
     if (easy == nullptr) throw std::runtime_error("libcurl handle could not be created");
+    // What every request of the engine shares, set once for the handle's life.
+    applyCommonOptions(easy);
+    // Each hop gets its own Referer and cookies, so redirects are followed in followRedirect.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_SHARE, share_);
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the jar's cookies go out, answers add
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlTransferEngine::onHeader);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlTransferEngine::onBody);
     return easy;
 }
 
