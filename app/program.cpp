@@ -1,9 +1,11 @@
 #include "app/program.h"
 
 #include "platform/curl/curl_transfer_control.h"
+#include "platform/curl/curl_transfer_engine.h"
 #include "platform/curl/curl_transfer_pool.h"
-#include "platform/curl/curl_url_download.h"
 #include "platform/curl/url_resolution.h"
+#include "platform/driving_event_loop.h"
+#include "platform/waiting_download.h"
 
 namespace velnoria {
 
@@ -11,17 +13,32 @@ Program::Program(ProgramState& state, FrontEnd frontEnd)
     : state_(state),
       frontEnd_(frontEnd),
       cache_(std::make_unique<CurlUrlCache>()),
+      engine_(std::make_unique<CurlTransferEngine>(*cache_)),
+      eventLoop_(std::make_unique<DrivingEventLoop>(frontEnd.eventLoop, *engine_)),
+      urlDownload_(std::make_unique<WaitingDownload>(*engine_, *eventLoop_)),
       transfer_(std::make_unique<CurlTransferControl>(frontEnd.eventLoop, *cache_)),
       pool_(std::make_unique<CurlTransferPool>(*cache_)),
-      urlDownload_(std::make_unique<CurlUrlDownload>(state.settings.timeoutSeconds, *cache_)),
       statusWindow_(state.runState, frontEnd.statusView, frontEnd.eventLoop) {
-    transfer_->setTimeoutSeconds(state.settings.timeoutSeconds);
+    takeTimeout();
 }
 
 Program::~Program() = default;
 
 UrlDownload& Program::urlDownload() {
     return *urlDownload_;
+}
+
+TransferEngine& Program::transferEngine() {
+    return *engine_;
+}
+
+EventLoop& Program::eventLoop() {
+    return *eventLoop_;
+}
+
+void Program::takeTimeout() {
+    engine_->setTimeoutSeconds(state_.settings.timeoutSeconds);
+    transfer_->setTimeoutSeconds(state_.settings.timeoutSeconds);
 }
 
 RulesFile Program::readRules(const std::string& rulesFile) const {
@@ -51,11 +68,12 @@ JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& 
                                   PageReader* nextPages, TargetReporter dryRun) {
     // A job is running (this was clicked from inside it): it is left alone, rules file and all.
     if (state_.jobRunning) return {};
+    takeTimeout();
     JobOptions options = jobOptions();
     options.dryRun = std::move(dryRun);
     JobServices services{
-        *transfer_, *urlDownload_,        *cache_,         frontEnd_.eventLoop, statusWindow_,
-        document,   frontEnd_.messageBox, frontEnd_.shell, nextPages,           pool_.get()};
+        *transfer_, *urlDownload_,        *cache_,         *eventLoop_, statusWindow_,
+        document,   frontEnd_.messageBox, frontEnd_.shell, nextPages,   pool_.get()};
     return velnoria::runDownloadJob(state_, services, addressBoxText, options);
 }
 
@@ -68,15 +86,16 @@ JobResult Program::runRetryJob(const std::vector<std::string>& addresses) {
         std::vector<std::string> linkTargets() override { return {}; }
         std::vector<ImageInLink> imagesWithLinks() override { return {}; }
     } document;
-    JobServices services{*transfer_,           *urlDownload_,   *cache_,
-                         frontEnd_.eventLoop,  statusWindow_,   document,
-                         frontEnd_.messageBox, frontEnd_.shell, nullptr,
-                         pool_.get()};
+    takeTimeout();
+    JobServices services{
+        *transfer_, *urlDownload_,        *cache_,         *eventLoop_, statusWindow_,
+        document,   frontEnd_.messageBox, frontEnd_.shell, nullptr,     pool_.get()};
     return velnoria::runRetryJob(state_, services, addresses, jobOptions());
 }
 
 UpdateCheckOutcome Program::checkForUpdate(
     const std::function<void(const std::string&)>& setStatusLine, bool startingUp) {
+    takeTimeout();
     const UpdateCheckServices services{setStatusLine, frontEnd_.messageBox, frontEnd_.shell,
                                        *urlDownload_, state_.scratchFolder};
     return velnoria::checkForUpdate(services, startingUp);

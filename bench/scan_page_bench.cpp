@@ -18,7 +18,9 @@
 
 #include "core/unique_fd.h"
 #include "download/page_scan.h"
-#include "platform/curl/curl_url_download.h"
+#include "platform/curl/curl_transfer_engine.h"
+#include "platform/driving_event_loop.h"
+#include "platform/waiting_download.h"
 
 namespace {
 
@@ -37,10 +39,22 @@ Found scanFile(const char* file, std::string_view marker) {
     return {result.position, result.item.size()};
 }
 
-Found scanUrl(const std::string& url, const std::string& marker) {
+// The program's network without a front end to yield to.
+struct Network {
+    class NoFrontEnd : public velnoria::EventLoop {
+        void yieldOnce(std::chrono::milliseconds) override {}
+    } frontEnd;
     velnoria::CurlUrlCache cache;
-    velnoria::CurlUrlDownload download(30, cache);
-    const auto result = velnoria::scanPage(download, {url, ".", marker, {}, {}});
+    velnoria::CurlTransferEngine engine{cache};
+    velnoria::DrivingEventLoop loop{frontEnd, engine};
+    velnoria::WaitingDownload download{engine, loop};
+
+    Network() { engine.setTimeoutSeconds(30); }
+};
+
+Found scanUrl(const std::string& url, const std::string& marker) {
+    Network network;
+    const auto result = velnoria::scanPage(network.download, {url, ".", marker, {}, {}});
     return {result.position, result.item.size()};
 }
 

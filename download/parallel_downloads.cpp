@@ -35,7 +35,7 @@ long long regularFileSize(const std::filesystem::path& path) {
 // One file: its attempts one after the other, each a transfer of the pool; its log text is
 // gathered and shown whole when the file ends. Judged, named and put in place as one at a time
 // (file_download.h).
-class ParallelDownloads::File : public TransferListener {
+class ParallelDownloads::File : public PoolListener {
   public:
     File(ParallelDownloads& owner, const DownloadTarget& target, std::size_t tag)
         : owner_(owner),

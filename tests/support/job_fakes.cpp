@@ -83,8 +83,9 @@ void FakeTransfer::readPiece(std::size_t count, std::string& piece) {
     sent_ = end;
 }
 
-DownloadOutcome FakeUrlDownload::download(const std::string& url, const ByteSink& sink,
-                                          std::uint64_t maxBytes) {
+DownloadOutcome FakeUrlDownload::download(const TransferRequest& request, const ByteSink& sink) {
+    const std::string& url = request.url;
+    const std::uint64_t maxBytes = request.maxBodyBytes;
     requested.push_back(url);
     DownloadOutcome outcome;
     const auto found = pages_.find(url);
@@ -95,7 +96,7 @@ DownloadOutcome FakeUrlDownload::download(const std::string& url, const ByteSink
     }
     const Page& page = found->second;
     outcome.httpStatus = page.status;
-    if (page.body.size() > maxBytes) {
+    if (maxBytes > 0 && page.body.size() > maxBytes) {
         outcome.transferred = false;
         return outcome;
     }

@@ -71,8 +71,8 @@ class FakeUrlDownload : public UrlDownload {
         bool transferred = true;
     };
     void serve(const std::string& url, Page page) { pages_[url] = std::move(page); }
-    DownloadOutcome download(const std::string& url, const ByteSink& sink,
-                             std::uint64_t maxBytes) override;
+    using UrlDownload::download;
+    DownloadOutcome download(const TransferRequest& request, const ByteSink& sink) override;
     std::vector<std::string> requested;
     std::function<void(const std::string& url)> onDownload;  // after the body went to the sink
 

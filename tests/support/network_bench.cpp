@@ -25,11 +25,17 @@ Watchdog::~Watchdog() {
     thread_.join();
 }
 
+EngineNetwork::EngineNetwork(int timeoutSeconds) {
+    engine.setTimeoutSeconds(timeoutSeconds);
+}
+
 NetworkBench::NetworkBench(int timeoutSeconds, std::chrono::seconds watchdogLimit)
     : watchdog(watchdogLimit),
       proxy(server),
+      network(timeoutSeconds),
+      cache(network.cache),
       transfer(loop, cache),
-      download(timeoutSeconds, cache),
+      download(network.download),
       bench(&transfer, &download, &loop, &cache) {
     transfer.setTimeoutSeconds(timeoutSeconds);
 }
