@@ -85,7 +85,7 @@ class MappedFile {
 // a few nanoseconds with its automaton, but a page can drive it to its slowest matcher, which
 // takes about 5 ns a byte for each instruction. So a call is given kWorkPerCall / instructions
 // bytes: about a third of a second at the slowest, a megabyte or more for an ordinary pattern,
-// where the bytes read twice at the slices' ends cost about one percent.
+// where the calls and the bytes read twice at the slices' ends cost a few percent.
 class SlicedSearch {
   public:
     SlicedSearch(std::string_view page, const re2::RE2& find, const SearchOptions& options)

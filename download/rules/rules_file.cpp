@@ -404,11 +404,14 @@ class Reader {
                 if (!text) return std::nullopt;
                 return parseTemplate(*rule.get(key), std::string(key), *text, in, faulty);
             };
-            if (auto parsed = take("full", full, result.fullFromHit ? withHit : scope)) {
-                result.full = std::move(*parsed);
+            // Beside a page search, `full` and `file` can only be checked once `find` compiled.
+            if (!search || result.find) {
+                if (auto parsed = take("full", full, result.fullFromHit ? withHit : scope)) {
+                    result.full = std::move(*parsed);
+                }
+                result.fileName = take("file", file, withHit);
             }
             if (auto parsed = take("page", page, scope)) result.page = std::move(*parsed);
-            if (hasFull || result.find) result.fileName = take("file", file, withHit);
             readRequestKeys(rule, result, scope, faulty);
         }
         readPlaceholders(rule, result, faulty);
@@ -463,7 +466,7 @@ class Reader {
             }
         }
         if (const auto all = boolValue(rule, "all", faulty)) {
-            if (*all && !result.isPageSearch()) {
+            if (*all && rule.get("find") == nullptr) {
                 report(rule.get("all")->source().begin,
                        "`all` is for a page search: it takes every hit of `find`");
                 faulty = true;

@@ -35,7 +35,7 @@ inline constexpr std::size_t kMaxRules = 10000;
 inline constexpr std::size_t kMaxPatternBytes = 64 * 1024;
 // What the compiled patterns of a file may take, in RE2 instructions: each `match` counts twice
 // (it is also compiled into the one automaton over every rule), each `find` once. An ordinary
-// pattern takes 30 to 200. A file at this bound takes about 400 MB while it is read.
+// pattern takes 30 to 200. A file at this bound takes about 200 MB while it is read.
 inline constexpr std::size_t kMaxPatternInstructions = 2'000'000;
 // A page is searched with at most this many instructions, so that a page that drives the search
 // to RE2's slowest matcher still lets it stop within a fraction of a second.

@@ -302,7 +302,9 @@ TEST(RulesFile, TheShippedExamplesHaveNoProblems) {
     const RulesFile file = readRulesFile(VELNORIA_SOURCE_DIR "/rules/example.toml");
     EXPECT_TRUE(file.problems.empty()) << problemLines(file).front();
     EXPECT_EQ(ruleNames(file),
-              (std::vector<std::string>{"Example host", "View host", "Link host"}));
+              (std::vector<std::string>{"Example host", "View host", "Link host", "Cookie host",
+                                        "First-visit host", "Continue host", "Small-to-big host",
+                                        "Album host", "Placeholder host"}));
 }
 
 TEST(RulesFile, FilesNoPersonWouldWriteGiveAClearProblem) {
