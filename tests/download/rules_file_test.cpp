@@ -134,22 +134,11 @@ TEST(RulesFile, EachFaultIsReportedWhereItStandsAndItsRuleLeftOut) {
          {"r.toml:2:15: not TOML: Error while parsing string: unescaped control characters other "
           "than TAB (U+0009) are explicitly prohibited",
           "r.toml:7:18: `full`: `$2` names capture 2, but `match` has 0 captures"}},
-        {"keys nested too deeply",
-         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nx" + repeated(".x", 40) + " = 1\n",
-         {"r.toml:4:61: keys, tables and arrays nest more than 32 levels deep here; the rule it "
-          "stands in is not read"}},
         {"inline tables nested too deeply",
          "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nx = " + repeated("{ a = ", 40) + "1" +
              repeated(" }", 40) + "\n",
          {"r.toml:4:91: keys, tables and arrays nest more than 32 levels deep here; the rule it "
           "stands in is not read"}},
-        {"a page pattern too large to stop quickly",
-         "[[rule]]\nmatch = 'a'\npage = 'http://p'\nfind = '(a)[ab]{1000}[ab]{1000}'\n",
-         {"r.toml:4:8: `find` compiles to 2007 instructions; a page is searched with at most 2000, "
-          "so that a search stays quick to stop"}},
-        {"a cookie without a value",
-         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\ncookies = 'a=1; b'\n",
-         {"r.toml:4:17: `cookies`: a cookie without `=`; write name=value pairs"}},
         {"a cookie name with a blank",
          "[[rule]]\nmatch = 'a'\nfull = 'http://a'\ncookies = 'a=1;a b=1'\n",
          {"r.toml:4:17: `cookies`: a cookie name may hold only letters, digits and "
@@ -160,15 +149,6 @@ TEST(RulesFile, EachFaultIsReportedWhereItStandsAndItsRuleLeftOut) {
         {"no cookie at all",
          "[[rule]]\nmatch = 'a'\nfull = 'http://a'\ncookies = ' ; '\n",
          {"r.toml:4:12: `cookies`: names no cookie; write name=value pairs"}},
-        {"a capture visit does not have",
-         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nvisit = 'http://v/$2'\n",
-         {"r.toml:4:19: `visit`: `$2` names capture 2, but `match` has 0 captures"}},
-        {"a line break in a form",
-         "[[rule]]\nmatch = 'a'\npage = 'http://p'\nfind = '(x)'\nform = \"a=1\\nb=2\"\n",
-         {"r.toml:5:8: `form` holds a line break; it would cut the request apart"}},
-        {"a form without a page",
-         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nform = 'a=1'\n",
-         {"r.toml:4:8: `form` without `page`: the form is sent to the page"}},
         {"headers that are no table",
          "[[rule]]\nmatch = 'a'\npage = 'http://p'\nfind = '(x)'\nheaders = 'x'\n",
          {"r.toml:5:11: `headers` must be a table of names and values, as { \"X-Requested-With\" "
@@ -189,18 +169,9 @@ TEST(RulesFile, EachFaultIsReportedWhereItStandsAndItsRuleLeftOut) {
          "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nheaders = { X-A = '1' }\n",
          {"r.toml:4:11: `headers` without `page` or `visit`: they go with the rule's page "
           "requests"}},
-        {"a line break in the referer",
-         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nreferer = \"http://r/\\n\"\n",
-         {"r.toml:4:11: `referer` holds a line break; it would cut the request apart"}},
         {"a capture the referer does not have",
          "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nreferer = 'http://r/$4'\n",
          {"r.toml:4:21: `referer`: `$4` names capture 4, but `match` has 0 captures"}},
-        {"all that is no boolean",
-         "[[rule]]\nmatch = 'a'\npage = 'http://p'\nfind = '(x)'\nall = 'yes'\n",
-         {"r.toml:5:7: `all` must be true or false; it is a string"}},
-        {"all without a page search",
-         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nall = true\n",
-         {"r.toml:4:7: `all` is for a page search: it takes every hit of `find`"}},
         {"placeholders that are no sizes or hashes",
          "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nplaceholder_sizes = [14396, -1, 'x']\n"
          "placeholder_sha256 = ['abc', 5]\n",
@@ -432,7 +403,7 @@ TEST(RulesFile, ThePatternsOfAFileCompileWithinABound) {
         instructions += 2 * static_cast<std::size_t>(rule.match->ProgramSize());
     }
     EXPECT_LE(instructions, kMaxPatternInstructions);
-    // The set of all patterns is built within its own memory: the last rule is found by it.
+    // The last rule kept takes its address (the set of all patterns holds these 960,000).
     EXPECT_EQ(file.rules->firstTaking("x20-" + std::string(16000, 'w'), "").rule->name, "r20");
     EXPECT_LT(took, std::chrono::seconds(60));
 }
