@@ -81,7 +81,9 @@ int search(int argc, char** argv) {
     } else {
         const UniqueFd fd(::open(argv[2], O_RDONLY | O_CLOEXEC));
         if (!fd.valid()) return 2;
-        found = searchPageFile(fd.get(), find, error);
+        PageHits page = searchPageFile(fd.get(), find);
+        error = page.problem;
+        if (!page.hits.empty()) found = std::move(page.hits.front());
     }
     const double took = secondsSince(start);
     if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());

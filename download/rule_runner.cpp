@@ -67,7 +67,9 @@ void runFileRule(JobContext& job, const RuleSet::Taken& taken, const std::string
                           called + ": what `find` captured on " + loggable(search.address) +
                               " is longer than " + std::to_string(kMaxFoundBytes) + " bytes");
         }
-        url = absolute(job, search.address, search.found->groups.at(1));
+        const auto full = rule.fullAddress(taken.captures, &*search.found);
+        if (!full) return refuse(job, thumbnail, called + ": the full-size address is " + kTooLong);
+        url = absolute(job, search.address, *full);
         found = std::move(search.found);
     } else {
         const auto full = rule.full.expand(taken.captures);
