@@ -1,27 +1,61 @@
 #include "app/program.h"
 
-#include "platform/curl/curl_transfer_control.h"
-#include "platform/curl/curl_transfer_pool.h"
-#include "platform/curl/curl_url_download.h"
+#include "platform/curl/curl_transfer_engine.h"
 #include "platform/curl/url_resolution.h"
+#include "platform/driving_event_loop.h"
+#include "platform/waiting_download.h"
 
 namespace velnoria {
+
+namespace {
+
+// While a job runs, a whole download (a next page the front end reads for it) ends at once on a
+// stop request: the job's own, or Ctrl+C not yet handed over by the terminal.
+class StopEndsPageReads {
+  public:
+    StopEndsPageReads(UrlDownload& download, const RunState& runState, EventLoop& frontEnd)
+        : download_(download) {
+        download_.setInterruption([&runState, &frontEnd] {
+            return runState == RunState::StopRequested || frontEnd.stopPending();
+        });
+    }
+    ~StopEndsPageReads() { download_.setInterruption({}); }
+    StopEndsPageReads(const StopEndsPageReads&) = delete;
+    StopEndsPageReads& operator=(const StopEndsPageReads&) = delete;
+
+  private:
+    UrlDownload& download_;
+};
+
+}  // namespace
 
 Program::Program(ProgramState& state, FrontEnd frontEnd)
     : state_(state),
       frontEnd_(frontEnd),
       cache_(std::make_unique<CurlUrlCache>()),
-      transfer_(std::make_unique<CurlTransferControl>(frontEnd.eventLoop, *cache_)),
-      pool_(std::make_unique<CurlTransferPool>(*cache_)),
-      urlDownload_(std::make_unique<CurlUrlDownload>(state.settings.timeoutSeconds, *cache_)),
+      engine_(std::make_unique<CurlTransferEngine>(*cache_)),
+      eventLoop_(std::make_unique<DrivingEventLoop>(frontEnd.eventLoop, *engine_)),
+      urlDownload_(std::make_unique<WaitingDownload>(*engine_, *eventLoop_)),
       statusWindow_(state.runState, frontEnd.statusView, frontEnd.eventLoop) {
-    transfer_->setTimeoutSeconds(state.settings.timeoutSeconds);
+    takeTimeout();
 }
 
 Program::~Program() = default;
 
 UrlDownload& Program::urlDownload() {
     return *urlDownload_;
+}
+
+TransferEngine& Program::transferEngine() {
+    return *engine_;
+}
+
+EventLoop& Program::eventLoop() {
+    return *eventLoop_;
+}
+
+void Program::takeTimeout() {
+    engine_->setTimeoutSeconds(state_.settings.timeoutSeconds);
 }
 
 RulesFile Program::readRules(const std::string& rulesFile) const {
@@ -51,32 +85,27 @@ JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& 
                                   PageReader* nextPages, TargetReporter dryRun) {
     // A job is running (this was clicked from inside it): it is left alone, rules file and all.
     if (state_.jobRunning) return {};
+    takeTimeout();
     JobOptions options = jobOptions();
     options.dryRun = std::move(dryRun);
     JobServices services{
-        *transfer_, *urlDownload_,        *cache_,         frontEnd_.eventLoop, statusWindow_,
-        document,   frontEnd_.messageBox, frontEnd_.shell, nextPages,           pool_.get()};
-    return velnoria::runDownloadJob(state_, services, addressBoxText, options);
+        *engine_,        *cache_,  *eventLoop_, statusWindow_, frontEnd_.messageBox,
+        frontEnd_.shell, nextPages};
+    const StopEndsPageReads stopEnds(*urlDownload_, state_.runState, frontEnd_.eventLoop);
+    return velnoria::runDownloadJob(state_, services, memory_, document, addressBoxText, options);
 }
 
 JobResult Program::runRetryJob(const std::vector<std::string>& addresses) {
     if (state_.jobRunning) return {};
-    // A retry has no page: its rules see an empty document.
-    class NoDocument : public BrowserDocument {
-      public:
-        std::vector<std::string> imageSources() override { return {}; }
-        std::vector<std::string> linkTargets() override { return {}; }
-        std::vector<ImageInLink> imagesWithLinks() override { return {}; }
-    } document;
-    JobServices services{*transfer_,           *urlDownload_,   *cache_,
-                         frontEnd_.eventLoop,  statusWindow_,   document,
-                         frontEnd_.messageBox, frontEnd_.shell, nullptr,
-                         pool_.get()};
-    return velnoria::runRetryJob(state_, services, addresses, jobOptions());
+    takeTimeout();
+    JobServices services{*engine_,        *cache_, *eventLoop_, statusWindow_, frontEnd_.messageBox,
+                         frontEnd_.shell, nullptr};
+    return velnoria::runRetryJob(state_, services, memory_, addresses, jobOptions());
 }
 
 UpdateCheckOutcome Program::checkForUpdate(
     const std::function<void(const std::string&)>& setStatusLine, bool startingUp) {
+    takeTimeout();
     const UpdateCheckServices services{setStatusLine, frontEnd_.messageBox, frontEnd_.shell,
                                        *urlDownload_, state_.scratchFolder};
     return velnoria::checkForUpdate(services, startingUp);

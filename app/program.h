@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "download/download_job.h"
+#include "download/host_rules.h"
 #include "download/program_state.h"
 #include "download/rules/rules_file.h"
 #include "download/status_window.h"
@@ -12,15 +13,16 @@
 #include "platform/desktop.h"
 #include "platform/event_loop.h"
 #include "platform/status_view.h"
+#include "platform/transfer_engine.h"
 #include "platform/url_download.h"
 #include "update/update_check.h"
 
 namespace velnoria {
 
 class CurlUrlCache;
-class CurlTransferControl;
-class CurlTransferPool;
-class CurlUrlDownload;
+class CurlTransferEngine;
+class DrivingEventLoop;
+class WaitingDownload;
 
 // What a front end shows the job with and asks the user through.
 struct FrontEnd {
@@ -35,7 +37,8 @@ struct FrontEnd {
 // each make one after reading their settings, and differ only in the front end they hand in.
 class Program {
   public:
-    // The time-out of state.settings is given to the network here, once.
+    // The time-out of state.settings is given to the network here, and again whenever a job or
+    // an update check starts.
     Program(ProgramState& state, FrontEnd frontEnd);
     ~Program();
     Program(const Program&) = delete;
@@ -44,8 +47,13 @@ class Program {
     ProgramState& state() { return state_; }
     // The status window's model; the view's Pause and Stop/Abort buttons call its handlers.
     StatusWindow& statusWindow() { return statusWindow_; }
-    // The blocking download of pages (velnoria-get reads its page with it).
+    // The whole download of pages, header requests and the version file, on the transfer engine
+    // (velnoria-get reads its page with it).
     UrlDownload& urlDownload();
+    // The one engine every request goes through.
+    TransferEngine& transferEngine();
+    // The front end's event loop, driving the transfer engine whenever it yields.
+    EventLoop& eventLoop();
 
     // "Start Download" on the given document; returns once the job has ended. The rules file of
     // the choices is read for the job: its problems are shown in an "Error" box, and the job runs
@@ -68,14 +76,18 @@ class Program {
   private:
     // The options a job runs with, from the choices; the rules file is read here.
     JobOptions jobOptions();
+    // The settings' time-out, for the transfers started from now on.
+    void takeTimeout();
 
     ProgramState& state_;
     FrontEnd frontEnd_;
     std::unique_ptr<CurlUrlCache> cache_;
-    std::unique_ptr<CurlTransferControl> transfer_;
-    std::unique_ptr<CurlTransferPool> pool_;  // downloads at once
-    std::unique_ptr<CurlUrlDownload> urlDownload_;
+    std::unique_ptr<CurlTransferEngine> engine_;
+    std::unique_ptr<DrivingEventLoop> eventLoop_;
+    std::unique_ptr<WaitingDownload> urlDownload_;
     StatusWindow statusWindow_;
+    // What the built-in rules remember for the program's run (ImageVenue's done list).
+    HostRuleMemory memory_;
 };
 
 }  // namespace velnoria

@@ -22,12 +22,27 @@
 #include "core/unique_fd.h"
 #include "download/rules/page_search.h"
 #include "download/rules/rules_file.h"
-#include "platform/curl/curl_url_download.h"
+#include "platform/curl/curl_transfer_engine.h"
+#include "platform/driving_event_loop.h"
+#include "platform/waiting_download.h"
 
 namespace {
 
 using namespace velnoria;
 using Clock = std::chrono::steady_clock;
+
+// The program's network without a front end to yield to.
+struct Network {
+    class NoFrontEnd : public EventLoop {
+        void yieldOnce(std::chrono::milliseconds) override {}
+    } frontEnd;
+    CurlUrlCache cache;
+    CurlTransferEngine engine{cache};
+    DrivingEventLoop loop{frontEnd, engine};
+    WaitingDownload download{engine, loop};
+
+    Network() { engine.setTimeoutSeconds(30); }
+};
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -59,15 +74,16 @@ int search(int argc, char** argv) {
     std::optional<Captures> found;
     std::string error;
     if (overHttp) {
-        CurlUrlCache cache;
-        CurlUrlDownload download(30, cache);
-        PageSearch page = searchPage(download, argv[3], find);
+        Network network;
+        PageSearch page = searchPage(network.download, argv[3], find);
         error = page.error;
         found = std::move(page.found);
     } else {
         const UniqueFd fd(::open(argv[2], O_RDONLY | O_CLOEXEC));
         if (!fd.valid()) return 2;
-        found = searchPageFile(fd.get(), find, error);
+        PageHits page = searchPageFile(fd.get(), find);
+        error = page.problem;
+        if (!page.hits.empty()) found = std::move(page.hits.front());
     }
     const double took = secondsSince(start);
     if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());

@@ -3,22 +3,26 @@
 //   velnoria-scan-bench FILE MARKER        reads FILE as the scan reads its scratch file, up
 //                                          to the first item holding MARKER
 //   velnoria-scan-bench --url URL MARKER   the whole scan: fetches URL (http_proxy honoured)
-//                                          into a scratch file in the current folder, reads
-//                                          it, deletes it
+//                                          into a temporary file without a name, reads it
 //
 // Prints what was found and the seconds the scan took; exits 0 when the marker was found, 1
 // when not, 2 on a usage error.
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "core/temporary_file.h"
 #include "core/unique_fd.h"
 #include "download/page_scan.h"
-#include "platform/curl/curl_url_download.h"
+#include "download/rules/page_search.h"
+#include "platform/curl/curl_transfer_engine.h"
+#include "platform/driving_event_loop.h"
+#include "platform/waiting_download.h"
 
 namespace {
 
@@ -37,10 +41,34 @@ Found scanFile(const char* file, std::string_view marker) {
     return {result.position, result.item.size()};
 }
 
-Found scanUrl(const std::string& url, const std::string& marker) {
+// The program's network without a front end to yield to.
+struct Network {
+    class NoFrontEnd : public velnoria::EventLoop {
+        void yieldOnce(std::chrono::milliseconds) override {}
+    } frontEnd;
     velnoria::CurlUrlCache cache;
-    velnoria::CurlUrlDownload download(30, cache);
-    const auto result = velnoria::scanPage(download, {url, ".", marker, {}, {}});
+    velnoria::CurlTransferEngine engine{cache};
+    velnoria::DrivingEventLoop loop{frontEnd, engine};
+    velnoria::WaitingDownload download{engine, loop};
+
+    Network() { engine.setTimeoutSeconds(30); }
+};
+
+// The whole scan as a rule runs it: the page into a file of its own, then read.
+Found scanUrl(const std::string& url, const std::string& marker) {
+    Network network;
+    std::string error;
+    const velnoria::UniqueFd page = velnoria::unnamedTemporaryFile(error);
+    if (!page.valid()) return {};
+    const int fd = page.get();
+    const auto outcome = network.download.download(
+        url,
+        [fd](const char* data, std::size_t size) {
+            return velnoria::writeAll(fd, std::string_view(data, size));
+        },
+        velnoria::kMaxPageBytes);
+    if (!outcome.transferred || ::lseek(fd, 0, SEEK_SET) != 0) return {};
+    const auto result = velnoria::findMarkerItem(fd, marker, {});
     return {result.position, result.item.size()};
 }
 

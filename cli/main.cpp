@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -31,7 +32,6 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailuresLogged = 1;
 constexpr int kExitUsageOrPage = 2;
-constexpr int kExitStopped = 130;
 
 int fail(const std::string& reason) {
     std::fprintf(stderr, "velnoria-get: %s\n", printableText(reason).c_str());
@@ -94,6 +94,11 @@ class FetchedPages : public PageReader {
     std::unique_ptr<ParsedPage> document_;
 };
 
+// What a stopped job ends with: the status of what stopped it.
+int stoppedStatus(const TerminalEventLoop& eventLoop) {
+    return eventLoop.stopStatus() != 0 ? eventLoop.stopStatus() : kExitCtrlC;
+}
+
 // The addresses of failed.txt once more; failed.txt then holds those that failed again, and
 // those a stop left untried.
 int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::filesystem::path& folder,
@@ -118,7 +123,7 @@ int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::files
         std::fprintf(stderr, "velnoria-get: %s; failed.txt keeps its old lines\n", error.c_str());
         return kExitFailuresLogged;
     }
-    if (result.stopped) return kExitStopped;
+    if (result.stopped) return stoppedStatus(eventLoop);
     return result.failuresLogged > 0 || !notTried.empty() ? kExitFailuresLogged : kExitDone;
 }
 
@@ -148,6 +153,7 @@ int run(const Options& options) {
     // A dry run's standard output is its target lines alone; what the rules log goes aside.
     TerminalStatusView view(options.printTargets ? stderr : stdout, stderr,
                             errIsTerminal && !options.printTargets);
+    view.onOutputClosed([&] { eventLoop.outputClosed(); });
     TerminalMessageBox messageBox(view);
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
@@ -169,10 +175,12 @@ int run(const Options& options) {
     FetchedPages nextPages(program.urlDownload());
     if (options.printTargets) {
         // The next pages' targets too, when the choices follow them.
-        program.runDownloadJob(*document, options.page, &nextPages, [](const TargetReport& report) {
-            std::printf("%s\n", targetLine(report).c_str());
-            std::fflush(stdout);
-        });
+        program.runDownloadJob(*document, options.page, &nextPages,
+                               [&](const TargetReport& report) {
+                                   std::printf("%s\n", targetLine(report).c_str());
+                                   if (std::fflush(stdout) != 0 && errno == EPIPE)
+                                       eventLoop.outputClosed();
+                               });
         return kExitDone;
     }
     prepareFolders(options, currentFolder, state.settings);
@@ -184,7 +192,7 @@ int run(const Options& options) {
     eventLoop.endJob();
 
     if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
-    if (result.stopped) return kExitStopped;
+    if (result.stopped) return stoppedStatus(eventLoop);
     return result.failuresLogged > 0 ? kExitFailuresLogged : kExitDone;
 }
 

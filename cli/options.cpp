@@ -5,6 +5,7 @@
 
 #include "core/choices.h"
 #include "core/text.h"
+#include "download/name_templates.h"
 
 namespace velnoria {
 
@@ -36,6 +37,8 @@ Options parseOptions(const std::vector<std::string>& args) {
     Options line;
     std::vector<std::string> pages;
     bool optionsEnded = false;
+    // The argument after a bare --archive, in pages: its FILE or the PAGE, told at the end.
+    std::optional<std::size_t> archiveArgument;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -58,6 +61,17 @@ Options parseOptions(const std::vector<std::string>& args) {
 
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
+        if (name == "--archive") {
+            line.archive = true;
+            if (equals != std::string::npos) {
+                line.archiveFile = arg.substr(equals + 1);
+                if (line.archiveFile.empty()) return usageError("--archive= needs a file name");
+            } else if (i + 1 < args.size() && !args[i + 1].starts_with("-")) {
+                archiveArgument = pages.size();
+                pages.push_back(args[++i]);
+            }
+            continue;
+        }
         if (name == "--linked-images" || name == "--print-targets" || name == "--all-pages" ||
             name == "--retry-failed" || name == "--skip-existing") {
             if (equals != std::string::npos) return usageError(name + " takes no value");
@@ -70,7 +84,7 @@ Options parseOptions(const std::vector<std::string>& args) {
         }
         if (name != "--save-folder" && name != "--timeout" && name != "--piece-size" &&
             name != "--rules" && name != "--check-rules" && name != "--max-pages" &&
-            name != "--parallel") {
+            name != "--parallel" && name != "--folder" && name != "--name" && name != "--watch") {
             return usageError("unknown option " + name);
         }
         std::string value;
@@ -92,6 +106,21 @@ Options parseOptions(const std::vector<std::string>& args) {
             } else {
                 line.checkRulesFile = value;
             }
+        } else if (name == "--folder" || name == "--name") {
+            std::string problem;
+            const auto kind =
+                name == "--folder" ? NameTemplate::Kind::Folder : NameTemplate::Kind::FileName;
+            if (!NameTemplate::parse(value, kind, problem))
+                return usageError(name + ": " + problem);
+            (name == "--folder" ? line.folderTemplate : line.nameTemplate) = value;
+        } else if (name == "--watch") {
+            const auto minutes = wholeNumber(value, 1, kLongestWatchMinutes);
+            if (!minutes) {
+                return usageError("--watch must be a whole number of minutes from 1 to " +
+                                  std::to_string(kLongestWatchMinutes));
+            }
+            line.watchMinutes = static_cast<int>(*minutes);
+            line.archive = true;
         } else if (name == "--timeout") {
             const auto seconds = wholeNumber(value, 0, 255);
             if (!seconds) return usageError("--timeout must be a whole number from 0 to 255");
@@ -120,6 +149,18 @@ Options parseOptions(const std::vector<std::string>& args) {
         }
     }
 
+    if (archiveArgument) {
+        const bool pageNeeded = line.checkRulesFile.empty() && !line.retryFailed;
+        if (!pageNeeded || pages.size() > 1) {
+            line.archiveFile = pages[*archiveArgument];
+            pages.erase(pages.begin() + static_cast<std::ptrdiff_t>(*archiveArgument));
+        }
+    }
+    if (line.watchMinutes) {
+        if (line.retryFailed) return usageError("--watch reads a PAGE: no --retry-failed");
+        if (line.printTargets) return usageError("--watch downloads: no --print-targets");
+    }
+
     if (!line.checkRulesFile.empty()) {
         if (!pages.empty()) return usageError("--check-rules takes no PAGE: " + pages.front());
         line.action = CliAction::CheckRules;
@@ -144,6 +185,9 @@ std::string usageText() {
     return "Usage: velnoria-get [--save-folder DIR] [--timeout SECONDS] [--piece-size BYTES] "
            "PAGE\n"
            "       velnoria-get [OPTIONS] [--rules FILE] [--linked-images] [--print-targets] PAGE\n"
+           "       velnoria-get [OPTIONS] [--archive [FILE]] [--folder TEMPLATE] [--name "
+           "TEMPLATE]\n"
+           "                    [--watch MINUTES] PAGE\n"
            "       velnoria-get --retry-failed [OPTIONS]\n"
            "       velnoria-get --check-rules FILE\n"
            "Saves the full-size images behind the thumbnails of a web page.\n"
@@ -164,13 +208,24 @@ std::string usageText() {
            "  --skip-existing      do not fetch a file again that is saved whole already\n"
            "  --parallel N         download up to N images at once, 1 to 16 (default 1),\n"
            "                       at most 2 from one host\n"
+           "  --archive [FILE]     remember every file saved in FILE (default archive.sqlite\n"
+           "                       beside settings.dat); what it holds is skipped without a\n"
+           "                       request, and a thread goes on from its last page read\n"
+           "  --folder TEMPLATE    save into a folder made from TEMPLATE, e.g. \"{host}/{title}\"\n"
+           "  --name TEMPLATE      name each file from TEMPLATE, e.g. \"{index:03} "
+           "{name}.{ext}\";\n"
+           "                       fields: {title} {host} {page} {index} {name} {ext} {date},\n"
+           "                       {index:03} for a width\n"
+           "  --watch MINUTES      run the job again every MINUTES, 1 to 10080, until Ctrl+C;\n"
+           "                       implies --archive\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "\n"
            "Settings not given here come from settings.dat and choices.conf in the current\n"
            "folder. Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
            "2 usage error, page not loaded or rules with problems (--check-rules),\n"
-           "130 stopped by Ctrl+C.\n";
+           "130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP, 141 output closed\n"
+           "(as by `| head`). The first of these stops the job; a second ends at once.\n";
 }
 
 }  // namespace velnoria

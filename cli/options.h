@@ -24,12 +24,19 @@ struct Options {
     bool retryFailed = false;  // no PAGE: the addresses of failed.txt
     bool skipExisting = false;
     std::optional<int> parallel;
+    bool archive = false;     // --archive, also set by --watch
+    std::string archiveFile;  // --archive FILE; "": archive.sqlite beside settings.dat
+    std::optional<std::string> folderTemplate;  // --folder, checked
+    std::optional<std::string> nameTemplate;    // --name, checked
+    std::optional<int> watchMinutes;            // --watch
+
     std::string page;   // as given
     std::string error;  // the reason of a usage error, one line
 };
 
 // args: the arguments after the program's name. Options take their value as the next argument
-// or after "="; "--" ends the options.
+// or after "="; "--" ends the options. --archive takes a FILE only after "=", or as the next
+// argument when another one is left for PAGE (or the run needs none).
 Options parseOptions(const std::vector<std::string>& args);
 
 std::string usageText();

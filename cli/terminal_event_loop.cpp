@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 #include <stdexcept>
 
 #include "core/temporary_file.h"
@@ -14,20 +17,37 @@ namespace velnoria {
 
 namespace {
 
-volatile std::sig_atomic_t gInterrupts = 0;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Counted with atomics: a signal may be handled on another thread than the job's.
+std::atomic<int> gInterrupts{0};
+std::atomic<int> gStopStatus{0};  // of the first stop request
+static_assert(std::atomic<int>::is_always_lock_free);
 volatile std::sig_atomic_t gJobRunning = 0;
 volatile std::sig_atomic_t gErrIsTerminal = 0;
+bool gOutputClosed = false;
 int gWakeRead = -1;
 int gWakeWrite = -1;
-struct sigaction gPreviousAction {};
+struct sigaction gPreviousActions[std::size(kEndingSignals)]{};
+struct sigaction gPreviousPipeAction {};
 
-void onInterrupt(int) {
+[[noreturn]] void endNow(int status) {
+    removeTemporaryFilesNow();  // downloads in hand, a page being scanned, a file being replaced
+    ::_exit(status);
+}
+
+void noteStopStatus(int status) {
+    int none = 0;
+    gStopStatus.compare_exchange_strong(none, status);
+}
+
+void onEndingSignal(int number) {
     const int savedErrno = errno;
-    gInterrupts = gInterrupts + 1;
-    if (!gJobRunning || gInterrupts > 1) {
+    noteStopStatus(128 + number);
+    const int interrupts = gInterrupts.fetch_add(1) + 1;
+    if (!gJobRunning || interrupts > 1) {
         if (gErrIsTerminal) (void)!::write(STDERR_FILENO, "\n", 1);
-        removeTemporaryFilesNow();  // a download in hand, a page being scanned
-        ::_exit(130);
+        endNow(128 + number);
     }
     (void)!::write(gWakeWrite, "x", 1);
     errno = savedErrno;
@@ -41,17 +61,30 @@ TerminalEventLoop::TerminalEventLoop(bool errIsTerminal) {
     gWakeRead = fds[0];
     gWakeWrite = fds[1];
     gInterrupts = 0;
+    gStopStatus = 0;
     gJobRunning = 0;
+    gOutputClosed = false;
     gErrIsTerminal = errIsTerminal ? 1 : 0;
     struct sigaction action {};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = onEndingSignal;
     sigemptyset(&action.sa_mask);
+    // One handler at a time: a second signal waits until the first has been counted.
+    for (const int number : kEndingSignals) sigaddset(&action.sa_mask, number);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &gPreviousAction);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &action, &gPreviousActions[i]);
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &gPreviousPipeAction);
 }
 
 TerminalEventLoop::~TerminalEventLoop() {
-    ::sigaction(SIGINT, &gPreviousAction, nullptr);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &gPreviousActions[i], nullptr);
+    }
+    ::sigaction(SIGPIPE, &gPreviousPipeAction, nullptr);
     ::close(gWakeRead);
     ::close(gWakeWrite);
     gWakeRead = gWakeWrite = -1;
@@ -65,6 +98,20 @@ void TerminalEventLoop::beginJob(StatusWindow& status) {
 void TerminalEventLoop::endJob() {
     gJobRunning = 0;
     status_ = nullptr;
+}
+
+void TerminalEventLoop::outputClosed() {
+    if (gOutputClosed) return;
+    gOutputClosed = true;
+    if (!gJobRunning) endNow(kExitOutputClosed);
+    // Counted as a signal is: a later Ctrl+C ends the program at once.
+    noteStopStatus(kExitOutputClosed);
+    gInterrupts.fetch_add(1);
+    (void)!::write(gWakeWrite, "x", 1);
+}
+
+int TerminalEventLoop::stopStatus() const {
+    return gStopStatus;
 }
 
 void TerminalEventLoop::deliverStops() {

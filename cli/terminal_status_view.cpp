@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "core/printable.h"
+#include "download/status_window.h"
 
 namespace velnoria {
 
@@ -29,18 +31,6 @@ std::string withoutLineEnds(std::string_view text) {
     return out;
 }
 
-// Each line of text as printableText shows it, the line feeds between them kept.
-std::string printableLines(std::string_view text) {
-    std::string out;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = text.find('\n', start);
-        out += printableText(text.substr(start, end - start));
-        if (end == std::string_view::npos) return out;
-        out += '\n';
-        start = end + 1;
-    }
-}
-
 }  // namespace
 
 std::string withLfLineEnds(std::string_view text) {
@@ -60,6 +50,7 @@ TerminalStatusView::TerminalStatusView(std::FILE* out, std::FILE* err, bool errI
 void TerminalStatusView::open() {
     pending_.clear();
     counter_.clear();
+    transfers_.clear();
     minimum_ = 0;
     maximum_ = 100;
     value_ = 0;
@@ -90,7 +81,7 @@ void TerminalStatusView::writeLines(std::string_view text) {
         if (!wrote) clearLiveLine();
         writePrintable(std::string_view(pending_).substr(start, length));
         std::fputc('\n', out_);
-        std::fflush(out_);
+        flush(out_);
         wrote = true;
     }
     pending_.erase(0, start);
@@ -102,7 +93,7 @@ void TerminalStatusView::endPendingLine() {
     clearLiveLine();
     writePrintable(pending_);
     std::fputc('\n', out_);
-    std::fflush(out_);
+    flush(out_);
     pending_.clear();
 }
 
@@ -112,7 +103,7 @@ void TerminalStatusView::printMessage(std::string_view text) {
     const std::string lines = printableLines(withLfLineEnds(text));
     std::fwrite(lines.data(), 1, lines.size(), out_);
     std::fputc('\n', out_);
-    std::fflush(out_);
+    flush(out_);
 }
 
 void TerminalStatusView::printError(std::string_view text) {
@@ -120,7 +111,7 @@ void TerminalStatusView::printError(std::string_view text) {
     clearLiveLine();
     const std::string line = "velnoria-get: " + printableLines(withLfLineEnds(text)) + "\n";
     std::fputs(line.c_str(), err_);
-    std::fflush(err_);
+    flush(err_);
     drawLiveLine(true);
 }
 
@@ -136,9 +127,19 @@ void TerminalStatusView::setProgress(double minimum, double maximum, double valu
     drawLiveLine(false);
 }
 
+void TerminalStatusView::showTransfers(const std::vector<TransferRow>& rows) {
+    // A transfer that starts or ends shows at once; bytes that come only now and then.
+    bool sameFiles = rows.size() == transfers_.size();
+    for (std::size_t i = 0; sameFiles && i < rows.size(); ++i) {
+        sameFiles = rows[i].name == transfers_[i].name;
+    }
+    transfers_ = rows;
+    drawLiveLine(!sameFiles);
+}
+
 void TerminalStatusView::drawLiveLine(bool force) {
     if (!live_) return;
-    if (counter_.empty() && pending_.empty()) {
+    if (counter_.empty() && pending_.empty() && transfers_.empty()) {
         clearLiveLine();
         return;
     }
@@ -161,11 +162,12 @@ void TerminalStatusView::drawLiveLine(bool force) {
     // The file in hand and its bar first; the counter as far as the width allows.
     std::string line = printableText(withoutLineEnds(pending_)) + bar;
     if (!counter_.empty()) line += "  " + counter_;
+    for (const TransferRow& row : transfers_) line += "  " + printableText(transferText(row));
     const std::size_t columns =
         static_cast<std::size_t>(columns_ > 0 ? columns_ : terminalColumns(err_));
     if (columns > 1 && line.size() > columns - 1) line.resize(columns - 1);
     std::fputs(("\r\033[K" + line).c_str(), err_);
-    std::fflush(err_);
+    flush(err_);
     liveShown_ = true;
 }
 
@@ -175,10 +177,18 @@ void TerminalStatusView::writePrintable(std::string_view text) {
     std::fwrite(printable.data(), 1, printable.size(), out_);
 }
 
+void TerminalStatusView::flush(std::FILE* stream) {
+    if (std::fflush(stream) == 0 && !std::ferror(stream)) return;
+    const int error = errno;
+    std::clearerr(stream);
+    // Nobody reads any more: whatever comes next would fail the same way.
+    if (error == EPIPE && outputClosed_) outputClosed_();
+}
+
 void TerminalStatusView::clearLiveLine() {
     if (!live_ || !liveShown_) return;
     std::fputs("\r\033[K", err_);
-    std::fflush(err_);
+    flush(err_);
     liveShown_ = false;
 }
 

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/desktop.h"
 #include "platform/status_view.h"
@@ -11,9 +13,9 @@
 namespace velnoria {
 
 // The status window on a terminal. The log goes to out line by line, as the window shows it but
-// with LF line ends and every control character or byte that is not UTF-8 shown as \xHH, each
-// line flushed as soon as it is complete. When err is a terminal
-// it also carries one live line: the counter, the log line being written and a progress bar.
+// with LF line ends and each line as printableText shows it, flushed as soon as it is complete.
+// When err is a terminal it also carries one live line: the counter, the log line being written,
+// a progress bar and the transfers in hand.
 class TerminalStatusView : public StatusView {
   public:
     // columns: the width of the live line; 0 asks the terminal.
@@ -27,6 +29,7 @@ class TerminalStatusView : public StatusView {
     void setProgress(double minimum, double maximum, double value) override;
     void setPauseCaption(const std::string&) override {}
     void setStopEnabled(bool) override {}
+    void showTransfers(const std::vector<TransferRow>& rows) override;
 
     // Ends the log line in progress (a file cut short by a stop) so other text can follow.
     void endPendingLine();
@@ -34,12 +37,15 @@ class TerminalStatusView : public StatusView {
     void printMessage(std::string_view text);
     // An error's text on err, as "velnoria-get: " and the text.
     void printError(std::string_view text);
+    // Called when a write finds out or err closed at the reading end (EPIPE).
+    void onOutputClosed(std::function<void()> hook) { outputClosed_ = std::move(hook); }
 
   private:
     void writeLines(std::string_view text);
     void writePrintable(std::string_view text);
     void drawLiveLine(bool force);
     void clearLiveLine();
+    void flush(std::FILE* stream);
 
     std::FILE* out_;
     std::FILE* err_;
@@ -48,11 +54,13 @@ class TerminalStatusView : public StatusView {
     int shownPercent_ = -1;
     std::string pending_;  // the unfinished last log line
     std::string counter_;
+    std::vector<TransferRow> transfers_;
     double minimum_ = 0;
     double maximum_ = 100;
     double value_ = 0;
     bool liveShown_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
+    std::function<void()> outputClosed_;
 };
 
 // A message box on the terminal: its text goes to standard output after the log, an error's

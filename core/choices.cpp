@@ -1,13 +1,12 @@
 #include "core/choices.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 
+#include "core/replace_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 
@@ -21,16 +20,16 @@ std::optional<bool> readYesNo(std::string_view value) {
     return std::nullopt;
 }
 
-// A whole number of downloads at once, from 1 to the most.
-std::optional<int> readDownloadsAtOnce(std::string_view value) {
-    if (value.empty() || value.size() > 2 ||
+// A plain whole number from low to high, with no more digits than high has.
+std::optional<int> readWholeNumber(std::string_view value, int low, int high) {
+    if (value.empty() || value.size() > std::to_string(high).size() ||
         value.find_first_not_of("0123456789") != std::string_view::npos) {
         return std::nullopt;
     }
-    int count = 0;
-    for (const char c : value) count = count * 10 + (c - '0');
-    if (count < 1 || count > kMostDownloadsAtOnce) return std::nullopt;
-    return count;
+    int number = 0;
+    for (const char c : value) number = number * 10 + (c - '0');
+    if (number < low || number > high) return std::nullopt;
+    return number;
 }
 
 bool storable(std::string_view text) {
@@ -54,12 +53,18 @@ std::string choicesFileText(const Choices& choices) {
     addLine(text, kFollowNextPagesKey, choices.followNextPages ? "true" : "false");
     addLine(text, kSkipExistingKey, choices.skipExisting ? "true" : "false");
     addLine(text, kDownloadsAtOnceKey, std::to_string(choices.downloadsAtOnce));
+    addLine(text, kRememberSavedKey, choices.rememberSaved ? "true" : "false");
+    addLine(text, kFolderTemplateKey, choices.folderTemplate);
+    addLine(text, kNameTemplateKey, choices.nameTemplate);
+    addLine(text, kWatchMinutesKey, std::to_string(choices.watchMinutes));
     for (const auto& [key, value] : choices.otherKeys) addLine(text, key, value);
     return text;
 }
 
 Choices parseChoicesText(std::string_view text) {
     Choices choices;
+    // The byte order mark some editors put first is no part of the first key.
+    if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
     while (!text.empty()) {
         const std::size_t end = text.find_first_of("\r\n");
         const std::string_view line = trim(text.substr(0, end));
@@ -81,7 +86,19 @@ Choices parseChoicesText(std::string_view text) {
         } else if (key == kSkipExistingKey) {
             if (const auto yes = readYesNo(value)) choices.skipExisting = *yes;
         } else if (key == kDownloadsAtOnceKey) {
-            if (const auto count = readDownloadsAtOnce(value)) choices.downloadsAtOnce = *count;
+            if (const auto count = readWholeNumber(value, 1, kMostDownloadsAtOnce)) {
+                choices.downloadsAtOnce = *count;
+            }
+        } else if (key == kRememberSavedKey) {
+            if (const auto yes = readYesNo(value)) choices.rememberSaved = *yes;
+        } else if (key == kFolderTemplateKey) {
+            choices.folderTemplate = std::string(value);
+        } else if (key == kNameTemplateKey) {
+            choices.nameTemplate = std::string(value);
+        } else if (key == kWatchMinutesKey) {
+            if (const auto minutes = readWholeNumber(value, 0, kLongestWatchMinutes)) {
+                choices.watchMinutes = *minutes;
+            }
         } else {
             bool replaced = false;
             for (auto& [known, old] : choices.otherKeys) {
@@ -125,36 +142,18 @@ std::optional<Choices> readChoicesFile(const std::filesystem::path& file) {
 }
 
 bool writeChoicesFile(const std::filesystem::path& file, const Choices& choices) {
-    if (!storable(choices.rulesFile) ||
-        !readDownloadsAtOnce(std::to_string(choices.downloadsAtOnce)))
+    if (!storable(choices.rulesFile) || !storable(choices.folderTemplate) ||
+        !storable(choices.nameTemplate) ||
+        !readWholeNumber(std::to_string(choices.downloadsAtOnce), 1, kMostDownloadsAtOnce) ||
+        !readWholeNumber(std::to_string(choices.watchMinutes), 0, kLongestWatchMinutes)) {
         return false;
+    }
     for (const auto& [key, value] : choices.otherKeys) {
         if (!storable(key) || !storable(value) || key.find('=') != std::string::npos) return false;
     }
 
-    // A link the user made stays a link: the file it points at is replaced.
-    std::error_code ec;
-    std::filesystem::path target = file;
-    if (std::filesystem::is_symlink(file, ec)) {
-        target = std::filesystem::weakly_canonical(file, ec);
-        if (ec) return false;
-    }
-
-    // The new file keeps the old one's permissions; a first file is readable by all, as
-    // "settings.dat" is.
-    struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-
-    std::string name = target.string() + ".XXXXXX";
-    const UniqueFd out(::mkostemp(name.data(), O_CLOEXEC));
-    if (!out.valid()) return false;
-    const bool written = writeAll(out.get(), choicesFileText(choices)) &&
-                         ::fchmod(out.get(), mode) == 0 && ::fsync(out.get()) == 0;
-    if (!written || ::rename(name.c_str(), target.c_str()) != 0) {
-        ::unlink(name.c_str());
-        return false;
-    }
-    return true;
+    // A first file is readable by all, as "settings.dat" is.
+    return replaceFile(file, choicesFileText(choices), 0644) == 0;
 }
 
 }  // namespace velnoria

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/number_reading.h"
-#include "core/temporary_file.h"
+#include "core/replace_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 
@@ -112,7 +112,7 @@ std::optional<Settings> readSettingsFile(const std::filesystem::path& file) {
 namespace {
 
 // The old file's bytes are emptied before the new ones are in: only for a folder in which no
-// file can be made beside it.
+// file can be made beside it. A link at file is followed.
 bool writeInPlace(const std::filesystem::path& file, const std::string& text) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out) return false;
@@ -124,27 +124,10 @@ bool writeInPlace(const std::filesystem::path& file, const std::string& text) {
 }  // namespace
 
 bool writeSettingsFile(const std::filesystem::path& file, const Settings& settings) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::file_status status = fs::status(file, ec);
-    if (status.type() != fs::file_type::not_found && status.type() != fs::file_type::regular) {
-        return false;
-    }
-    // A link the user made keeps pointing where it did: the file it names is the one replaced.
-    fs::path target = file;
-    if (fs::is_symlink(fs::symlink_status(file, ec))) {
-        target = fs::weakly_canonical(file, ec);
-        if (ec) return false;
-    }
     const std::string text = settingsFileText(settings);
     // Written beside it first, so that a full disk leaves the old settings whole.
-    TemporaryFile fresh(target.parent_path(), "velnoria-settings-", ".tmp", 0666);
-    if (!fresh.valid()) return fresh.error() == EACCES && writeInPlace(target, text);
-    if (!writeAll(fresh.fd(), text)) return false;
-    if (status.type() == fs::file_type::regular) {
-        ::fchmod(fresh.fd(), static_cast<mode_t>(status.permissions() & fs::perms::mask));
-    }
-    return fresh.moveTo(target);
+    const int error = replaceFile(file, text);
+    return error == 0 || (error == EACCES && writeInPlace(file, text));
 }
 
 std::string defaultSaveFolder(const std::filesystem::path& currentFolder) {

@@ -2,15 +2,14 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
 
@@ -20,29 +19,63 @@ namespace {
 
 constexpr int kAttempts = 100;
 
-// The names of the temporary files that exist, in plain memory a signal handler may read. A slot
-// is marked used only once its name is complete, and unused before the name changes.
-struct Slot {
-    volatile std::sig_atomic_t used = 0;
+}  // namespace
+
+// The name of a temporary file in hand, in plain memory a signal handler may read. The list of
+// them grows to the most files ever in hand at once; an entry is never freed, only marked unused
+// and taken again. Its name is complete before it is marked used, and it is marked unused before
+// the name changes.
+struct TemporaryFileEntry {
+    std::atomic<bool> used{false};
+    TemporaryFileEntry* next = nullptr;  // set before the entry joins the list, never changed
     char path[PATH_MAX] = {};
 };
-std::array<Slot, 8> gSlots;
 
-int registerPath(const std::string& path) {
-    if (path.size() >= PATH_MAX) return -1;
-    for (std::size_t i = 0; i < gSlots.size(); ++i) {
-        if (gSlots[i].used) continue;
-        std::memcpy(gSlots[i].path, path.c_str(), path.size() + 1);
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        gSlots[i].used = 1;
-        return static_cast<int>(i);
+namespace {
+
+static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<TemporaryFileEntry*>::is_always_lock_free);
+
+std::atomic<TemporaryFileEntry*> gEntries{nullptr};
+std::mutex gEntriesChanging;  // between threads that make files; never taken in a handler
+
+// The signals whose handlers end the program through removeTemporaryFilesNow(): held while a
+// file comes into being or goes, so that neither is ever half done when the handler looks.
+class EndingSignalsHeld {
+  public:
+    EndingSignalsHeld() {
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, number);
+        ::pthread_sigmask(SIG_BLOCK, &ending, &previous_);
     }
-    return -1;  // only the clean-up at an abrupt end misses this one
+    ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
+TemporaryFileEntry* registerPath(const std::string& path) {
+    if (path.size() >= PATH_MAX) return nullptr;  // the open has failed already: no such path
+    const std::lock_guard lock(gEntriesChanging);
+    TemporaryFileEntry* entry = gEntries.load();
+    while (entry != nullptr && entry->used.load()) entry = entry->next;
+    const bool fresh = entry == nullptr;
+    if (fresh) {
+        entry = new TemporaryFileEntry;  // kept for the rest of the process
+        entry->next = gEntries.load();
+    }
+    std::memcpy(entry->path, path.c_str(), path.size() + 1);
+    entry->used.store(true);
+    if (fresh) gEntries.store(entry);
+    return entry;
 }
 
-void unregisterPath(int& slot) {
-    if (slot >= 0) gSlots[static_cast<std::size_t>(slot)].used = 0;
-    slot = -1;
+void unregisterPath(TemporaryFileEntry*& entry) {
+    if (entry != nullptr) entry->used.store(false);
+    entry = nullptr;
 }
 
 std::string randomLetters() {
@@ -59,6 +92,7 @@ std::string randomLetters() {
 
 TemporaryFile::TemporaryFile(const std::filesystem::path& folder, std::string_view prefix,
                              std::string_view suffix, mode_t mode) {
+    const EndingSignalsHeld held;
     error_ = EEXIST;
     for (int attempt = 0; attempt < kAttempts && error_ == EEXIST; ++attempt) {
         std::filesystem::path candidate =
@@ -70,7 +104,7 @@ TemporaryFile::TemporaryFile(const std::filesystem::path& folder, std::string_vi
         error_ = fd_ < 0 ? errno : 0;
         if (fd_ >= 0) path_ = std::move(candidate);
     }
-    if (fd_ >= 0) slot_ = registerPath(path_.string());
+    if (fd_ >= 0) entry_ = registerPath(path_.string());
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -84,24 +118,26 @@ bool TemporaryFile::moveTo(const std::filesystem::path& target) {
     }
     ::close(fd_);
     fd_ = -1;
+    const EndingSignalsHeld held;
     if (::rename(path_.c_str(), target.c_str()) != 0) {
         const int reason = errno;
         ::unlink(path_.c_str());
-        unregisterPath(slot_);
+        unregisterPath(entry_);
         error_ = reason;
         errno = reason;
         return false;
     }
-    unregisterPath(slot_);
+    unregisterPath(entry_);
     return true;
 }
 
 void TemporaryFile::remove() {
     if (fd_ < 0) return;
-    unregisterPath(slot_);
     ::close(fd_);
     fd_ = -1;
+    const EndingSignalsHeld held;
     ::unlink(path_.c_str());  // a file that cannot be deleted is of no consequence to the caller
+    unregisterPath(entry_);
 }
 
 std::filesystem::path temporaryFolder() {
@@ -114,8 +150,8 @@ std::filesystem::path temporaryFolder() {
 }
 
 void removeTemporaryFilesNow() {
-    for (Slot& slot : gSlots) {
-        if (slot.used) ::unlink(slot.path);
+    for (TemporaryFileEntry* entry = gEntries.load(); entry != nullptr; entry = entry->next) {
+        if (entry->used.load()) ::unlink(entry->path);
     }
 }
 

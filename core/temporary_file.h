@@ -14,6 +14,8 @@ namespace velnoria {
 // whole, the settings until they replace the old ones. It is made under a fresh name with
 // O_EXCL, so nothing that already stands in the folder is opened, replaced or followed, and it is
 // removed when this object goes away unless it was moved into place.
+struct TemporaryFileEntry;
+
 class TemporaryFile {
   public:
     // Makes "<folder>/<prefix><six random letters><suffix>" with the given permissions (the
@@ -40,7 +42,7 @@ class TemporaryFile {
     std::filesystem::path path_;
     int fd_ = -1;
     int error_ = 0;
-    int slot_ = -1;  // in the list removeTemporaryFilesNow() works through
+    TemporaryFileEntry* entry_ = nullptr;  // in the list removeTemporaryFilesNow() works through
 };
 
 // A file without a name in the system's temporary folder, open for reading and writing: nothing
@@ -51,8 +53,10 @@ UniqueFd unnamedTemporaryFile(std::string& error);
 // The system's folder for temporary files: $TMPDIR when it names a folder, else /tmp.
 std::filesystem::path temporaryFolder();
 
-// Deletes every temporary file that still exists, for an end of the process that skips the
-// destructors (a second Ctrl+C, the main window closed during a job). Async-signal-safe.
+// Deletes every temporary file that still exists, however many there are, for an end of the
+// process that skips the destructors (a second Ctrl+C, the main window closed during a job).
+// Async-signal-safe. A temporary file is made, renamed and deleted with SIGINT, SIGTERM and SIGHUP
+// held, so a handler of theirs that calls this never misses a file of this thread's that exists.
 void removeTemporaryFilesNow();
 
 }  // namespace velnoria

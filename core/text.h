@@ -12,6 +12,8 @@ namespace velnoria {
 // values an HTTP answer carries. Positions are 1-based where a function says so; 0 is "none".
 
 inline constexpr std::string_view kBlanks = " \t";
+// What some editors put before the first line of a UTF-8 text file.
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 // text without the given characters at either end.
 std::string_view trim(std::string_view text, std::string_view blanks = kBlanks);

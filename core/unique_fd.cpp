@@ -47,10 +47,13 @@ UniqueFd openForWriting(const std::filesystem::path& path, bool readBack) {
 }
 
 UniqueFd openForAppend(const std::filesystem::path& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    int fd = -1;
+    for (const int access : {O_RDWR, O_WRONLY}) {
+        do {
+            fd = ::open(path.c_str(), access | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0 || errno != EACCES) break;
+    }
     return UniqueFd(fd);
 }
 

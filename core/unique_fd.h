@@ -30,7 +30,8 @@ class UniqueFd {
 // (truncated) when it already exists; readable as well when readBack is set. Invalid on failure.
 UniqueFd openForWriting(const std::filesystem::path& path, bool readBack = false);
 
-// Opens path for appending, created when missing. Invalid on failure.
+// Opens path for appending, created when missing, and for reading too where its permissions
+// allow. Invalid on failure.
 UniqueFd openForAppend(const std::filesystem::path& path);
 
 // Writes all of data, retrying short writes and interruptions. False on an error.

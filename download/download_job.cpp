@@ -3,18 +3,14 @@
 // thread's next pages, and the final message.
 #include "download/download_job.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <limits>
 #include <optional>
 #include <set>
 #include <vector>
 
-#include "core/temporary_file.h"
+#include "core/save_folder.h"
 #include "core/text.h"
 #include "download/download_queue.h"
 #include "download/fetch_file.h"
@@ -44,26 +40,12 @@ class RunningFlag {
 // How far ahead of the walk pages are asked for, in thumb list entries.
 constexpr int kLookAheadEntries = 64;
 
-// Why no file can be saved in folder ("" when one can), found by making one there: missing,
-// not a folder, not writable, or full.
-std::string saveFolderProblem(const std::string& folder) {
-    if (folder.empty()) return "no folder given";
-    TemporaryFile probe(folder, "velnoria-", ".part", 0666);
-    if (!probe.valid()) return std::strerror(probe.error());
-    // A full file system still lets a file be made, but not a byte be stored in it.
-    if (const int error = ::posix_fallocate(probe.fd(), 0, 1); error != 0 && error != EOPNOTSUPP) {
-        return std::strerror(error);
-    }
-    return {};
-}
-
 // Says an unusable save folder in an "Error" box; true when the job may go on.
 bool saveFolderIsUsable(ProgramState& program, JobServices& services, JobResult& result) {
     result.saveFolderProblem = saveFolderProblem(program.settings.savePath);
     if (result.saveFolderProblem.empty()) return true;
     services.messageBox.show(
-        "Error",
-        "Cannot save files in " + program.settings.savePath + ": " + result.saveFolderProblem,
+        "Error", saveFolderProblemText(program.settings.savePath, result.saveFolderProblem),
         MessageIcon::Critical);
     return false;
 }
@@ -235,7 +217,7 @@ JobSurroundings::JobSurroundings(ProgramState& program, JobServices& services,
     // A time-out changed in Settings reaches the next transfers.
     services.engine.setTimeoutSeconds(program.settings.timeoutSeconds);
     memory.beginJob();
-    job_.slots = slots_.get();
+    job_.transferSlots = slots_.get();
     job_.pages = pages_.get();
     job_.dryRun = dryRun;
     job_.targets = dryRun != nullptr ? static_cast<TargetSink*>(dryRun) : queue_.get();

@@ -1,5 +1,6 @@
 #include "download/dry_run.h"
 
+#include "core/web_address.h"
 #include "download/rules/file_rule.h"
 #include "download/safe_file_name.h"
 
@@ -15,7 +16,7 @@ void DryRun::handOver(const DownloadTarget& target) {
     reported_ = true;
     TargetReport line{thumbnail_, {}, {}, {}};
     // The per-file download would try these and fail; the dry run says why at once.
-    if (!isHttpAddress(target.url)) {
+    if (!isWebAddress(target.url)) {
         line.declined = "not an http(s) address: " + target.url;
     } else if (const std::string name = safeFileName(target.name); name.empty()) {
         line.declined = "no usable file name for " + target.url + " (\"" + target.name + "\")";

@@ -1,29 +1,37 @@
 #include "download/failed_list.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <unordered_set>
 
+#include "core/replace_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "core/web_address.h"
 
 namespace velnoria {
 
 namespace {
 
-bool isWebAddress(std::string_view line) {
-    if (!startsWithNoCase(line, "http://") && !startsWithNoCase(line, "https://")) return false;
+bool isListedAddress(std::string_view line) {
     for (const char c : line) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7f) return false;
     }
-    return true;
+    return isWebAddress(line);
+}
+
+// Whether the file ends with a line end, or is empty; true too when that cannot be read, since
+// nothing can be done about it then.
+bool endsWithLineEnd(int fd) {
+    const long long length = fileLength(fd);
+    char last = '\n';
+    if (length <= 0 || ::pread(fd, &last, 1, length - 1) != 1) return true;
+    return last == '\n' || last == '\r';
 }
 
 std::optional<std::string> readWhole(const std::filesystem::path& file, std::string& error,
@@ -62,15 +70,16 @@ std::optional<std::string> readWhole(const std::filesystem::path& file, std::str
 FailedList parseFailedList(std::string_view text) {
     FailedList list;
     list.size = text.size();
+    if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
     std::unordered_set<std::string_view> seen;
     while (!text.empty()) {
-        const std::size_t end = std::min(text.size(), text.find('\n'));
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(std::min(text.size(), end + 1));
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::size_t end = std::min(text.size(), text.find_first_of("\r\n"));
+        const std::string_view line = text.substr(0, end);
+        const bool crLf = end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n';
+        text.remove_prefix(std::min(text.size(), end + (crLf ? 2 : 1)));
         const std::string_view address = trim(line);
         if (address.empty()) continue;
-        if (!isWebAddress(address)) {
+        if (!isListedAddress(address)) {
             list.otherLines.emplace_back(line);
         } else if (seen.insert(address).second) {
             list.addresses.emplace_back(address);
@@ -97,38 +106,36 @@ bool replaceFailedList(const std::filesystem::path& folder, const FailedList& be
     std::string text;
     for (const auto& line : before.otherLines) text += line + "\r\n";
     for (const auto& address : notTried) text += address + "\r\n";
-    // What the retry appended; a list that someone else shortened meanwhile is kept whole.
-    text += now->size() >= before.size ? now->substr(before.size) : *now;
+    // What the retry appended, without the line end that ended an unfinished last line; a list
+    // that someone else shortened meanwhile is kept whole.
+    const std::string_view appended =
+        now->size() >= before.size ? std::string_view(*now).substr(before.size) : *now;
+    text += appended.substr(std::min(appended.size(), appended.find_first_not_of("\r\n")));
 
-    std::string temporary = (folder / kFailedListName).string() + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = std::string("a new failed.txt cannot be written: ") + std::strerror(errno);
-        return false;
-    }
-    UniqueFd file(fd);
-    // The list keeps the permissions it had (or those a new file gets).
-    struct stat old {};
-    if (::stat((folder / kFailedListName).c_str(), &old) == 0) {
-        ::fchmod(fd, old.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
-    if (!writeAll(fd, text) || ::fsync(fd) != 0) {
-        error = std::string("a new failed.txt cannot be written: ") + std::strerror(errno);
-        file.reset();
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    file.reset();
-    if (::rename(temporary.c_str(), (folder / kFailedListName).c_str()) != 0) {
-        error = std::string("failed.txt cannot be replaced: ") + std::strerror(errno);
-        ::unlink(temporary.c_str());
+    if (const int reason = replaceFile(folder / kFailedListName, text); reason != 0) {
+        error = std::string("failed.txt cannot be replaced: ") + std::strerror(reason);
         return false;
     }
     return true;
+}
+
+bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url) {
+    if (url.empty()) return false;
+    const UniqueFd file = openForAppend(folder / kFailedListName);
+    if (!file.valid()) return false;
+    // One write per line, so that the line is never split by another writer.
+    std::string line = endsWithLineEnd(file.get()) ? "" : "\r\n";
+    for (const char c : url) {
+        if (c == '\r') {
+            line += "%0D";
+        } else if (c == '\n') {
+            line += "%0A";
+        } else {
+            line += c;
+        }
+    }
+    line += "\r\n";
+    return writeAll(file.get(), line);
 }
 
 }  // namespace velnoria

@@ -21,9 +21,9 @@ struct FailedList {
     bool existed = false;
 };
 
-// Lines end at LF (a CR before it is dropped); blank lines are passed over. An address is a line
-// that starts with http:// or https:// (letter case ignored) and holds no control character;
-// blanks around it are dropped.
+// Lines end at LF, CR LF or a lone CR; a byte order mark before the first line is passed over,
+// and so are blank lines. An address is a line that is a web address (isWebAddress) and holds
+// no control character; blanks around it are dropped.
 FailedList parseFailedList(std::string_view text);
 
 // Reads the list in folder; an absent file is an empty list. nullopt with the reason when it
@@ -32,11 +32,17 @@ std::optional<FailedList> readFailedList(const std::filesystem::path& folder, st
 
 // After a retry: replaces the list with the lines it had that were no address, the addresses the
 // retry did not get to (a stopped job), and what the retry appended to the file (the addresses
-// that failed again), each line ended by CR LF. The new file is written beside the old one and
-// renamed over it, so the list is whole at every moment. A list that did not exist and got
-// nothing stays absent. False with the reason when it could not be replaced; the file then keeps
-// the old list with the new failures appended.
+// that failed again), each line ended by CR LF. The file is replaced by replaceFile, so the list
+// is whole at every moment and keeps its permissions. A list that did not exist and got nothing
+// stays absent. False with the reason when it could not be replaced; the file then keeps the old
+// list with the new failures appended.
 bool replaceFailedList(const std::filesystem::path& folder, const FailedList& before,
                        const std::vector<std::string>& notTried, std::string& error);
+
+// Appends url and CR LF to "failed.txt" in folder, opened and closed for this one line; line
+// ends inside url are written escaped, so every address stays one line, and a list whose last
+// line has no line end (written by hand) gets one first. False when nothing was written (url
+// empty, or the file could not be written).
+bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url);
 
 }  // namespace velnoria

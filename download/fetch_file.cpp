@@ -3,34 +3,16 @@
 #include <string>
 
 #include "core/unique_fd.h"
+#include "download/failed_list.h"
 
 namespace velnoria {
 
 void fetchFile(JobContext& job, DownloadTarget target) {
-    if (target.referringPage.empty()) {
+    if (!target.ownReferer && target.referringPage.empty()) {
         target.referringPage = job.page.foundAt.empty() ? job.page.address : job.page.foundAt;
     }
     ++job.counts.handedOver;
     job.targets->handOver(target);
-}
-
-bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url) {
-    if (url.empty()) return false;
-    const UniqueFd file = openForAppend(folder / "failed.txt");
-    if (!file.valid()) return false;
-    // One write per line, so that the line is never split by another writer.
-    std::string line;
-    for (const char c : url) {
-        if (c == '\r') {
-            line += "%0D";
-        } else if (c == '\n') {
-            line += "%0A";
-        } else {
-            line += c;
-        }
-    }
-    line += "\r\n";
-    return writeAll(file.get(), line);
 }
 
 void logFailedAddress(JobContext& job, std::string_view url) {

@@ -13,11 +13,6 @@ namespace velnoria {
 // a stop request.
 void fetchFile(JobContext& job, DownloadTarget target);
 
-// Appends url and CR LF to "failed.txt" in folder, opened and closed for this one line; line
-// ends inside url are written escaped, so every address stays one line. False when nothing was
-// written (url empty, or the file could not be written).
-bool appendToFailureLog(const std::filesystem::path& folder, std::string_view url);
-
 // An address of this job given up on: appended to "failed.txt" in the work folder and counted,
 // and kept with the tag of what it was for (the current one when none is given).
 void logFailedAddress(JobContext& job, std::string_view url);

@@ -28,13 +28,6 @@ long long regularFileSize(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool isWebAddress(std::string_view url) {
-    for (const std::string_view scheme : {"http://", "https://"}) {
-        if (startsWithNoCase(url, scheme) && url.size() > scheme.size()) return true;
-    }
-    return false;
-}
-
 std::string jobFileName(const JobContext& job, const DownloadTarget& target) {
     const std::string fileName = safeFileName(target.name);
     if (fileName.empty()) return fileName;
@@ -135,7 +128,7 @@ FileDownload::FileDownload(JobContext& job, const DownloadTarget& target, std::s
       family_(nameFamily(safeFileName(target.name))) {}
 
 FileDownload::~FileDownload() {
-    if (ticket_ != 0) job_.slots->cancel(ticket_);
+    if (ticket_ != 0) job_.transferSlots->cancel(ticket_);
 }
 
 void FileDownload::say(const std::string& text) {
@@ -174,10 +167,11 @@ void FileDownload::begin() {
     }
     path_ = job_.program.settings.savePath + "/" + fileName_;
     file_.aim(path_);
+    if (target_.isPlaceholder) digest_.emplace();
     // A file of that name may be whole already: its length is asked for first.
     if (job_.program.choices.skipExisting && !fileName_.empty() && regularFileSize(path_) >= 0) {
         stage_ = FileStage::CheckingSaved;
-        ticket_ = job_.slots->request(request(TransferRequest::Method::Head), *this);
+        ticket_ = job_.transferSlots->request(request(TransferRequest::Method::Head), *this);
         return;
     }
     beginAttempt();
@@ -199,7 +193,7 @@ void FileDownload::beginAttempt() {
     TransferRequest get = request(TransferRequest::Method::Get);
     get.resumeFrom = resumeFrom_;
     if (resumeFrom_ > 0) get.ifRange = validator_;
-    ticket_ = job_.slots->request(get, *this);
+    ticket_ = job_.transferSlots->request(get, *this);
 }
 
 bool FileDownload::answerTakesUpTheRest(const std::string& headerBlock) {
@@ -218,9 +212,8 @@ bool FileDownload::answerTakesUpTheRest(const std::string& headerBlock) {
                         std::string(headerValue(headerBlock, "Content-Range"));
     }
     // Anything else (the whole file again, a changed file) starts the file over.
-    sniffer_ = HtmlStartSniffer{};
-    bytes_ = 0;
     if (!file_.truncate()) bodyReason_ = cannotWrite(file_.error());
+    startOver();
     return false;
 }
 
@@ -266,6 +259,7 @@ bool FileDownload::onBody(const char* data, std::size_t size) {
     if (!answerReason_.empty() || !bodyReason_.empty()) return true;
     const std::string_view bytes(data, size);
     sniffer_.feed(bytes);
+    if (digest_) digest_->add(bytes);
     if (!file_.write(bytes)) {
         bodyReason_ = cannotWrite(file_.error());
         return false;
@@ -313,6 +307,16 @@ void FileDownload::onEnd(const TransferEnd& end) {
         }
     }
     if (reason.empty() && sniffer_.isHtml()) reason = kHtmlAnswer;
+    if (reason.empty() && digest_) {
+        sha256_ = digest_->finish();
+        const long long length = file_.length();
+        if (target_.isPlaceholder &&
+            target_.isPlaceholder(static_cast<std::uint64_t>(std::max(length, 0LL)),
+                                  hexText(*sha256_))) {
+            reason = "placeholder picture";
+            digest_.emplace();
+        }
+    }
     if (mode_ == LogMode::Live && stage_ == FileStage::Receiving && expected_ >= 0) {
         showProgressValue(static_cast<double>(expected_));
     }
@@ -348,9 +352,8 @@ void FileDownload::attemptEnded(std::string reason) {
         if (validator_.empty()) validator_ = headerValue(headerBlock_, "Last-Modified");
     } else {
         resumeFrom_ = 0;
-        bytes_ = 0;
-        sniffer_ = HtmlStartSniffer{};
         file_.discard();
+        startOver();
     }
     ++attempt_;
     // The next attempt must be answered by the server, not by a cached copy.
@@ -368,13 +371,19 @@ void FileDownload::attemptEnded(std::string reason) {
     beginAttempt();
 }
 
+void FileDownload::startOver() {
+    bytes_ = 0;
+    sniffer_ = HtmlStartSniffer{};
+    if (digest_) digest_.emplace();
+}
+
 void FileDownload::tick(Clock::time_point now) {
     if (stage_ == FileStage::PausingToRetry && now >= retryAt_) beginAttempt();
 }
 
 void FileDownload::cancel() {
     if (stage_ == FileStage::Ended) return;
-    if (ticket_ != 0) job_.slots->cancel(ticket_);
+    if (ticket_ != 0) job_.transferSlots->cancel(ticket_);
     ticket_ = 0;
     file_.discard();
     stage_ = FileStage::Ended;

@@ -10,7 +10,9 @@
 
 #include "core/temporary_file.h"
 #include "core/text.h"
+#include "core/web_address.h"
 #include "download/job_context.h"
+#include "download/sha256.h"
 #include "download/transfer_slots.h"
 #include "platform/transfer_engine.h"
 
@@ -20,8 +22,6 @@
 // and logs each attempt with the reason of a failure.
 
 namespace velnoria {
-
-bool isWebAddress(std::string_view url);
 
 // The name this job saves target under: made safe, then numbered (" (2)" ...) when this job has
 // saved another address under it (or, for a job that never replaces, when anything stands under
@@ -116,6 +116,8 @@ class FileDownload : private TransferListener {
     // Bytes of the file so far, and how many it will have (-1 while unknown).
     std::uint64_t bytes() const { return bytes_; }
     std::int64_t expected() const { return expected_; }
+    // The SHA-256 of a file saved whole, when it was asked for (a placeholder check).
+    const std::optional<Sha256Digest>& sha256() const { return sha256_; }
 
     // Told once, when the file has ended (from inside the job's transfers: it must not destroy
     // the file there).
@@ -132,6 +134,7 @@ class FileDownload : private TransferListener {
     bool worthResuming(const std::string& reason) const;
     void end(FileOutcome outcome);
     void say(const std::string& text);
+    void startOver();
     void showProgressValue(double value);
     TransferRequest request(TransferRequest::Method method) const;
 
@@ -168,6 +171,8 @@ class FileDownload : private TransferListener {
     std::uint64_t resumeFrom_ = 0;
     std::string validator_;  // ETag or Last-Modified of the answer the bytes came from
     HtmlStartSniffer sniffer_;
+    std::optional<Sha256> digest_;  // of the bytes of the file so far, when it is wanted
+    std::optional<Sha256Digest> sha256_;
 };
 
 }  // namespace velnoria

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -59,6 +60,11 @@ struct DownloadTarget {
     std::string referringPage;
     std::string hostCookies;
     std::vector<std::string> headers;
+    // The headers carry the Referer the rule chose (or it chose none): no referring page.
+    bool ownReferer = false;
+    // Set for a host that answers a stand-in picture for a deleted image: such an answer (by its
+    // size and SHA-256 in hex) is a failed attempt.
+    std::function<bool(std::uint64_t size, std::string_view sha256)> isPlaceholder;
 };
 
 // Where the targets the rules find go: the downloads (one at a time or at once), or a dry run.
@@ -94,10 +100,10 @@ class JobContext {
     std::map<std::string, std::string> savedNames;  // file name -> the address saved under it
     bool walkEnded = false;  // set by a rule that ends the walk after the current entry
 
-    TargetSink* targets = nullptr;  // where fetchFile hands its targets
-    PageReads* pages = nullptr;     // how rules read service pages
-    TransferSlots* slots = nullptr;
-    DryRun* dryRun = nullptr;  // set for a dry run
+    TargetSink* targets = nullptr;           // where fetchFile hands its targets
+    PageReads* pages = nullptr;              // how rules read service pages
+    TransferSlots* transferSlots = nullptr;  // the job's share of the engine
+    DryRun* dryRun = nullptr;                // set for a dry run
     // A retry's address index, so that the files tell which addresses are settled.
     std::size_t currentTag = 0;
     // What this job wrote to failed.txt, each line with the tag of what it was for.

@@ -1,8 +1,8 @@
 #include "download/next_pages.h"
 
-#include <algorithm>
-
+#include "core/printable.h"
 #include "core/text.h"
+#include "core/web_address.h"
 
 namespace velnoria {
 
@@ -18,39 +18,8 @@ std::string pageKey(std::string_view address) {
 
 }  // namespace
 
-std::string webHostName(std::string_view address) {
-    address = trim(address, " \t\r\n");
-    std::size_t start = 0;
-    if (startsWithNoCase(address, "http://")) {
-        start = 7;
-    } else if (startsWithNoCase(address, "https://")) {
-        start = 8;
-    } else {
-        return {};
-    }
-    std::string_view rest = address.substr(start);
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    if (const auto at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
-    if (!rest.empty() && rest.front() == '[') {
-        rest = rest.substr(0, rest.find(']') + 1);
-    } else {
-        rest = rest.substr(0, rest.find(':'));
-    }
-    std::string host(rest);
-    std::transform(host.begin(), host.end(), host.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return host;
-}
-
 std::string oneLine(std::string_view text) {
-    std::string line(text.substr(0, kLongestLogAddress));
-    for (char& c : line) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) c = '?';
-    }
-    if (text.size() > kLongestLogAddress) line += "...";
-    return line;
+    return printableText(text, kLongestLogAddress);
 }
 
 NextPages::NextPages(std::string_view firstPage, std::string_view foundAt, int maxPages)

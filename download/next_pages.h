@@ -29,10 +29,7 @@ class NextPages {
     int maxPages_;
 };
 
-// The host name of an http(s) address in lower case; "" for any other address.
-std::string webHostName(std::string_view address);
-
-// Text fit for one log line: control characters shown as "?", cut after 2000 bytes.
+// An address or a reason as a log line shows it: printableText, cut after 2000 bytes.
 std::string oneLine(std::string_view text);
 
 }  // namespace velnoria

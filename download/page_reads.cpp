@@ -20,7 +20,7 @@ class PageReads::Pending : public TransferListener {
           then_(std::move(then)) {}
 
     ~Pending() override {
-        if (ticket_ != 0) owner_.job_.slots->cancel(ticket_);
+        if (ticket_ != 0) owner_.job_.transferSlots->cancel(ticket_);
     }
 
     const std::string& key() const { return key_; }
@@ -38,7 +38,7 @@ class PageReads::Pending : public TransferListener {
             }
         }
         request_.maxBodyBytes = kMaxPageBytes;
-        ticket_ = owner_.job_.slots->request(request_, *this);
+        ticket_ = owner_.job_.transferSlots->request(request_, *this);
     }
 
     bool onHeaders(const std::string& headerBlock) override {

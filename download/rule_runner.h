@@ -24,8 +24,8 @@ std::optional<PagePlan> planFileRule(const JobContext& job, const RuleSet::Taken
 // under the last part of the link's path.
 void fetchLinkedImage(JobContext& job, const std::string& link);
 
-// Text from a page or a rules file as it may stand in a log line: control characters and bytes
-// that are not UTF-8 written as \xHH, a long text cut.
+// Text from a page or a rules file as it may stand in a log line: printableText, cut after
+// limit bytes.
 std::string loggable(std::string_view text, std::size_t limit = 300);
 
 }  // namespace velnoria

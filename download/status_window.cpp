@@ -1,6 +1,7 @@
 #include "download/status_window.h"
 
 #include <chrono>
+#include <cstdio>
 
 #include "download/program_state.h"
 
@@ -9,7 +10,29 @@ namespace velnoria {
 namespace {
 // How long one pass of the pause loop may sleep waiting for a click.
 constexpr std::chrono::milliseconds kPauseWait{50};
+// A byte count for people: whole bytes below a kilobyte, else one decimal of kB, MB or GB.
+std::string byteCountText(std::uint64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    const char* const units[] = {"kB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1000;
+    std::size_t unit = 0;
+    // 999.96 kB would print as "1000.0 kB": such a value already counts in the next unit.
+    while (value >= 999.95 && unit + 1 < std::size(units)) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
 }  // namespace
+
+std::string transferText(const TransferRow& row) {
+    std::string text = row.name + ": " + byteCountText(row.bytes);
+    if (row.total >= 0) text += " of " + byteCountText(static_cast<std::uint64_t>(row.total));
+    return text;
+}
 
 StatusWindow::StatusWindow(RunState& runState, StatusView& view, EventLoop& eventLoop)
     : runState_(runState), view_(view), eventLoop_(eventLoop) {}
@@ -50,6 +73,10 @@ void StatusWindow::setProgressValue(double value) {
 
 void StatusWindow::showProgress() {
     view_.setProgress(progressMinimum_, progressMaximum_, progressValue_);
+}
+
+void StatusWindow::showTransfers(const std::vector<TransferRow>& rows) {
+    view_.showTransfers(rows);
 }
 
 void StatusWindow::close() {

@@ -2,12 +2,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "download/run_state.h"
 #include "platform/event_loop.h"
 #include "platform/status_view.h"
 
 namespace velnoria {
+
+// A transfer in hand as the status window shows it: "name: 1.2 MB of 3.4 MB", or without
+// " of ..." when the answer did not say how long it is.
+std::string transferText(const TransferRow& row);
 
 // The status window's model: its texts, the progress bar and the Pause/Continue and Stop/Abort
 // logic over the program-wide run state. A view renders it; the view's buttons call
@@ -23,6 +28,8 @@ class StatusWindow {
     void setProgressMinimum(double value);
     void setProgressMaximum(double value);
     void setProgressValue(double value);
+    // The transfers in hand while files are downloaded at once; empty when none runs.
+    void showTransfers(const std::vector<TransferRow>& rows);
     void close();
 
     // The buttons' handlers. pauseClick() returns only once the run state is back to running.

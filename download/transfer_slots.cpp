@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "download/next_pages.h"
+#include "core/web_address.h"
 
 namespace velnoria {
 

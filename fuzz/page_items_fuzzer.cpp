@@ -102,7 +102,8 @@ class PagePieces : public UrlDownload {
           piece_(std::max({piece, page_.size() / 64, std::size_t{1}})),
           fails_(fails) {}
 
-    DownloadOutcome download(const std::string&, const ByteSink& sink, std::uint64_t) override {
+    using UrlDownload::download;
+    DownloadOutcome download(const TransferRequest&, const ByteSink& sink) override {
         DownloadOutcome outcome;
         if (fails_) {
             outcome.error = "refused";

@@ -142,25 +142,70 @@ void checkHtmlAnswer(std::string_view body, std::size_t piece) {
 }
 
 // Printable text is well-formed UTF-8 without a control character, holds each byte of the text
-// in order, either as it stands or as \xHH, and is the text itself when that was printable.
-void checkPrintable(std::string_view text) {
+// in order, either as it stands or as \xHH, or a character that turns the direction as \uHHHH,
+// and is the text itself when that held none of these. A cut text is the printable text of a
+// start of it, with "..." after it.
+void checkPrintable(std::string_view text, std::size_t longest) {
     static constexpr char kHex[] = "0123456789ABCDEF";
+    // The UTF-8 forms of U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069.
+    const auto directionAt = [](std::string_view rest) -> std::string {
+        if (rest.starts_with("\xD8\x9C")) return "\\u061C";
+        if (rest.size() < 3 || (!rest.starts_with("\xE2\x80") && !rest.starts_with("\xE2\x81"))) {
+            return {};
+        }
+        const unsigned code = 0x2000 + ((static_cast<unsigned char>(rest[1]) & 0x3F) << 6) +
+                              (static_cast<unsigned char>(rest[2]) & 0x3F);
+        const bool turns = code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+                           (code >= 0x2066 && code <= 0x2069);
+        if (!turns || (static_cast<unsigned char>(rest[2]) & 0xC0) != 0x80) return {};
+        return {'\\',
+                'u',
+                kHex[code >> 12],
+                kHex[(code >> 8) & 0xF],
+                kHex[(code >> 4) & 0xF],
+                kHex[code & 0xF]};
+    };
     const std::string printable = printableText(text);
-    FUZZ_CHECK(isPrintableUtf8(printable));
-    if (isPrintableUtf8(text)) FUZZ_CHECK(printable == text);
-    // A kept byte is never a backslash's stand-in: a backslash in the text is printable and kept.
+    FUZZ_CHECK(isControlFreeUtf8(printable));
+    bool turnsDirection = false;
     std::size_t at = 0;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (at < printable.size() && printable[at] == c) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::string_view rest = text.substr(i);
+        if (const std::string shown = directionAt(rest);
+            !shown.empty() && printable.compare(at, shown.size(), shown) == 0) {
+            turnsDirection = true;
+            at += shown.size();
+            i += (shown == "\\u061C" ? 2 : 3) - 1;
+            continue;
+        }
+        // A kept byte is never a backslash's stand-in: a backslash in the text is kept.
+        if (at < printable.size() && printable[at] == text[i]) {
             ++at;
             continue;
         }
+        const auto byte = static_cast<unsigned char>(text[i]);
         const std::string escaped = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
         FUZZ_CHECK(printable.compare(at, 4, escaped) == 0);
         at += 4;
     }
     FUZZ_CHECK(at == printable.size());
+    if (isControlFreeUtf8(text) && !turnsDirection) FUZZ_CHECK(printable == text);
+
+    const std::string cut = printableText(text, longest);
+    if (longest >= text.size()) {
+        FUZZ_CHECK(cut == printable);
+    } else {
+        FUZZ_CHECK(cut.ends_with("..."));
+        const std::string shown = cut.substr(0, cut.size() - 3);
+        // A start of the text within the bound, short of it by less than a character.
+        bool found = false;
+        for (std::size_t length = longest; length + 4 > longest && !found; --length) {
+            found = printableText(text.substr(0, length)) == shown;
+            if (length == 0) break;
+        }
+        FUZZ_CHECK(found);
+        FUZZ_CHECK(printable.starts_with(shown));
+    }
 }
 
 // Feeds the block line by line, as libcurl hands header lines over, starting afresh after each
@@ -279,6 +324,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     checkDifferingValues(block, "Content-Length");
     checkGathering(block);
     checkHtmlAnswer(block, piece);
-    checkPrintable(block);
+    // The piece size stands in for the bound of a cut text, now and then a short one.
+    checkPrintable(block, piece * piece);
     return 0;
 }

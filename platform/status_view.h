@@ -1,8 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velnoria {
+
+// One transfer in hand while files are downloaded at once: the file's name and the bytes that
+// have come so far, of how many.
+struct TransferRow {
+    std::string name;
+    std::uint64_t bytes = 0;
+    std::int64_t total = -1;  // -1 when the answer did not say
+
+    friend bool operator==(const TransferRow&, const TransferRow&) = default;
+};
 
 // What the status window shows; the model in download/ decides every text and state, a view only
 // renders it (a Qt window in the desktop program, the terminal in velnoria-get).
@@ -21,6 +33,9 @@ class StatusView {
     virtual void setProgress(double minimum, double maximum, double value) = 0;
     virtual void setPauseCaption(const std::string& caption) = 0;
     virtual void setStopEnabled(bool enabled) = 0;
+    // The transfers in hand, in the order given; an empty list when none runs. A view that has
+    // no room for them shows nothing.
+    virtual void showTransfers(const std::vector<TransferRow>& /*rows*/) {}
 };
 
 }  // namespace velnoria

@@ -50,6 +50,10 @@ struct TransferEnd {
     long httpStatus = 0;          // of the final answer; 0 when none arrived
     std::string finalUrl;         // the address answered last, after redirects
     std::uint64_t bodyBytes = 0;  // body bytes handed to the listener
+    // The connection closed before the body was whole (failureCode stays 0): the body announced
+    // a length it did not reach, or a chunked body missed its end. An answer without a length
+    // that simply ends is whole.
+    bool cutShort = false;
 };
 
 // What one transfer tells its owner, from inside TransferEngine::drive(). onHeaders and onBody

@@ -10,9 +10,9 @@ namespace velnoria {
 // What one transfer of a pool tells its owner, from inside TransferPool::drive(). onHeaders and
 // onBody run inside libcurl and must not start or cancel transfers (they return false to end
 // their own); onEnd may do both.
-class TransferListener {
+class PoolListener {
   public:
-    virtual ~TransferListener() = default;
+    virtual ~PoolListener() = default;
     // The final response's whole header block, status line included. False ends the transfer
     // here (onEnd still follows).
     virtual bool onHeaders(const std::string& headerBlock) = 0;
@@ -38,7 +38,7 @@ class TransferPool {
     // bytes a second, for this long fails a transfer; 0 = never.
     virtual void setTimeoutSeconds(int seconds) = 0;
     // Starts a request; the listener must outlive it (until onEnd or cancel).
-    virtual Id start(const std::string& url, TransferListener& listener,
+    virtual Id start(const std::string& url, PoolListener& listener,
                      Method method = Method::Get) = 0;
     // Ends a transfer at once; its listener hears nothing more.
     virtual void cancel(Id id) = 0;

@@ -5,9 +5,11 @@
 #include <functional>
 #include <string>
 
+#include "platform/transfer_engine.h"
+
 namespace velnoria {
 
-// What became of a blocking download. Callers that must judge success look at it; callers that
+// What became of a whole download. Callers that must judge success look at it; callers that
 // judge by effects (a file that exists) may ignore it.
 struct DownloadOutcome {
     bool transferred = false;  // the whole body arrived without a transfer error
@@ -16,23 +18,34 @@ struct DownloadOutcome {
     std::string error;         // a short reason when !transferred or !written
     std::string finalUrl;      // the address answered last, after redirects; "" when unknown
     std::string contentType;   // the final answer's Content-Type; "" when none
+    std::string headerBlock;   // the final answer's header block, status line first
     bool interrupted = false;  // ended early because the interruption hook said so
 };
 
 // Receives the body in order. Returning false aborts the transfer (written becomes false).
 using ByteSink = std::function<bool(const char* data, std::size_t size)>;
 
-// A blocking download of an address: returns when the transfer has ended.
+// A whole download of an address (a page, a header request, the version file): returns when the
+// transfer has ended. It waits by yielding to the event loop, so the windows and every other
+// transfer go on meanwhile.
 class UrlDownload {
   public:
     virtual ~UrlDownload() = default;
 
-    // maxBytes bounds the body; a longer body aborts the transfer (transferred becomes false).
-    virtual DownloadOutcome download(const std::string& url, const ByteSink& sink,
-                                     std::uint64_t maxBytes) = 0;
+    // request.maxBodyBytes bounds the body; a longer body aborts the transfer (transferred
+    // becomes false).
+    virtual DownloadOutcome download(const TransferRequest& request, const ByteSink& sink) = 0;
 
-    // Asked now and then while a download runs; once it says true, the download ends at once
-    // (interrupted). A download that cannot be ended early ignores it.
+    // A GET of url, its body bounded by maxBytes.
+    DownloadOutcome download(const std::string& url, const ByteSink& sink, std::uint64_t maxBytes) {
+        TransferRequest request;
+        request.url = url;
+        request.maxBodyBytes = maxBytes;
+        return download(request, sink);
+    }
+
+    // Asked after every yield while a download waits; once it says true, the download ends at
+    // once (interrupted).
     virtual void setInterruption(std::function<bool()>) {}
 };
 

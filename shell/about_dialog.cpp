@@ -1,6 +1,7 @@
 #include "shell/about_dialog.h"
 
 #include <QFont>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -63,6 +64,14 @@ AboutDialog::AboutDialog(Shell& shell)
 
     connect(ok_, &QPushButton::clicked, this, &QWidget::close);
     connect(homepage_, &QPushButton::clicked, this, [&shell] { shell.openUrl(kHomePage); });
+}
+
+void AboutDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void AboutDialog::showText(const std::string& text) {

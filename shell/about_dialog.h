@@ -26,6 +26,9 @@ class AboutDialog : public QWidget {
     QPushButton* okButton() const { return ok_; }
     QPushButton* homepageButton() const { return homepage_; }
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;  // Escape closes the box
+
   private:
     QPlainTextEdit* text_;
     QPushButton* ok_;

@@ -5,7 +5,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QShortcut>
 #include <chrono>
+#include <iterator>
 
 #include "core/choices.h"
 #include "core/program_identity.h"
@@ -27,12 +30,15 @@ namespace {
 // Each pass of a page wait may block this long for window or browser events.
 constexpr std::chrono::milliseconds kPageWaitPass{10};
 
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, const char* toolTip,
-                        const QRect& place) {
+// The client area at the first start.
+constexpr QSize kFirstSize = twipsSize(12168, 8736);
+
+// A button; an ampersand in the caption marks its access key (Alt and the letter after it).
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption,
+                        const char* toolTip) {
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setObjectName(QString::fromUtf8(name));
     if (toolTip != nullptr) button->setToolTip(QString::fromUtf8(toolTip));
-    button->setGeometry(place);
     return button;
 }
 
@@ -41,7 +47,7 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
 MainWindow::MainWindow(EndProgram endProgram)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                           Qt::WindowCloseButtonHint),
+                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       endProgram_(std::move(endProgram)) {
     registerWindowResources();
     buildControls();
@@ -65,53 +71,64 @@ AboutDialog* MainWindow::aboutDialog() const {
 
 void MainWindow::buildControls() {
     setObjectName(QStringLiteral("mainWindow"));
-    setFixedSize(twipsSize(12168, 8736));
+    // The window opens at its first size and may grow from there, never shrink below it.
+    setMinimumSize(kFirstSize);
+    resize(kFirstSize);
     paintBackground(this, QColor(64, 64, 64));
 
-    startDownload_ = makeButton(this, "startDownload", "Start Download", nullptr,
-                                twipsRect(480, 360, 2052, 492));
-    back_ = makeButton(this, "back", "<<", "Go back one page", twipsRect(2760, 360, 492, 492));
-    stop_ = makeButton(this, "stop", "X", "Stop", twipsRect(3480, 360, 492, 492));
-    forward_ =
-        makeButton(this, "forward", ">>", "Go forward one page", twipsRect(4200, 360, 492, 492));
-    checkUpdate_ =
-        makeButton(this, "checkUpdate", "U", "Check update", twipsRect(4920, 360, 492, 492));
+    startDownload_ = makeButton(this, "startDownload", "&Start Download", nullptr);
+    back_ = makeButton(this, "back", "<<", "Go back one page");
+    stop_ = makeButton(this, "stop", "&X", "Stop");
+    forward_ = makeButton(this, "forward", ">>", "Go forward one page");
+    checkUpdate_ = makeButton(this, "checkUpdate", "&U", "Check update");
     logo_ = new LogoImage(this);
     logo_->setObjectName(QStringLiteral("logo"));
     logo_->setToolTip(QString::fromUtf8(kLogoToolTip));
-    logo_->setGeometry(twipsRect(5640, 360, 1320, 492));
-    settings_ = makeButton(this, "settings", "Settings", nullptr, twipsRect(7200, 360, 1452, 492));
-    about_ = makeButton(this, "about", "About", nullptr, twipsRect(8880, 360, 1452, 492));
-    exit_ = makeButton(this, "exit", "Exit", nullptr, twipsRect(10560, 360, 1452, 492));
+    settings_ = makeButton(this, "settings", "Se&ttings", nullptr);
+    about_ = makeButton(this, "about", "&About", nullptr);
+    exit_ = makeButton(this, "exit", "&Exit", nullptr);
 
     statusLine_ = new QLabel(this);
     statusLine_->setObjectName(QStringLiteral("statusLine"));
-    statusLine_->setGeometry(twipsRect(480, 960, 11532, 252));
     // The desktop's background colour with highlighted text, as the status line always had.
     paintLabel(statusLine_, QColor(58, 110, 165), Qt::white);
 
     addressBox_ = new QLineEdit(this);
     addressBox_->setObjectName(QStringLiteral("addressBox"));
     addressBox_->setToolTip(QStringLiteral("Type adress here"));
-    addressBox_->setGeometry(twipsRect(480, 1320, 10212, 372));
-    go_ = makeButton(this, "go", "&Go", nullptr, twipsRect(10800, 1320, 1212, 372));
+    go_ = makeButton(this, "go", "&Go", nullptr);
     go_->setDefault(true);
 
     browser_ = new WebBrowser(eventLoop_, this);
     browser_->setObjectName(QStringLiteral("browser"));
-    browser_->setGeometry(twipsRect(480, 1920, 11532, 6852));
 
-    setTabOrder(addressBox_, startDownload_);
-    setTabOrder(startDownload_, go_);
-    setTabOrder(go_, exit_);
-    setTabOrder(exit_, about_);
-    setTabOrder(about_, back_);
-    setTabOrder(back_, stop_);
-    setTabOrder(stop_, forward_);
-    setTabOrder(forward_, settings_);
-    setTabOrder(settings_, checkUpdate_);
-    setTabOrder(checkUpdate_, browser_);
+    // The places at the first size, in twips, and the edge each control keeps its distance to
+    // when the window grows: the browser takes the new room.
+    placements_ = {
+        {startDownload_, twipsRect(480, 360, 2052, 492), Anchor::Left},
+        {back_, twipsRect(2760, 360, 492, 492), Anchor::Left},
+        {stop_, twipsRect(3480, 360, 492, 492), Anchor::Left},
+        {forward_, twipsRect(4200, 360, 492, 492), Anchor::Left},
+        {checkUpdate_, twipsRect(4920, 360, 492, 492), Anchor::Left},
+        {logo_, twipsRect(5640, 360, 1320, 492), Anchor::Left},
+        {settings_, twipsRect(7200, 360, 1452, 492), Anchor::Right},
+        {about_, twipsRect(8880, 360, 1452, 492), Anchor::Right},
+        {exit_, twipsRect(10560, 360, 1452, 492), Anchor::Right},
+        {statusLine_, twipsRect(480, 960, 11532, 252), Anchor::Width},
+        {addressBox_, twipsRect(480, 1320, 10212, 372), Anchor::Width},
+        {go_, twipsRect(10800, 1320, 1212, 372), Anchor::Right},
+        {browser_, twipsRect(480, 1920, 11532, 6852), Anchor::WidthAndHeight},
+    };
+    placeControls();
+
+    // The window's own controls first, from the address box along the rows; the page last.
+    QWidget* const tabOrder[] = {addressBox_,  go_,       startDownload_, back_, stop_,   forward_,
+                                 checkUpdate_, settings_, about_,         exit_, browser_};
+    for (std::size_t i = 1; i < std::size(tabOrder); ++i) {
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
     addressBox_->setFocus();
+    addShortcuts();
 
     // Enter in the address box reaches keyPressEvent (the box passes it on), which presses Go:
     // no connection of the box's own, or one Enter would run Go twice.
@@ -126,6 +143,55 @@ void MainWindow::buildControls() {
     connect(about_, &QPushButton::clicked, this, [this] { showAbout(); });
     connect(exit_, &QPushButton::clicked, this, [this] { exitProgram(); });
     connect(browser_, &WebBrowser::documentComplete, this, [this] { onDocumentComplete(); });
+    // << and >> are greyed while there is nothing to go to.
+    connect(browser_, &WebBrowser::historyChanged, this, [this] { showHistoryButtons(); });
+    showHistoryButtons();
+}
+
+void MainWindow::addShortcuts() {
+    const auto onKeys = [this](const QKeySequence& keys, auto command) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, command);
+    };
+    onKeys(QKeySequence(Qt::ALT | Qt::Key_Left), [this] { goBack(); });
+    onKeys(QKeySequence(Qt::ALT | Qt::Key_Right), [this] { goForward(); });
+    onKeys(QKeySequence(Qt::Key_F5), [this] { browser_->reload(); });
+    onKeys(QKeySequence(Qt::CTRL | Qt::Key_L), [this] {
+        addressBox_->setFocus(Qt::ShortcutFocusReason);
+        addressBox_->selectAll();
+    });
+}
+
+void MainWindow::placeControls() {
+    const int wider = width() - kFirstSize.width();
+    const int taller = height() - kFirstSize.height();
+    for (const Placement& p : placements_) {
+        QRect place = p.first;
+        switch (p.anchor) {
+            case Anchor::Left:
+                break;
+            case Anchor::Right:
+                place.translate(wider, 0);
+                break;
+            case Anchor::Width:
+                place.setWidth(place.width() + wider);
+                break;
+            case Anchor::WidthAndHeight:
+                place.setSize(place.size() + QSize(wider, taller));
+                break;
+        }
+        p.control->setGeometry(place);
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeControls();
+}
+
+void MainWindow::showHistoryButtons() {
+    back_->setEnabled(browser_->canGoBack());
+    forward_->setEnabled(browser_->canGoForward());
 }
 
 void MainWindow::setStatusLine(const QString& text, bool repaintNow) {
@@ -181,9 +247,10 @@ void MainWindow::shutDown() {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-    // Enter presses the button that has the focus, else Go, the window's default button.
+    // Enter presses the button that has the focus, else Go, the window's default button. The
+    // keypad's Enter comes with the keypad's modifier.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier) {
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         auto* focused = qobject_cast<QPushButton*>(focusWidget());
         (focused != nullptr ? focused : go_)->click();
         return;
@@ -200,9 +267,12 @@ void MainWindow::go() {
 }
 
 bool MainWindow::waitForPage(bool forJob) {
+    const int stopsBefore = stopsPressed_;
     int state = WebBrowser::kUninitialized;
     do {
         eventLoop_.yieldOnce(kPageWaitPass);
+        // X ended this load: its "Page stopped." stays, and no other address comes in.
+        if (stopsPressed_ != stopsBefore) return false;
         switch (browser_->readyState()) {
             case WebBrowser::kLoading:
                 setStatusLine(QStringLiteral("Loading page, please wait..."), false);
@@ -235,7 +305,7 @@ BrowserDocument* MainWindow::read(const std::string& address, std::string& docum
                                   std::string& error) {
     browser_->navigate(QString::fromUtf8(address.c_str()));
     if (!waitForPage(true)) {
-        error = "stopped";
+        error = state_.runState == RunState::StopRequested ? "stopped" : "its loading was stopped";
         return nullptr;
     }
     if (!browser_->loadSucceeded()) {
@@ -255,6 +325,7 @@ void MainWindow::goForward() {
 }
 
 void MainWindow::stopLoading() {
+    ++stopsPressed_;
     browser_->stop();
     startDownload_->setEnabled(true);
     setStatusLine(QStringLiteral("Page stopped."), false);
@@ -298,6 +369,7 @@ void MainWindow::showSettings() {
                 const RulesFile rules = program_->readRules(rulesFile);
                 return rules.problems.empty() ? std::string() : describeProblems(rules.problems);
             });
+        centreOn(settingsDialog_, this);
     }
     settingsDialog_->show();
     settingsDialog_->raise();

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "download/program_state.h"
@@ -50,9 +52,21 @@ class MainWindow : public QWidget, private PageReader {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // Which edge a control keeps its distance to when the window grows.
+    enum class Anchor { Left, Right, Width, WidthAndHeight };
+    struct Placement {
+        QWidget* control;
+        QRect first;  // its place at the window's first size
+        Anchor anchor;
+    };
+
     void buildControls();
+    void addShortcuts();
+    void placeControls();
+    void showHistoryButtons();
     void setStatusLine(const QString& text, bool repaintNow);
 
     // The commands, one per button, and the browser's notice.
@@ -68,8 +82,8 @@ class MainWindow : public QWidget, private PageReader {
     void exitProgram();
     void onDocumentComplete();
     void shutDown();
-    // Waits for the browser's page as Go does. A job's wait (forJob) also ends on Stop/Abort,
-    // with false.
+    // Waits for the browser's page as Go does; false when X or, for a job's wait (forJob),
+    // Stop/Abort ended it.
     bool waitForPage(bool forJob);
 
     // The thread's next pages, shown in the browser as Go shows a page.
@@ -79,6 +93,8 @@ class MainWindow : public QWidget, private PageReader {
     EndProgram endProgram_;
     ProgramState state_;
     bool startingUp_ = false;
+    int stopsPressed_ = 0;  // how often X was pressed: a page wait ends at the next one
+    std::vector<Placement> placements_;
 
     QtEventLoop eventLoop_;
     QtMessageBox messageBox_;

@@ -3,16 +3,27 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <algorithm>
 
+#include "core/save_folder.h"
 #include "core/text.h"
 #include "platform/qt/qt_text.h"
 #include "shell/window_style.h"
 
 namespace velnoria {
+
+namespace {
+
+// The dialog's width, and the room below its lowest control.
+constexpr int kDialogWidth = twipsToPixels(5076);
+constexpr int kBottomMargin = twipsToPixels(168);
+
+}  // namespace
 
 SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox& messageBox,
                                std::filesystem::path settingsFile, RulesFileCheck checkRules)
@@ -29,64 +40,64 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
       pieceSizeBox_(new QLineEdit(this)),
       folderLabel_(new QLabel(QStringLiteral("Select save folder"), this)),
       folderBox_(new QLineEdit(this)),
-      browse_(new QPushButton(QStringLiteral("Browse"), this)),
-      ok_(new QPushButton(QStringLiteral("OK"), this)),
+      browse_(new QPushButton(QStringLiteral("&Browse"), this)),
+      ok_(new QPushButton(QStringLiteral("&OK"), this)),
       rulesLabel_(new QLabel(QStringLiteral("Rules file"), this)),
       rulesBox_(new QLineEdit(this)),
-      rulesBrowse_(new QPushButton(QStringLiteral("Browse"), this)),
+      rulesBrowse_(new QPushButton(QStringLiteral("B&rowse"), this)),
       linkedImages_(new QCheckBox(
           // Two lines: the dialog keeps its width.
-          QStringLiteral("Also save full-size images that\nthumbnails link to"), this)),
-      followNextPages_(new QCheckBox(QStringLiteral("Follow the thread's next pages"), this)),
-      skipExisting_(new QCheckBox(QStringLiteral("Skip files already saved"), this)),
+          QStringLiteral("&Also save full-size images that\nthumbnails link to"), this)),
+      followNextPages_(new QCheckBox(QStringLiteral("&Follow the thread's next pages"), this)),
+      skipExisting_(new QCheckBox(QStringLiteral("&Skip files already saved"), this)),
       downloadsAtOnceLabel_(new QLabel(QStringLiteral("Downloads at once"), this)),
       downloadsAtOnce_(new QSpinBox(this)) {
     setObjectName(QStringLiteral("settingsDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
-    // The described controls keep their places; the choices beside them come below.
-    setFixedSize(twipsSize(5076, 5940));
     paintBackground(this, QColor(64, 64, 64));
 
-    timeoutLabel_->setObjectName(QStringLiteral("timeoutLabel"));
-    timeoutLabel_->setGeometry(twipsRect(240, 360, 1692, 252));
-    timeoutBox_->setObjectName(QStringLiteral("timeoutBox"));
-    timeoutBox_->setGeometry(twipsRect(2160, 360, 372, 288));
-    pieceSizeLabel_->setObjectName(QStringLiteral("pieceSizeLabel"));
-    pieceSizeLabel_->setGeometry(twipsRect(240, 840, 1692, 252));
+    // Top to bottom, in twips. The described controls keep their places (the time-out box is
+    // wide enough for three digits); the choices beside them come below. The dialog's height
+    // follows the lowest control, so more can join at the bottom.
+    struct Placement {
+        QWidget* control;
+        const char* name;
+        QRect place;
+    };
+    const Placement placements[] = {
+        {timeoutLabel_, "timeoutLabel", twipsRect(240, 360, 1692, 252)},
+        {timeoutBox_, "timeoutBox", twipsRect(2160, 360, 852, 288)},
+        {pieceSizeLabel_, "pieceSizeLabel", twipsRect(240, 840, 1692, 252)},
+        {pieceSizeBox_, "pieceSizeBox", twipsRect(2160, 840, 852, 288)},
+        {folderLabel_, "folderLabel", twipsRect(240, 1560, 2772, 252)},
+        {folderBox_, "folderBox", twipsRect(240, 1920, 2772, 288)},
+        {browse_, "browse", twipsRect(3240, 1920, 1332, 372)},
+        {ok_, "ok", twipsRect(2040, 2640, 972, 372)},
+        {rulesLabel_, "rulesLabel", twipsRect(240, 3240, 2772, 252)},
+        {rulesBox_, "rulesBox", twipsRect(240, 3600, 2772, 288)},
+        {rulesBrowse_, "rulesBrowse", twipsRect(3240, 3600, 1332, 372)},
+        {linkedImages_, "linkedImages", twipsRect(240, 4080, 4596, 492)},
+        // The job options.
+        {followNextPages_, "followNextPages", twipsRect(240, 4680, 4596, 300)},
+        {skipExisting_, "skipExisting", twipsRect(240, 5040, 4596, 300)},
+        {downloadsAtOnceLabel_, "downloadsAtOnceLabel", twipsRect(240, 5460, 1860, 252)},
+        {downloadsAtOnce_, "downloadsAtOnce", twipsRect(2160, 5400, 852, 372)},
+    };
+    int lowest = 0;
+    for (const Placement& p : placements) {
+        p.control->setObjectName(QString::fromLatin1(p.name));
+        p.control->setGeometry(p.place);
+        lowest = std::max(lowest, p.place.bottom() + 1);
+    }
+    setFixedSize(kDialogWidth, lowest + kBottomMargin);
+
     pieceSizeLabel_->setToolTip(
         QStringLiteral("Choose smaller value for slow connection and larger for faster"));
-    pieceSizeBox_->setObjectName(QStringLiteral("pieceSizeBox"));
-    pieceSizeBox_->setGeometry(twipsRect(2160, 840, 852, 288));
-    folderLabel_->setObjectName(QStringLiteral("folderLabel"));
-    folderLabel_->setGeometry(twipsRect(240, 1560, 2772, 252));
-    folderBox_->setObjectName(QStringLiteral("folderBox"));
-    folderBox_->setGeometry(twipsRect(240, 1920, 2772, 288));
-    browse_->setObjectName(QStringLiteral("browse"));
-    browse_->setGeometry(twipsRect(3240, 1920, 1332, 372));
-    ok_->setObjectName(QStringLiteral("ok"));
-    ok_->setGeometry(twipsRect(2040, 2640, 972, 372));
-    rulesLabel_->setObjectName(QStringLiteral("rulesLabel"));
-    rulesLabel_->setGeometry(twipsRect(240, 3240, 2772, 252));
     rulesLabel_->setToolTip(
         QStringLiteral("Host rules tried before the built-in ones (see docs/rules.md)"));
-    rulesBox_->setObjectName(QStringLiteral("rulesBox"));
-    rulesBox_->setGeometry(twipsRect(240, 3600, 2772, 288));
-    rulesBrowse_->setObjectName(QStringLiteral("rulesBrowse"));
-    rulesBrowse_->setGeometry(twipsRect(3240, 3600, 1332, 372));
-    linkedImages_->setObjectName(QStringLiteral("linkedImages"));
-    linkedImages_->setGeometry(twipsRect(240, 4080, 4596, 492));
-    // The job options.
-    followNextPages_->setObjectName(QStringLiteral("followNextPages"));
-    followNextPages_->setGeometry(twipsRect(240, 4680, 4596, 300));
-    skipExisting_->setObjectName(QStringLiteral("skipExisting"));
-    skipExisting_->setGeometry(twipsRect(240, 5040, 4596, 300));
-    downloadsAtOnceLabel_->setObjectName(QStringLiteral("downloadsAtOnceLabel"));
-    downloadsAtOnceLabel_->setGeometry(twipsRect(240, 5460, 1692, 252));
     downloadsAtOnceLabel_->setToolTip(
         QStringLiteral("Images downloaded at the same time, at most 2 from one host"));
-    downloadsAtOnce_->setObjectName(QStringLiteral("downloadsAtOnce"));
-    downloadsAtOnce_->setGeometry(twipsRect(2160, 5400, 852, 372));
     downloadsAtOnce_->setRange(1, kMostDownloadsAtOnce);
     for (QWidget* label : std::initializer_list<QWidget*>{
              timeoutLabel_, folderLabel_, pieceSizeLabel_, rulesLabel_, linkedImages_,
@@ -96,6 +107,8 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     for (QLineEdit* box : {timeoutBox_, folderBox_, pieceSizeBox_, rulesBox_}) {
         box->setTextMargins(0, 0, 0, 0);
     }
+    // Return in any field presses OK (keyPressEvent).
+    ok_->setDefault(true);
 
     setTabOrder(timeoutBox_, folderBox_);
     setTabOrder(folderBox_, browse_);
@@ -114,9 +127,25 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     showValues();
 }
 
+void SettingsDialog::keyPressEvent(QKeyEvent* event) {
+    // Escape leaves without saving, as the close box does.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    // Return in a field presses OK; on a button it presses that button.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        (focused != nullptr ? focused : ok_)->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void SettingsDialog::showValues() {
     timeoutBox_->setText(QString::number(settings_.timeoutSeconds));
-    folderBox_->setText(QString::fromUtf8(settings_.savePath.c_str()));
+    showFolder(QString::fromUtf8(settings_.savePath.c_str()));
     pieceSizeBox_->setText(QString::number(settings_.pieceSize));
     rulesBox_->setText(QString::fromUtf8(choices_.rulesFile.c_str()));
     linkedImages_->setChecked(choices_.linkedImages);
@@ -131,8 +160,14 @@ void SettingsDialog::browseForFolder() {
     if (folder.isEmpty()) return;
     // The folder counts from now on, whether or not OK follows.
     settings_.savePath = fromQString(folder);
-    folderBox_->setText(folder);
+    showFolder(folder);
     folderBox_->repaint();
+}
+
+void SettingsDialog::showFolder(const QString& folder) {
+    folderBox_->setText(folder);
+    // The box is narrower than most paths: the whole one is its tool tip.
+    folderBox_->setToolTip(folder);
 }
 
 void SettingsDialog::browseForRules() {
@@ -167,6 +202,13 @@ void SettingsDialog::saveAndClose() {
                                                               fromQString(pieceSizeBox_->text()));
     if (!input.accepted) {
         messageBox_.show("Error", input.errorText, MessageIcon::Critical);
+        return;
+    }
+    // Checked as a job checks it before it starts, so that a folder that cannot take a file is
+    // said now, while it can still be changed.
+    if (const std::string problem = saveFolderProblem(settings_.savePath); !problem.empty()) {
+        messageBox_.show("Error", saveFolderProblemText(settings_.savePath, problem),
+                         MessageIcon::Critical);
         return;
     }
     settings_.timeoutSeconds = input.timeoutSeconds;

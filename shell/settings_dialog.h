@@ -24,7 +24,7 @@ using RulesFileCheck = std::function<std::string(const std::string& rulesFile)>;
 // The Settings dialog. It edits the running program's settings: a folder picked with
 // Browse takes effect at once, the two numbers and the file only with OK. Below them, the
 // choices kept beside the settings file: the rules file, the linked images and the job options,
-// in effect and saved with OK.
+// in effect and saved with OK. Escape leaves without saving; Return presses OK.
 class SettingsDialog : public QWidget {
     Q_OBJECT
   public:
@@ -43,8 +43,12 @@ class SettingsDialog : public QWidget {
     QPushButton* rulesBrowseButton() const { return rulesBrowse_; }
     QCheckBox* linkedImagesBox() const { return linkedImages_; }
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     void showValues();
+    void showFolder(const QString& folder);
     void browseForFolder();
     void browseForRules();
     void saveAndClose();

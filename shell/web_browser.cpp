@@ -1,5 +1,6 @@
 #include "shell/web_browser.h"
 
+#include <QAction>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
@@ -14,6 +15,9 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);
+    // One stop in the window's Tab order; inside it, Tab goes through the page.
+    setFocusPolicy(Qt::StrongFocus);
+    setFocusProxy(view_);
     document_ = std::make_unique<QtBrowserDocument>(view_->page(), eventLoop);
 
     connect(view_, &QWebEngineView::loadStarted, this, [this] {
@@ -22,6 +26,7 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
     });
     connect(view_, &QWebEngineView::urlChanged, this, [this](const QUrl&) {
         pending_.clear();
+        emit historyChanged();
         // A jump within the page changes the address without any loading.
         if (!awaitingStart_) return;
         awaitingStart_ = false;
@@ -31,6 +36,10 @@ WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
     connect(view_, &QWebEngineView::loadProgress, this, [this](int) {
         if (readyState_ == kLoading) readyState_ = kInteractive;
     });
+    // The engine keeps its Back and Forward actions enabled as its history allows.
+    for (const QWebEnginePage::WebAction action : {QWebEnginePage::Back, QWebEnginePage::Forward}) {
+        connect(view_->pageAction(action), &QAction::changed, this, &WebBrowser::historyChanged);
+    }
     connect(view_, &QWebEngineView::loadFinished, this, [this](bool ok) {
         awaitingStart_ = false;
         loadSucceeded_ = ok;
@@ -69,6 +78,18 @@ void WebBrowser::goBack() {
 
 void WebBrowser::goForward() {
     view_->forward();
+}
+
+void WebBrowser::reload() {
+    view_->reload();
+}
+
+bool WebBrowser::canGoBack() const {
+    return view_->history()->canGoBack();
+}
+
+bool WebBrowser::canGoForward() const {
+    return view_->history()->canGoForward();
 }
 
 void WebBrowser::stop() {

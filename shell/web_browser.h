@@ -31,7 +31,11 @@ class WebBrowser : public QWidget {
     void navigate(const QString& address);
     void goBack();
     void goForward();
+    void reload();
     void stop();
+    // Whether the history has a page to go back or forward to.
+    bool canGoBack() const;
+    bool canGoForward() const;
     int readyState() const { return readyState_; }
     // Whether the last load that completed reached its page (false for one that failed).
     bool loadSucceeded() const { return loadSucceeded_; }
@@ -48,6 +52,8 @@ class WebBrowser : public QWidget {
     // A page has finished loading (or failed to); not sent for a load stopped before it reached
     // a page of its own.
     void documentComplete();
+    // canGoBack() or canGoForward() may have changed.
+    void historyChanged();
 
   private:
     QWebEngineView* view_;

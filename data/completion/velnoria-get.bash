@@ -3,8 +3,8 @@
 _velnoria_get() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local options="--save-folder --timeout --piece-size --rules --linked-images --print-targets
-        --check-rules --all-pages --max-pages --retry-failed --skip-existing --parallel --help
-        --version"
+        --check-rules --all-pages --max-pages --retry-failed --skip-existing --parallel --archive
+        --folder --name --watch --help --version"
 
     case $prev in
         --save-folder)
@@ -13,7 +13,13 @@ _velnoria_get() {
         --rules | --check-rules)
             mapfile -t COMPREPLY < <(compgen -f -X '!*.toml' -- "$cur"; compgen -d -- "$cur")
             return ;;
-        --timeout | --piece-size | --max-pages | --parallel)
+        --archive)
+            # Its FILE is optional: an archive, a page or a folder may follow.
+            mapfile -t COMPREPLY < <(compgen -f -X '!*.sqlite' -- "$cur"
+                                     compgen -f -X '!*.[hH][tT][mM]*' -- "$cur"
+                                     compgen -d -- "$cur")
+            return ;;
+        --timeout | --piece-size | --max-pages | --parallel | --folder | --name | --watch)
             return ;;
     esac
     if [[ $cur == -* ]]; then

@@ -8,6 +8,8 @@
 #include <cctype>
 
 #include "core/text.h"
+#include "core/web_address.h"
+#include "download/rules/request_text.h"
 
 namespace velnoria {
 
@@ -21,14 +23,23 @@ const std::string* Captures::named(std::string_view name) const {
 
 std::optional<Captures> searchCaptures(const re2::RE2& pattern, std::string_view text,
                                        std::size_t maxGroupBytes) {
+    return searchCaptures(pattern, text, 0, text.size(), maxGroupBytes);
+}
+
+std::optional<Captures> searchCaptures(const re2::RE2& pattern, std::string_view text,
+                                       std::size_t from, std::size_t to,
+                                       std::size_t maxGroupBytes) {
     const int count = pattern.NumberOfCapturingGroups() + 1;
     std::vector<re2::StringPiece> pieces(static_cast<std::size_t>(count));
-    if (!pattern.Match(re2::StringPiece(text.data(), text.size()), 0, text.size(),
-                       re2::RE2::UNANCHORED, pieces.data(), count)) {
+    if (from > to || to > text.size() ||
+        !pattern.Match(re2::StringPiece(text.data(), text.size()), from, to, re2::RE2::UNANCHORED,
+                       pieces.data(), count)) {
         return std::nullopt;
     }
     Captures captures;
     captures.names = &pattern.NamedCapturingGroups();
+    captures.start = static_cast<std::size_t>(pieces[0].data() - text.data());
+    captures.end = captures.start + pieces[0].size();
     captures.groups.resize(pieces.size());
     // The whole match is of no use to a template, and on a page it may be very long.
     for (std::size_t i = 1; i < pieces.size(); ++i) {
@@ -130,6 +141,50 @@ std::optional<std::string> CaptureTemplate::expand(const Captures& match, const 
     return out;
 }
 
+// --- What a rule makes ---
+
+std::optional<std::string> FileRule::fullAddress(const Captures& match, const Captures* hit) const {
+    if (!isPageSearch()) return full.expand(match);
+    if (hit == nullptr) return std::nullopt;
+    if (fullFromHit) return full.expand(match, hit);
+    return hit->groups.size() > 1 ? hit->groups[1] : std::string();
+}
+
+std::optional<RuleRequest> FileRule::request(const Captures& match, std::string& problem) const {
+    RuleRequest request;
+    request.cookies = cookies;
+    auto fill = [&](const CaptureTemplate& part, const std::string& what,
+                    bool headerLine) -> std::optional<std::string> {
+        auto text = part.expand(match);
+        if (!text) {
+            problem = what + " would be longer than " +
+                      std::to_string(CaptureTemplate::kMaxExpandedBytes) + " bytes";
+        } else if (headerLine && lineBreakOrNul(*text)) {
+            problem = what + " would hold a line break or NUL from the address";
+            text.reset();
+        }
+        return text;
+    };
+    if (visit && !(request.visit = fill(*visit, "the `visit` address", false))) return std::nullopt;
+    if (form && !(request.form = fill(*form, "the form", false))) return std::nullopt;
+    if (referer && !(request.referer = fill(*referer, "the Referer", true))) return std::nullopt;
+    for (const RuleHeader& header : headers) {
+        auto value = fill(header.value, "the header " + header.name, true);
+        if (!value) return std::nullopt;
+        request.headers.emplace_back(header.name, std::move(*value));
+    }
+    return request;
+}
+
+bool FileRule::isPlaceholder(std::uint64_t size, std::string_view sha256Hex) const {
+    if (std::find(placeholderSizes.begin(), placeholderSizes.end(), size) !=
+        placeholderSizes.end()) {
+        return true;
+    }
+    return std::any_of(placeholderSha256.begin(), placeholderSha256.end(),
+                       [&](const std::string& hash) { return sameNoCase(hash, sha256Hex); });
+}
+
 // --- The rule set ---
 
 struct RuleSet::Index {
@@ -206,10 +261,6 @@ RuleSet::Taken RuleSet::firstTaking(std::string_view image, std::string_view lin
 
 // --- Addresses ---
 
-bool isHttpAddress(std::string_view address) {
-    return startsWithNoCase(address, "http://") || startsWithNoCase(address, "https://");
-}
-
 namespace {
 
 // The path of an address: after the scheme and host, before the query and fragment.
@@ -232,7 +283,7 @@ std::string lastPathPart(std::string_view address) {
 }
 
 bool isImageAddress(std::string_view address) {
-    if (!isHttpAddress(address)) return false;
+    if (!isWebAddress(address)) return false;
     const std::string name = lastPathPart(address);
     static constexpr std::array<std::string_view, 6> kExtensions = {".jpg", ".jpeg", ".png",
                                                                     ".gif", ".webp", ".bmp"};

@@ -5,9 +5,13 @@
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -71,26 +75,140 @@ class MappedFile {
     std::string error_;
 };
 
+// The slices of one search. Each slice is one call of RE2 over the slice and kMaxHitBytes beyond
+// it, taking only a hit that begins inside the slice: the leftmost hit of the page is then found
+// in the slice it begins in whenever it is no longer than kMaxHitBytes, with the same captures,
+// as RE2 sees the text around the call's part for ^, $ and \b. A longer hit is found when one
+// call holds it whole.
+//
+// What one call can cost grows with its bytes and with the pattern's program: RE2 reads a byte in
+// a few nanoseconds with its automaton, but a page can drive it to its slowest matcher, which
+// takes about 5 ns a byte for each instruction. So a call is given kWorkPerCall / instructions
+// bytes: about a third of a second at the slowest, a megabyte or more for an ordinary pattern,
+// where the calls and the bytes read twice at the slices' ends cost a few percent.
+class SlicedSearch {
+  public:
+    SlicedSearch(std::string_view page, const re2::RE2& find, const SearchOptions& options)
+        : page_(page),
+          find_(find),
+          pattern_(find.pattern(), find.options()),
+          options_(options),
+          lastAsk_(std::chrono::steady_clock::now()) {
+        const auto instructions = static_cast<std::size_t>(std::max(1, pattern_.ProgramSize()));
+        const std::size_t call =
+            std::clamp(kWorkPerCall / instructions, kMaxHitBytes + kSmallestSlice, kLargestCall);
+        slice_ = std::clamp<std::size_t>(options.maxSliceBytes, 1, call - kMaxHitBytes);
+    }
+
+    PageHits run() {
+        PageHits result;
+        if (!pattern_.ok()) return result;  // compiled once already: cannot happen
+        std::size_t from = 0;
+        std::optional<std::size_t> lastEnd;  // where the hit before ended
+        while (from <= page_.size()) {
+            const bool lastSlice = page_.size() - from <= slice_ + kMaxHitBytes;
+            const std::size_t callEnd = lastSlice ? page_.size() : from + slice_ + kMaxHitBytes;
+            const std::size_t sliceEnd = lastSlice ? page_.size() + 1 : from + slice_;
+
+            const Nanoseconds before = processorTime();
+            auto hit = searchCaptures(pattern_, page_, from, callEnd, kMaxFoundBytes);
+            spent_ += processorTime() - before;
+
+            std::size_t next = sliceEnd;
+            if (hit && hit->start < sliceEnd) {
+                if (hit->start == hit->end && hit->start == lastEnd) {
+                    next = hit->start + 1;  // no empty hit just where the last one ended
+                } else {
+                    for (std::string& group : hit->groups) {
+                        group = decodeCharacterReferences(group);
+                    }
+                    hit->names = &find_.NamedCapturingGroups();  // the copy goes at the end
+                    next = hit->end;
+                    lastEnd = hit->end;
+                    result.hits.push_back(std::move(*hit));
+                    if (!options_.everyHit) return result;
+                    if (result.hits.size() > kMaxHitsPerPage) {
+                        result.hits.pop_back();
+                        result.moreHits = true;
+                        return result;
+                    }
+                }
+            } else if (lastSlice) {
+                return result;
+            }
+            from = next;
+            if (from > page_.size()) break;
+            if (spent_ > options_.processorTime) {
+                result.end = SearchEnd::TooSlow;
+                result.problem = "the search took more than " +
+                                 secondsText(options_.processorTime) + " of processor time";
+                return result;
+            }
+            if (stopRequested()) {
+                result.end = SearchEnd::Stopped;
+                result.problem = "the search was stopped";
+                return result;
+            }
+        }
+        return result;
+    }
+
+  private:
+    using Nanoseconds = std::chrono::nanoseconds;
+
+    static constexpr std::size_t kWorkPerCall = 64 * 1024 * 1024;  // bytes x instructions
+    static constexpr std::size_t kSmallestSlice = 4 * 1024;
+    static constexpr std::size_t kLargestCall = 4 * 1024 * 1024;
+    static constexpr std::chrono::milliseconds kAskEvery{50};
+
+    static Nanoseconds processorTime() {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + Nanoseconds(now.tv_nsec);
+    }
+
+    static std::string secondsText(std::chrono::milliseconds time) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g s", static_cast<double>(time.count()) / 1000);
+        return text;
+    }
+
+    bool stopRequested() {
+        if (!options_.stopRequested) return false;
+        if (std::chrono::steady_clock::now() - lastAsk_ < kAskEvery) return false;
+        const bool stop = options_.stopRequested();
+        lastAsk_ = std::chrono::steady_clock::now();
+        return stop;
+    }
+
+    std::string_view page_;
+    const re2::RE2& find_;
+    const re2::RE2 pattern_;
+    const SearchOptions& options_;
+    std::size_t slice_ = 0;
+    Nanoseconds spent_{0};
+    std::chrono::steady_clock::time_point lastAsk_;
+};
+
 }  // namespace
 
-std::optional<Captures> searchPageText(std::string_view page, const re2::RE2& find) {
-    auto found = searchCaptures(find, page, kMaxFoundBytes);
-    if (found) {
-        for (std::string& group : found->groups) group = decodeCharacterReferences(group);
-    }
-    return found;
+PageHits searchPageText(std::string_view page, const re2::RE2& find, const SearchOptions& options) {
+    return SlicedSearch(page, find, options).run();
 }
 
-std::optional<Captures> searchPageFile(int fd, const re2::RE2& find, std::string& error) {
+PageHits searchPageFile(int fd, const re2::RE2& find, const SearchOptions& options) {
     const MappedFile page(fd);
     if (!page.ok()) {
-        error = "the page cannot be read back: " + page.error();
-        return std::nullopt;
+        PageHits unread;
+        unread.end = SearchEnd::Unread;
+        unread.problem = "the page cannot be read back: " + page.error();
+        return unread;
     }
-    return searchPageText(page.bytes(), find);
+    return searchPageText(page.bytes(), find, options);
 }
 
-PageSearch searchPage(UrlDownload& download, const std::string& pageUrl, const re2::RE2& find) {
+PageSearch searchPage(UrlDownload& download, const std::string& pageUrl, const re2::RE2& find,
+                      const SearchOptions& options) {
     PageSearch result;
     result.address = pageUrl;
     std::string error;
@@ -119,11 +237,15 @@ PageSearch searchPage(UrlDownload& download, const std::string& pageUrl, const r
         result.error = "HTTP " + std::to_string(outcome.httpStatus);
         return result;
     }
-    result.found = searchPageFile(fd, find, error);
-    if (!error.empty()) {
-        result.error = error;
+    PageHits search = searchPageFile(fd, find, options);
+    if (search.end != SearchEnd::Complete) {
+        result.error = search.problem;
+        result.stopped = search.end == SearchEnd::Stopped;
         return result;
     }
+    if (!search.hits.empty()) result.found = search.hits.front();
+    if (options.everyHit) result.hits = std::move(search.hits);
+    result.moreHits = search.moreHits;
     result.read = true;
     return result;
 }

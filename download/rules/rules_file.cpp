@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -17,17 +19,43 @@
 #include "core/printable.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
+#include "download/rules/request_text.h"
+#include "download/rules/toml_nesting.h"
 
 namespace velnoria {
 
 namespace {
 
-// Room for the state machines of a pattern. An address is short; a page is searched with a
-// larger budget so that a long page rarely sends RE2 to its slower matcher.
-constexpr std::int64_t kMatchMemory = 4 << 20;
-constexpr std::int64_t kFindMemory = 32 << 20;
+// Room for a pattern's program and its automata (RE2's max_mem): the program may take about a
+// sixteenth of it in instructions. An address is short; a page's automata can take more. Each
+// page search compiles its `find` afresh, so those automata are freed after every page.
+constexpr std::int64_t kMatchMemory = 1 << 20;
+constexpr std::int64_t kFindMemory = 8 << 20;
 
-constexpr std::string_view kRuleKeys = "name, match, full, page, find, file and on";
+constexpr std::array<std::string_view, 15> kRuleKeys = {"name",
+                                                        "match",
+                                                        "full",
+                                                        "page",
+                                                        "find",
+                                                        "file",
+                                                        "on",
+                                                        "cookies",
+                                                        "visit",
+                                                        "form",
+                                                        "headers",
+                                                        "referer",
+                                                        "all",
+                                                        "placeholder_sizes",
+                                                        "placeholder_sha256"};
+
+std::string ruleKeysText() {
+    std::string text;
+    for (std::size_t i = 0; i < kRuleKeys.size(); ++i) {
+        if (i > 0) text += i + 1 == kRuleKeys.size() ? " and " : ", ";
+        text += kRuleKeys[i];
+    }
+    return text;
+}
 
 // Patterns work on bytes: "." is any one byte, and a page in any encoding can be searched.
 re2::RE2::Options patternOptions(std::int64_t memory) {
@@ -92,8 +120,17 @@ std::size_t byteOfColumn(std::string_view line, int column) {
 class Reader {
   public:
     Reader(const std::string& fileName, std::vector<RuleProblem>& problems,
-           std::vector<FileRule>& rules, std::size_t& rulesSeen)
-        : fileName_(fileName), problems_(problems), rules_(rules), rulesSeen_(rulesSeen) {}
+           std::vector<FileRule>& rules)
+        : fileName_(fileName), problems_(problems), rules_(rules) {}
+
+    // Forgets every rule and problem, to read the file again from its start.
+    void restart() {
+        rules_.clear();
+        problems_.clear();
+        rulesSeen_ = 0;
+        instructions_ = 0;
+        budgetPassed_ = false;
+    }
 
     void read(std::string_view text, int lineOffset) {
         text_ = text;
@@ -111,6 +148,13 @@ class Reader {
     void reportParseError(const toml::parse_error& error, int lineOffset) {
         lineOffset_ = lineOffset;
         report(error.source().begin, "not TOML: " + oneLine(error.description(), 200));
+    }
+
+    void reportDeepNesting(const TomlPlace& place, int lineOffset, bool inRule) {
+        problems_.push_back({fileName_, place.line + lineOffset, place.column,
+                             "keys, tables and arrays nest more than " +
+                                 std::to_string(kMaxTomlNesting) + " levels deep here" +
+                                 (inRule ? "; the rule it stands in is not read" : "")});
     }
 
   private:
@@ -144,6 +188,7 @@ class Reader {
                     }
                     continue;
                 }
+                if (budgetPassed_) continue;
                 if (auto good = readRule(*rule)) rules_.push_back(std::move(*good));
             }
         }
@@ -218,33 +263,66 @@ class Reader {
             faulty = true;
             return nullptr;
         }
+        // Every `match` is compiled a second time into the set of all of them.
+        instructions_ +=
+            static_cast<std::size_t>(compiled->ProgramSize()) * (key == "match" ? 2 : 1);
         return compiled;
     }
 
-    std::optional<CaptureTemplate> parseTemplate(const toml::table& rule, std::string_view key,
+    std::optional<CaptureTemplate> parseTemplate(const toml::node& node, const std::string& label,
                                                  const std::string& text,
                                                  const CaptureTemplate::Scope& scope,
                                                  bool& faulty) {
         std::optional<CaptureTemplate::Error> error;
         CaptureTemplate parsed = CaptureTemplate::parse(text, scope, error);
         if (error) {
-            report(placeIn(*rule.get(key), text, error->offset),
-                   "`" + std::string(key) + "`: " + error->message);
+            report(placeIn(node, text, error->offset), "`" + label + "`: " + error->message);
             faulty = true;
             return std::nullopt;
         }
         return parsed;
     }
 
+    // A text that goes into a header line (or a form body): a CR, LF or NUL is a problem.
+    bool oneLineText(const toml::node& node, const std::string& label, const std::string& text,
+                     bool& faulty) {
+        const auto at = lineBreakOrNul(text);
+        if (!at) return true;
+        report(placeIn(node, text, *at), "`" + label + "` holds a " +
+                                             (text[*at] == '\0' ? "NUL" : "line break") +
+                                             "; it would cut the request apart");
+        faulty = true;
+        return false;
+    }
+
+    std::optional<bool> boolValue(const toml::table& rule, std::string_view key, bool& faulty) {
+        const toml::node* node = rule.get(key);
+        if (node == nullptr) return std::nullopt;
+        if (const auto* value = node->as_boolean()) return value->get();
+        report(node->source().begin,
+               "`" + std::string(key) + "` must be true or false; it is " + typeName(*node));
+        faulty = true;
+        return std::nullopt;
+    }
+
+    // The elements of an array value; a value of another type is a problem.
+    const toml::array* arrayValue(const toml::table& rule, std::string_view key, bool& faulty) {
+        const toml::node* node = rule.get(key);
+        if (node == nullptr) return nullptr;
+        if (const auto* array = node->as_array()) return array;
+        report(node->source().begin,
+               "`" + std::string(key) + "` must be an array; it is " + typeName(*node));
+        faulty = true;
+        return nullptr;
+    }
+
     std::optional<FileRule> readRule(const toml::table& rule) {
         const toml::source_position start = rule.source().begin;
         bool faulty = false;
         for (const auto& [key, node] : rule) {
-            const std::string_view name = key.str();
-            if (name != "name" && name != "match" && name != "full" && name != "page" &&
-                name != "find" && name != "file" && name != "on") {
+            if (std::find(kRuleKeys.begin(), kRuleKeys.end(), key.str()) == kRuleKeys.end()) {
                 report(key.source().begin,
-                       "unknown key `" + oneLine(name) + "`; a rule has " + std::string(kRuleKeys));
+                       "unknown key `" + oneLine(key.str()) + "`; a rule has " + ruleKeysText());
                 faulty = true;
             }
         }
@@ -275,14 +353,9 @@ class Reader {
             report(start, called + " has no `match`");
             faulty = true;
         }
-        const bool rewrite = rule.get("full") != nullptr;
+        const bool hasFull = rule.get("full") != nullptr;
         const bool search = rule.get("page") != nullptr || rule.get("find") != nullptr;
-        if (rewrite && search) {
-            report(start, called +
-                              " has both `full` and a page search; a rule either rewrites the "
-                              "address (`full`) or searches a page (`page` and `find`)");
-            faulty = true;
-        } else if (!rewrite && !search) {
+        if (!hasFull && !search) {
             report(start, called +
                               " has neither `full` nor `page` and `find`: it would not say where "
                               "the full-size image is");
@@ -294,46 +367,205 @@ class Reader {
             report(start, called + " has `page` without `find`: what is searched for?");
             faulty = true;
         }
+        result.fullFromHit = hasFull && search;
 
         if (match) result.match = compile(rule, "match", *match, kMatchMemory, faulty);
-        if (find && !rewrite) {
+        if (find) {
             result.find = compile(rule, "find", *find, kFindMemory, faulty);
-            if (result.find && result.find->NumberOfCapturingGroups() < 1) {
+            if (result.find && result.find->ProgramSize() > kMaxFindInstructions) {
+                report(rule.get("find")->source().begin,
+                       "`find` compiles to " + std::to_string(result.find->ProgramSize()) +
+                           " instructions; a page is searched with at most " +
+                           std::to_string(kMaxFindInstructions) +
+                           ", so that a search stays quick to stop");
+                faulty = true;
+            } else if (result.find && !hasFull && result.find->NumberOfCapturingGroups() < 1) {
                 report(rule.get("find")->source().begin,
                        "`find` has no capture; its first capture is the full-size address");
                 faulty = true;
             }
         }
+        if (instructions_ > kMaxPatternInstructions) {
+            report(start, "the patterns up to this rule compile to more than " +
+                              std::to_string(kMaxPatternInstructions) +
+                              " instructions: this rule and those after it are left out");
+            budgetPassed_ = true;
+            return std::nullopt;
+        }
 
         // The templates can only be checked against patterns that compiled.
         if (result.match) {
-            CaptureTemplate::Scope scope{result.match->NumberOfCapturingGroups(),
-                                         &result.match->NamedCapturingGroups(), nullptr};
-            if (full) {
-                if (auto parsed = parseTemplate(rule, "full", *full, scope, faulty)) {
+            const CaptureTemplate::Scope scope{result.match->NumberOfCapturingGroups(),
+                                               &result.match->NamedCapturingGroups(), nullptr};
+            CaptureTemplate::Scope withHit = scope;
+            if (result.find) withHit.findNames = &result.find->NamedCapturingGroups();
+            auto take = [&](std::string_view key, const std::optional<std::string>& text,
+                            const CaptureTemplate::Scope& in) -> std::optional<CaptureTemplate> {
+                if (!text) return std::nullopt;
+                return parseTemplate(*rule.get(key), std::string(key), *text, in, faulty);
+            };
+            // Beside a page search, `full` and `file` can only be checked once `find` compiled.
+            if (!search || result.find) {
+                if (auto parsed = take("full", full, result.fullFromHit ? withHit : scope)) {
                     result.full = std::move(*parsed);
                 }
+                result.fileName = take("file", file, withHit);
             }
-            if (page && !rewrite) {
-                if (auto parsed = parseTemplate(rule, "page", *page, scope, faulty)) {
-                    result.page = std::move(*parsed);
-                }
-            }
-            if (file && (rewrite || result.find)) {
-                if (result.find) scope.findNames = &result.find->NamedCapturingGroups();
-                if (auto parsed = parseTemplate(rule, "file", *file, scope, faulty)) {
-                    result.fileName = std::move(*parsed);
-                }
-            }
+            if (auto parsed = take("page", page, scope)) result.page = std::move(*parsed);
+            readRequestKeys(rule, result, scope, faulty);
         }
+        readPlaceholders(rule, result, faulty);
         if (faulty) return std::nullopt;
         return result;
+    }
+
+    // cookies, visit, form, headers, referer and all: what a rule sends, and what it takes.
+    void readRequestKeys(const toml::table& rule, FileRule& result,
+                         const CaptureTemplate::Scope& scope, bool& faulty) {
+        const bool hasPage = rule.get("page") != nullptr;
+        if (const auto cookies = stringValue(rule, "cookies", faulty)) {
+            if (const auto fault = cookiesFault(*cookies)) {
+                report(placeIn(*rule.get("cookies"), *cookies, fault->offset),
+                       "`cookies`: " + fault->message);
+                faulty = true;
+            }
+            result.cookies = cookiesToSend(*cookies);
+        }
+        if (const auto visit = stringValue(rule, "visit", faulty)) {
+            result.visit = parseTemplate(*rule.get("visit"), "visit", *visit, scope, faulty);
+        }
+        if (const auto form = stringValue(rule, "form", faulty)) {
+            const toml::node& node = *rule.get("form");
+            if (!hasPage) {
+                report(node.source().begin, "`form` without `page`: the form is sent to the page");
+                faulty = true;
+            } else if (oneLineText(node, "form", *form, faulty)) {
+                result.form = parseTemplate(node, "form", *form, scope, faulty);
+            }
+        }
+        if (const auto referer = stringValue(rule, "referer", faulty)) {
+            const toml::node& node = *rule.get("referer");
+            if (oneLineText(node, "referer", *referer, faulty)) {
+                result.referer = parseTemplate(node, "referer", *referer, scope, faulty);
+            }
+        }
+        if (const toml::node* node = rule.get("headers")) {
+            if (!hasPage && rule.get("visit") == nullptr) {
+                report(node->source().begin,
+                       "`headers` without `page` or `visit`: they go with the rule's page "
+                       "requests");
+                faulty = true;
+            } else if (const toml::table* headers = node->as_table()) {
+                readHeaders(*headers, result, scope, faulty);
+            } else {
+                report(node->source().begin,
+                       "`headers` must be a table of names and values, as "
+                       "{ \"X-Requested-With\" = \"XMLHttpRequest\" }; it is " +
+                           typeName(*node));
+                faulty = true;
+            }
+        }
+        if (const auto all = boolValue(rule, "all", faulty)) {
+            if (*all && rule.get("find") == nullptr) {
+                report(rule.get("all")->source().begin,
+                       "`all` is for a page search: it takes every hit of `find`");
+                faulty = true;
+            }
+            result.all = *all;
+        }
+    }
+
+    void readHeaders(const toml::table& headers, FileRule& result,
+                     const CaptureTemplate::Scope& scope, bool& faulty) {
+        for (const auto& [key, node] : headers) {
+            const std::string name(key.str());
+            const std::string label = "headers`: `" + oneLine(name);
+            if (!isToken(name)) {
+                report(key.source().begin, "`headers`: `" + oneLine(name) +
+                                               "` is no header name (letters, digits and "
+                                               "!#$%&'*+-.^_`|~ only)");
+                faulty = true;
+                continue;
+            }
+            if (const auto reserved = reservedHeader(name)) {
+                report(key.source().begin, "`headers`: `" + name + "` " + *reserved);
+                faulty = true;
+                continue;
+            }
+            const bool twice = std::any_of(
+                result.headers.begin(), result.headers.end(),
+                [&](const RuleHeader& header) { return sameNoCase(header.name, name); });
+            if (twice) {
+                report(key.source().begin, "`headers`: `" + name + "` is named twice");
+                faulty = true;
+                continue;
+            }
+            const auto* value = node.as_string();
+            if (value == nullptr) {
+                report(node.source().begin, "`headers`: the value of `" + name +
+                                                "` must be a string; it is " + typeName(node));
+                faulty = true;
+                continue;
+            }
+            if (!oneLineText(node, label, value->get(), faulty)) continue;
+            if (auto parsed = parseTemplate(node, label, value->get(), scope, faulty)) {
+                result.headers.push_back({name, std::move(*parsed)});
+            }
+        }
+    }
+
+    // Headers the program writes itself, or that a rule writes under a key of its own.
+    static std::optional<std::string> reservedHeader(std::string_view name) {
+        if (sameNoCase(name, "Cookie")) return "is written as the rule's `cookies`";
+        if (sameNoCase(name, "Referer")) return "is written as the rule's `referer`";
+        for (const std::string_view own : {"Host", "Content-Length", "Transfer-Encoding",
+                                           "Connection", "Upgrade", "TE", "Expect"}) {
+            if (sameNoCase(name, own)) return "is the program's to send";
+        }
+        return std::nullopt;
+    }
+
+    void readPlaceholders(const toml::table& rule, FileRule& result, bool& faulty) {
+        if (const toml::array* sizes = arrayValue(rule, "placeholder_sizes", faulty)) {
+            for (const toml::node& element : *sizes) {
+                const auto* size = element.as_integer();
+                if (size == nullptr || size->get() < 0) {
+                    report(element.source().begin,
+                           "`placeholder_sizes`: a size is a whole number of bytes from 0; this "
+                           "is " +
+                               (size == nullptr ? typeName(element) : std::to_string(size->get())));
+                    faulty = true;
+                    continue;
+                }
+                result.placeholderSizes.push_back(static_cast<std::uint64_t>(size->get()));
+            }
+        }
+        if (const toml::array* hashes = arrayValue(rule, "placeholder_sha256", faulty)) {
+            for (const toml::node& element : *hashes) {
+                const auto* hash = element.as_string();
+                if (hash == nullptr || !isSha256Hex(hash->get())) {
+                    report(element.source().begin,
+                           "`placeholder_sha256`: a hash is 64 hexadecimal digits; this is " +
+                               (hash == nullptr ? typeName(element)
+                                                : "\"" + oneLine(hash->get(), 70) + "\""));
+                    faulty = true;
+                    continue;
+                }
+                std::string lower = hash->get();
+                std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+                    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                });
+                result.placeholderSha256.push_back(std::move(lower));
+            }
+        }
     }
 
     const std::string& fileName_;
     std::vector<RuleProblem>& problems_;
     std::vector<FileRule>& rules_;
-    std::size_t& rulesSeen_;
+    std::size_t rulesSeen_ = 0;
+    std::size_t instructions_ = 0;  // of the patterns compiled so far (see kMaxPatternInstructions)
+    bool budgetPassed_ = false;
     std::string_view text_;
     int lineOffset_ = 0;
     std::vector<std::size_t> lineStarts_;
@@ -382,21 +614,35 @@ std::string RuleProblem::text() const {
 RulesFile parseRulesText(std::string_view text, const std::string& fileName) {
     RulesFile result;
     std::vector<FileRule> rules;
-    std::size_t rulesSeen = 0;
-    Reader reader(fileName, result.problems, rules, rulesSeen);
-    try {
-        reader.read(text, 0);
-    } catch (const std::bad_alloc&) {
-        rules.clear();
-        result.problems = {{fileName, 1, 1, "cannot be read: not enough memory"}};
-    } catch (const toml::parse_error& whole) {
+    Reader reader(fileName, result.problems, rules);
+    // A text that nests too deeply would overflow the stack inside the TOML library: it never
+    // sees one, whole or in sections.
+    const std::vector<TomlPlace> deep = findDeepNesting(text);
+    std::optional<toml::parse_error> wholeError;
+    if (deep.empty()) {
+        try {
+            reader.read(text, 0);
+        } catch (const std::bad_alloc&) {
+            rules.clear();
+            result.problems = {{fileName, 1, 1, "cannot be read: not enough memory"}};
+        } catch (const toml::parse_error& error) {
+            wholeError = error;
+        }
+    }
+    if (wholeError || !deep.empty()) {
         // Read again rule by rule: the sections that parse give their rules.
-        rules.clear();
-        result.problems.clear();
-        rulesSeen = 0;
+        reader.restart();
         bool sectionFailed = false;
-        const std::vector<Section> sections = ruleSections(text);
-        for (const Section& section : sections) {
+        for (const Section& section : ruleSections(text)) {
+            const std::vector<TomlPlace> sectionDeep = findDeepNesting(section.text);
+            if (!sectionDeep.empty()) {
+                const bool rule = startsRuleTable(section.text.substr(0, section.text.find('\n')));
+                for (const TomlPlace& place : sectionDeep) {
+                    reader.reportDeepNesting(place, section.lineOffset, rule);
+                }
+                sectionFailed = true;
+                continue;
+            }
             try {
                 reader.read(section.text, section.lineOffset);
             } catch (const std::bad_alloc&) {
@@ -408,9 +654,13 @@ RulesFile parseRulesText(std::string_view text, const std::string& fileName) {
                 sectionFailed = true;
             }
         }
-        // Only the whole file shows a fault between sections (a table defined twice); when the
-        // sections told of one already, that is what it was.
-        if (!sectionFailed && result.problems.empty()) reader.reportParseError(whole, 0);
+        // Only the whole file shows a fault between sections (a table defined twice, a string
+        // that runs on over a [[rule]] line); when the sections told of one already, that is
+        // what it was.
+        if (!sectionFailed && result.problems.empty()) {
+            if (wholeError) reader.reportParseError(*wholeError, 0);
+            for (const TomlPlace& place : deep) reader.reportDeepNesting(place, 0, false);
+        }
     }
     std::stable_sort(result.problems.begin(), result.problems.end(),
                      [](const RuleProblem& a, const RuleProblem& b) {

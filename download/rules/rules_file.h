@@ -33,10 +33,18 @@ struct RulesFile {
 inline constexpr std::size_t kMaxRulesFileBytes = 8 * 1024 * 1024;
 inline constexpr std::size_t kMaxRules = 10000;
 inline constexpr std::size_t kMaxPatternBytes = 64 * 1024;
+// What the compiled patterns of a file may take, in RE2 instructions: each `match` counts twice
+// (it is also compiled into the one automaton over every rule), each `find` once. An ordinary
+// pattern takes 30 to 200. A file at this bound takes about 200 MB while it is read.
+inline constexpr std::size_t kMaxPatternInstructions = 2'000'000;
+// A page is searched with at most this many instructions, so that a page that drives the search
+// to RE2's slowest matcher still lets it stop within a fraction of a second.
+inline constexpr int kMaxFindInstructions = 2000;
 
 // Reads and checks a rules file (TOML: [[rule]] tables with name, match, full or page and find,
-// file, on). Never throws: a file that cannot be read, is too large or is no TOML gives problems.
-// The problems name the file as shownAs, or as the path when that is empty.
+// file, on, and the keys of hosts that want more: see docs/rules.md). Never throws: a file that
+// cannot be read, is too large or is no TOML gives problems. The problems name the file as shownAs,
+// or as the path when that is empty.
 RulesFile readRulesFile(const std::filesystem::path& file, const std::string& shownAs = {});
 
 // The same for a file's text; fileName is only used in the problems.

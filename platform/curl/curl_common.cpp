@@ -1,6 +1,7 @@
 #include "platform/curl/curl_common.h"
 
 #include <cerrno>
+#include <new>
 #include <stdexcept>
 
 #include "core/program_identity.h"
@@ -29,6 +30,12 @@ void RequestHeaders::reset(bool bypassCaches) {
         list_ = curl_slist_append(list_, "Cache-Control: no-cache");
         list_ = curl_slist_append(list_, "Pragma: no-cache");
     }
+}
+
+void RequestHeaders::add(const std::string& line) {
+    curl_slist* longer = curl_slist_append(list_, line.c_str());
+    if (longer == nullptr) throw std::bad_alloc();
+    list_ = longer;
 }
 
 void applyCommonOptions(CURL* easy) {

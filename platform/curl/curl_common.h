@@ -34,6 +34,8 @@ class RequestHeaders {
     RequestHeaders& operator=(const RequestHeaders&) = delete;
 
     void reset(bool bypassCaches);
+    // One more "Name: value" line.
+    void add(const std::string& line);
     curl_slist* list() const { return list_; }
 
   private:

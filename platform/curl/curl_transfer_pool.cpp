@@ -18,7 +18,7 @@ struct CurlTransferPool::Transfer {
     CurlTransferPool* pool = nullptr;
     Id id = 0;
     CURL* easy = nullptr;
-    TransferListener* listener = nullptr;
+    PoolListener* listener = nullptr;
     RequestHeaders requestHeaders;
     ResponseHeaderBlock headers;
     bool headersGiven = false;
@@ -48,7 +48,7 @@ void CurlTransferPool::setTimeoutSeconds(int seconds) {
     timeoutSeconds_ = std::max(seconds, 0);
 }
 
-TransferPool::Id CurlTransferPool::start(const std::string& url, TransferListener& listener,
+TransferPool::Id CurlTransferPool::start(const std::string& url, PoolListener& listener,
                                          Method method) {
     auto transfer = std::make_unique<Transfer>();
     transfer->pool = this;
@@ -228,7 +228,7 @@ void CurlTransferPool::collectFinished() {
 
 void CurlTransferPool::finish(Transfer& transfer, int code, std::string reason) {
     const Id id = transfer.id;
-    TransferListener* listener = transfer.listener;
+    PoolListener* listener = transfer.listener;
     if (code != 0 && reason.empty()) {
         reason = transfer.easy != nullptr
                      ? failureText(transfer.easy, static_cast<CURLcode>(code))

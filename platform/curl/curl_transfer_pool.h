@@ -26,7 +26,7 @@ class CurlTransferPool : public TransferPool {
     CurlTransferPool& operator=(const CurlTransferPool&) = delete;
 
     void setTimeoutSeconds(int seconds) override;
-    Id start(const std::string& url, TransferListener& listener, Method method) override;
+    Id start(const std::string& url, PoolListener& listener, Method method) override;
     void cancel(Id id) override;
     std::size_t running() const override { return transfers_.size(); }
     void drive(std::chrono::milliseconds maxBlock) override;

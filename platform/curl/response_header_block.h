@@ -13,6 +13,12 @@ class ResponseHeaderBlock {
     static constexpr std::size_t kMaxBytes = 256 * 1024;
 
     enum class Step { More, Final, TooLarge };
+    // Who follows a redirect: libcurl, which goes on to the next answer in the same request, or
+    // the caller, for whom a redirect's block is the final one of the request.
+    enum class Redirects { FollowedByLibrary, FollowedByCaller };
+
+    explicit ResponseHeaderBlock(Redirects redirects = Redirects::FollowedByLibrary)
+        : redirects_(redirects) {}
 
     // One line as received, line end included.
     Step add(std::string_view line);
@@ -20,6 +26,9 @@ class ResponseHeaderBlock {
     const std::string& text() const { return block_; }
 
   private:
+    bool leadsFurther() const;
+
+    Redirects redirects_;
     std::string block_;
 };
 

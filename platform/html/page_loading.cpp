@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/text.h"
+#include "core/web_address.h"
 #include "platform/curl/url_resolution.h"
 #include "platform/html/parsed_page.h"
 
@@ -94,7 +95,7 @@ LoadedPage loadFilePage(const std::filesystem::path& file) {
 
 LoadedPage loadPageText(const std::string& page, UrlDownload& download) {
     const std::string address(trim(page, " \t\n\r\f\v"));
-    if (startsWithNoCase(address, "http://") || startsWithNoCase(address, "https://")) {
+    if (isWebAddress(address)) {
         return loadWebPage(address, download);
     }
     if (startsWithNoCase(address, "file://")) {

@@ -77,6 +77,50 @@ TEST(Options, ThreadOptions) {
     }
 }
 
+TEST(Options, ArchiveTemplatesAndWatching) {
+    const struct {
+        Args args;
+        bool archive;
+        std::string archiveFile;
+        std::string page;
+        std::optional<std::string> folder = {};
+        std::optional<std::string> name = {};
+        std::optional<int> watch = {};
+    } cases[] = {
+        {{"p"}, false, "", "p"},
+        {{"--archive", "p"}, true, "", "p"},
+        {{"p", "--archive"}, true, "", "p"},
+        {{"--archive", "mine.sqlite", "p"}, true, "mine.sqlite", "p"},
+        {{"p", "--archive", "mine.sqlite"}, true, "mine.sqlite", "p"},
+        {{"--archive=p", "q"}, true, "p", "q"},
+        {{"--archive", "--all-pages", "p"}, true, "", "p"},
+        {{"--archive", "--", "p"}, true, "", "p"},
+        {{"--folder", "{host}/{title}", "--name={index:03} {name}.{ext}", "p"},
+         false,
+         "",
+         "p",
+         "{host}/{title}",
+         "{index:03} {name}.{ext}"},
+        {{"--watch", "30", "p"}, true, "", "p", {}, {}, 30},
+        {{"--watch=10080", "--archive", "a.sqlite", "p"}, true, "a.sqlite", "p", {}, {}, 10080},
+    };
+    for (const auto& c : cases) {
+        const Options line = parseOptions(c.args);
+        ASSERT_EQ(line.action, CliAction::Run) << line.error;
+        EXPECT_EQ(line.archive, c.archive) << c.args.front();
+        EXPECT_EQ(line.archiveFile, c.archiveFile) << c.args.front();
+        EXPECT_EQ(line.page, c.page) << c.args.front();
+        EXPECT_EQ(line.folderTemplate, c.folder) << c.args.front();
+        EXPECT_EQ(line.nameTemplate, c.name) << c.args.front();
+        EXPECT_EQ(line.watchMinutes, c.watch) << c.args.front();
+    }
+    // Without a PAGE to tell it from, the argument after --archive is its FILE.
+    const Options retry = parseOptions({"--retry-failed", "--archive", "a.sqlite"});
+    ASSERT_EQ(retry.action, CliAction::Run) << retry.error;
+    EXPECT_EQ(retry.archiveFile, "a.sqlite");
+    EXPECT_TRUE(retry.retryFailed);
+}
+
 TEST(Options, CheckRulesNeedsAFileAndNoPage) {
     Options line = parseOptions({"--check-rules", "r.toml"});
     EXPECT_EQ(line.action, CliAction::CheckRules);
@@ -132,6 +176,18 @@ TEST(Options, RefusesWhatItCannotUse) {
         {{"--print-targets"}, "no PAGE"},
         {{"--retry-failed", "--print-targets"}, "no --print-targets"},
         {{"--retry-failed", "--max-pages", "3"}, "no --all-pages"},
+        {{"--archive=", "p"}, "--archive= needs a file name"},
+        {{"--archive", "a.sqlite", "p", "q"}, "more than one PAGE given: q"},
+        {{"--folder", "{titel}", "p"}, "--folder: unknown field \"{titel}\""},
+        {{"--folder=../x", "p"}, "--folder: the folder \"../x\" must stay inside the save folder"},
+        {{"--name", "{index}/{name}", "p"}, "--name: the file name \"{index}/{name}\" cannot"},
+        {{"--name=", "p"}, "--name: the template is empty"},
+        {{"--name", "{title:3}", "p"}, "only {page} and {index} take a width"},
+        {{"--watch", "0", "p"}, "--watch must be a whole number of minutes from 1 to 10080"},
+        {{"--watch", "10081", "p"}, "from 1 to 10080"},
+        {{"--watch=soon", "p"}, "from 1 to 10080"},
+        {{"--watch", "5", "--retry-failed"}, "--watch reads a PAGE: no --retry-failed"},
+        {{"--watch", "5", "--print-targets", "p"}, "--watch downloads: no --print-targets"},
     };
     for (const auto& c : cases) {
         const Options line = parseOptions(c.args);

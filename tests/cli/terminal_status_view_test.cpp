@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/terminal_event_loop.h"
 #include "core/temporary_file.h"
@@ -101,6 +103,35 @@ TEST(TerminalStatusView, LiveLineShowsCounterCurrentFileAndProgressOnTheErrorStr
     EXPECT_EQ(t.err.text().substr(t.err.text().size() - 4), "\r\033[K");
 }
 
+TEST(TerminalStatusView, LiveLineShowsTheTransfersInHand) {
+    Terminal t(true);
+    t.status.open();
+    t.status.showFinishedCount(2);
+    t.status.showTransfers(
+        {{"a.jpg", 12000, 40000}, {"b\x1b[2J.jpg", 500, -1}, {"c.jpg", 999949, 999950}});
+    const std::string err = t.err.text();
+    const std::size_t last = err.rfind("\r\033[K");
+    ASSERT_NE(last, std::string::npos) << err;
+    // The line drawn last: the counter, then each transfer; no byte of a name steers the
+    // terminal.
+    EXPECT_EQ(err.substr(last + 4),
+              " [--------------------] 0%  Download in progress... 2 files finished."
+              "  a.jpg: 12.0 kB of 40.0 kB  b\\x1B[2J.jpg: 500 bytes  c.jpg: 999.9 kB of 1.0 MB");
+
+    // Transfers that end leave the line at once; none goes to the log.
+    t.status.showTransfers({});
+    const std::string after = t.err.text();
+    EXPECT_EQ(after.substr(after.rfind("\r\033[K") + 4),
+              " [--------------------] 0%  Download in progress... 2 files finished.");
+    t.status.close();
+    EXPECT_EQ(t.out.text(), "Starting download process...\n");
+
+    Terminal quiet(false);
+    quiet.status.open();
+    quiet.status.showTransfers({{"a.jpg", 1, 2}});
+    EXPECT_EQ(quiet.err.text(), "");
+}
+
 TEST(TerminalStatusView, AStoppedFileEndsItsLineBeforeTheFinalMessage) {
     Terminal t(false);
     t.status.open();
@@ -139,21 +170,42 @@ TEST(TerminalStatusView, NoByteFromTheNetworkSteersTheTerminal) {
     }
 }
 
-// The second Ctrl+C ends the program at once, with the temporary files in hand removed.
-TEST(TerminalEventLoop, ASecondCtrlCEndsTheProgramAtOnce) {
-    testing::TempFolder folder;
-    EXPECT_EXIT(
-        {
-            Terminal t(false);
-            TerminalEventLoop loop(false);
-            loop.beginJob(t.status);
-            TemporaryFile inHand(folder.path(), "velnoria-", ".part", 0600);
-            std::raise(SIGINT);  // a stop request, which no yield hands over here
-            std::raise(SIGINT);
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(130), "");
-    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+// A second Ctrl+C, or SIGTERM or SIGHUP outside a job, ends the program at once with the
+// temporary files in hand removed, however many there are.
+TEST(TerminalEventLoop, AnEndingSignalEndsTheProgramAtOnce) {
+    const struct {
+        const char* what;
+        bool inJob;
+        std::vector<int> signals;
+        int exitCode;
+    } cases[] = {
+        {"a second Ctrl+C", true, {SIGINT, SIGINT}, 130},
+        {"Ctrl+C outside a job", false, {SIGINT}, 130},
+        {"SIGTERM outside a job", false, {SIGTERM}, 143},
+        {"SIGHUP outside a job", false, {SIGHUP}, 129},
+        {"SIGTERM after Ctrl+C", true, {SIGINT, SIGTERM}, 143},
+        {"Ctrl+C after SIGHUP", true, {SIGHUP, SIGINT}, 130},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::TempFolder folder;
+        EXPECT_EXIT(
+            {
+                Terminal t(false);
+                TerminalEventLoop loop(false);
+                if (c.inJob) loop.beginJob(t.status);
+                // Sixteen downloads at once, a page being scanned, and more.
+                std::vector<std::unique_ptr<TemporaryFile>> inHand;
+                for (int i = 0; i < 40; ++i) {
+                    inHand.push_back(
+                        std::make_unique<TemporaryFile>(folder.path(), "velnoria-", ".part", 0600));
+                }
+                for (const int number : c.signals) std::raise(number);  // no yield hands one over
+                std::exit(0);
+            },
+            ::testing::ExitedWithCode(c.exitCode), "");
+        EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -120,6 +121,9 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
         const Routes routes = bam(id, name, "../outside\r\n30\r\n102400\r\n");
         planted.insert(planted.end(), routes.begin(), routes.end());
     }
+    // A name of 300 bytes: cut to what the file system takes, with room for its number.
+    const std::string longName(300, 'n');
+    const std::string cutName(243, 'n');
     const struct {
         const char* what;
         std::vector<std::string> thumbs;
@@ -184,6 +188,15 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
          {{"pics/y.jpg", "second"}, {"failed.txt", hqImage("y.jpg") + "\r\n"}},
          "Downloading file y.jpg...OK\n",
          {"pics/y (2).jpg"}},
+        {"a name longer than the file system takes",
+         {hq(longName + ".jpg"), "http://img2.hqcity.net/thumbs/" + longName + ".jpg"},
+         {{hqImage(longName + ".jpg"), image("first")},
+          {"http://img2.hqcity.net/hq/" + longName + ".jpg", image("second")}},
+         {"--save-folder", "pics"},
+         {},
+         0,
+         {{"pics/" + cutName + ".jpg", "first"}, {"pics/" + cutName + " (2).jpg", "second"}},
+         "Downloading file " + cutName + " (2).jpg...OK\n"},
         {"what a rules file's rules find",
          {"http://rules.test/th/own.jpg", "http://rules.test/th/.bashrc",
           "http://rules.test/th/gone.jpg"},
@@ -470,6 +483,95 @@ TEST_F(HostileServer, OneCtrlCEndsTheWaitInHand) {
     }
 }
 
+// Radikal images of their own host each, two hosts to a pair of downloads at once: the full-size
+// address of image i, and its thumbnail.
+std::string radikal(int i) {
+    return "http://s" + std::to_string((i - 1) % 8 + 1) + ".radikal.ru/i/end" + std::to_string(i) +
+           ".jpg";
+}
+std::string radikalThumb(int i) {
+    std::string thumb = radikal(i);
+    return thumb.replace(thumb.size() - 4, 4, "t.jpg");
+}
+
+// However the program is ended while downloads run (a second Ctrl+C, SIGTERM, SIGHUP, the reader
+// of its output gone), no temporary file stays, and the exit status says how it ended.
+TEST_F(HostileServer, NoTemporaryFileSurvivesAnEnd) {
+    const struct {
+        const char* what;
+        int atOnce;
+        std::vector<int> signals;  // sent one right after the other, all downloads under way
+        int exitCode;
+        // The signals wait while the program is held (SIGSTOP): the second meets the first's
+        // handler before the job could stop, and ends the program on the spot.
+        bool together = false;
+        bool throughHead = false;  // the output read by `head -3`
+    } cases[] = {
+        {"a second Ctrl+C, sixteen at once", 16, {SIGINT, SIGINT}, 130},
+        {"Ctrl+C and SIGTERM together, sixteen at once", 16, {SIGINT, SIGTERM}, 143, true},
+        {"SIGTERM", 8, {SIGTERM}, 143},
+        {"SIGHUP", 8, {SIGHUP}, 129},
+        {"SIGHUP and Ctrl+C together", 8, {SIGHUP, SIGINT}, 130, true},
+        {"the output read by head -3", 8, {}, 141, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        server.clearRequests();
+        // Images that take seconds each; with head, the first four come at once, so that head
+        // has its lines and goes while the others still run.
+        std::string page = "<html><body>";
+        for (int i = 1; i <= 24; ++i) page += "<img src=\"" + radikalThumb(i) + "\">\n";
+        server.route(kThread, Reply::ok(page + "</body></html>", "text/html"));
+        server.setFallback([&](const Request& request) {
+            bool quick = false;
+            for (int i = 1; i <= 4; ++i)
+                quick = quick || (c.throughHead && request.url == radikal(i));
+            Reply reply = Reply::generated(quick ? 1000 : c.throughHead ? 600000 : 2000000);
+            reply.drip = Drip{2000, 10ms};
+            return reply;
+        });
+        const std::vector<std::string> args = {"--save-folder", "pics", "--parallel",
+                                               std::to_string(c.atOnce), kThread};
+        const auto parts = [&] {
+            std::size_t count = 0;
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(folder / "pics", ec)) {
+                count += entry.path().extension() == ".part" ? 1 : 0;
+            }
+            return count;
+        };
+        const ScopedEnv tmpdir("TMPDIR", temporary.path().string());
+        ChildResult result;
+        if (c.throughHead) {
+            std::vector<std::string> shell = {
+                "-c", "\"$0\" \"$@\" | head -3 >/dev/null; exit \"${PIPESTATUS[0]}\"", kProgram};
+            shell.insert(shell.end(), args.begin(), args.end());
+            result = runChild("/bin/bash", shell, folder.path(), 30s);
+        } else {
+            ChildProcess child(kProgram, args, folder.path());
+            const auto deadline = std::chrono::steady_clock::now() + 20s;
+            while (parts() < static_cast<std::size_t>(c.atOnce) &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(20ms);
+            }
+            ASSERT_EQ(parts(), static_cast<std::size_t>(c.atOnce));
+            const auto start = std::chrono::steady_clock::now();
+            if (c.together) child.signal(SIGSTOP);
+            for (const int number : c.signals) child.signal(number);
+            if (c.together) child.signal(SIGCONT);
+            result = child.finish(20s);
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        }
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(parts(), 0u) << "temporary files left";
+        EXPECT_TRUE(fs::is_empty(temporary.path()));
+        // Nothing was asked for after the end: not every image.
+        EXPECT_LT(server.requestCount(), 25u);
+    }
+}
+
 TEST_F(HostileServer, AFolderThatCannotBeUsedIsSaidAtOnce) {
     ScopedTmpfs full("4k");
     ScopedTmpfs readOnly("4k", /*readOnly=*/true);
@@ -532,18 +634,22 @@ TEST_F(HostileServer, NoControlCharacterFromTheNetworkReachesTheTerminal) {
                                              "csi\xC2\x9B"
                                              "2J.jpg"},
                                    {"c2", "esc\x1B]0;x.jpg"},
-                                   {"c3", "latin1-\xE9.jpg"}}) {
+                                   {"c3", "latin1-\xE9.jpg"},
+                                   {"c4", "photo_\xE2\x80\xAEgpj.exe"}}) {
         const Routes served = bam(id, name, "bytes");
         routes.insert(routes.end(), served.begin(), served.end());
     }
     TempFolder folder;
-    const Outcome done = run(folder.path(), {bamThumb("c1"), bamThumb("c2"), bamThumb("c3")},
-                             routes, {"--save-folder", "pics"});
+    const Outcome done =
+        run(folder.path(), {bamThumb("c1"), bamThumb("c2"), bamThumb("c3"), bamThumb("c4")}, routes,
+            {"--save-folder", "pics"});
+    // A name that turns the direction of the text is saved as it is, and shown escaped.
     EXPECT_EQ(done.result.out,
               "Starting download process...\n" + threeTimes("", "no usable file name") +
                   threeTimes("", "no usable file name") + threeTimes("", "no usable file name") +
-                  "Task finished !\nNo file downloaded.\n");
-    EXPECT_TRUE(fs::is_empty(folder / "pics"));
+                  "Downloading file photo_\\u202Egpj.exe...OK\n"
+                  "Task finished !\n 1 file(s) downloaded.\n");
+    EXPECT_EQ(namesIn(folder / "pics"), std::vector<std::string>{"photo_\xE2\x80\xAEgpj.exe"});
 }
 
 }  // namespace

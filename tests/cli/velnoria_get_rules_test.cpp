@@ -157,7 +157,7 @@ TEST_F(VelnoriaGetRules, ChecksARulesFile) {
 
     run = runChild(kProgram, {"--check-rules", kExamples}, folder.path());
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, kExamples + ": 3 good rules, 0 problems\n");
+    EXPECT_EQ(run.out, kExamples + ": 9 good rules, 0 problems\n");
 
     run = runChild(kProgram, {"--check-rules", "missing.toml"}, folder.path());
     EXPECT_EQ(run.exitCode, 2);
@@ -166,6 +166,137 @@ TEST_F(VelnoriaGetRules, ChecksARulesFile) {
               "missing.toml: 0 good rules, 1 problem\n");
     // Checking writes nothing.
     EXPECT_EQ(namesIn(folder.path()), std::vector<std::string>{"bad.toml"});
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+TEST_F(VelnoriaGetRules, ChecksTheFaultsOfEveryKey) {
+    // Each rule has one fault and stands before a good one.
+    const std::string good = "[[rule]]\nname = \"good\"\nmatch = 'g'\nfull = 'http://g'\n";
+    const std::string head = "[[rule]]\nmatch = 'h\\.test/(\\w+)'\n";
+    const std::string search = head + "page = 'http://h.test/v/$1'\nfind = '(x)'\n";
+    const std::string rewrite = head + "full = 'http://h.test/f/$1'\n";
+    const struct {
+        const char* what;
+        std::string rule;
+        std::string problem;  // as --check-rules prints it
+    } cases[] = {
+        {"an unknown key", rewrite + "cookie = 'a=1'\n",
+         "k.toml:4:1: unknown key `cookie`; a rule has name, match, full, page, find, file, on, "
+         "cookies, visit, form, headers, referer, all, placeholder_sizes and placeholder_sha256"},
+        {"cookies", rewrite + "cookies = 'a=1; b'\n",
+         "k.toml:4:17: `cookies`: a cookie without `=`; write name=value pairs"},
+        {"visit", rewrite + "visit = 'http://h.test/$2'\n",
+         "k.toml:4:24: `visit`: `$2` names capture 2, but `match` has 1 capture"},
+        {"form", search + "form = \"go=1\\r\\nX-Evil: 1\"\n",
+         "k.toml:5:8: `form` holds a line break; it would cut the request apart"},
+        {"form without page", rewrite + "form = 'go=1'\n",
+         "k.toml:4:8: `form` without `page`: the form is sent to the page"},
+        {"a header line cut apart", search + "headers = { X-A = \"1\\r\\nX-Evil: 1\" }\n",
+         "k.toml:5:19: `headers`: `X-A` holds a line break; it would cut the request apart"},
+        {"a header the program writes", search + "headers = { Cookie = 'a=1' }\n",
+         "k.toml:5:13: `headers`: `Cookie` is written as the rule's `cookies`"},
+        {"a header name that is no token", search + "headers = { \"X:A\" = '1' }\n",
+         "k.toml:5:13: `headers`: `X:A` is no header name (letters, digits and !#$%&'*+-.^_`|~ "
+         "only)"},
+        {"referer", rewrite + "referer = \"http://h.test/\\n\"\n",
+         "k.toml:4:11: `referer` holds a line break; it would cut the request apart"},
+        {"full beside find", search + "full = '${base}/big'\n",
+         "k.toml:5:9: `full`: `${base}` names no capture of `match` or `find`"},
+        {"all", search + "all = 1\n",
+         "k.toml:5:7: `all` must be true or false; it is a whole number"},
+        {"all without find", rewrite + "all = true\n",
+         "k.toml:4:7: `all` is for a page search: it takes every hit of `find`"},
+        {"placeholder_sizes", rewrite + "placeholder_sizes = [-14396]\n",
+         "k.toml:4:22: `placeholder_sizes`: a size is a whole number of bytes from 0; this is "
+         "-14396"},
+        {"placeholder_sha256", rewrite + "placeholder_sha256 = ['a1b2']\n",
+         "k.toml:4:23: `placeholder_sha256`: a hash is 64 hexadecimal digits; this is \"a1b2\""},
+        {"a find too large to stop",
+         head + "page = 'http://h.test/v/$1'\nfind = '(a)" + repeated("[ab]{1000}", 3) + "'\n",
+         "k.toml:4:8: `find` compiles to 3007 instructions; a page is searched with at most "
+         "2000, so that a search stays quick to stop"},
+        {"nesting", rewrite + "x" + repeated(".x", 40) + " = 1\n",
+         "k.toml:4:61: keys, tables and arrays nest more than 32 levels deep here; the rule it "
+         "stands in is not read"},
+    };
+    for (const auto& c : cases) {
+        writeFile(folder / "k.toml", c.rule + "\n" + good);
+        const ChildResult run = runChild(kProgram, {"--check-rules", "k.toml"}, folder.path());
+        EXPECT_EQ(run.exitCode, 2) << c.what;
+        EXPECT_EQ(run.out, c.problem + "\nk.toml: 1 good rule, 1 problem\n") << c.what;
+    }
+}
+
+TEST_F(VelnoriaGetRules, ARulesFileNestedPastAnyUseIsAProblemNotACrash) {
+    // 70 KB each; every one of them overflowed the TOML library's stack.
+    const struct {
+        const char* what;
+        std::string text;
+        std::string problem;
+    } cases[] = {
+        {"a table header", "[k" + repeated(".k", 35000) + "]\n",
+         "deep.toml:1:66: keys, tables and arrays nest more than 32 levels deep here"},
+        {"a dotted key", "x" + repeated(".x", 35000) + ".y = 1\n",
+         "deep.toml:1:65: keys, tables and arrays nest more than 32 levels deep here"},
+        {"a rule's table header", "[[rule" + repeated(".k", 35000) + "]]\n",
+         "deep.toml:1:68: keys, tables and arrays nest more than 32 levels deep here"},
+    };
+    writeFile(folder / "page.html", "<img src='http://t12.examplehost.test/th/ab3f/beach.jpg'>");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The examples after it are still read.
+        writeFile(folder / "deep.toml", c.text + readFile(kExamples));
+        ChildResult run = runChild(kProgram, {"--check-rules", "deep.toml"}, folder.path());
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.out, c.problem + "\ndeep.toml: 9 good rules, 1 problem\n");
+
+        run = runChild(kProgram, {"--rules", "deep.toml", "--print-targets", "page.html"},
+                       folder.path());
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
+        EXPECT_EQ(run.out,
+                  "http://t12.examplehost.test/th/ab3f/beach.jpg -> "
+                  "http://i12.examplehost.test/big/ab3f/beach.jpg beach.jpg\n");
+
+        writeFile(folder / "choices.conf", "rules-file = deep.toml\n");
+        run = runChild(kProgram, {"--print-targets", "page.html"}, folder.path());
+        fs::remove(folder / "choices.conf");
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_NE(run.err.find(c.problem), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(VelnoriaGetRules, ARulesFileCostsWhatItsLimitsPromise) {
+    const struct {
+        const char* what;
+        int rules;
+        int repeats;  // of \w{1000} in each `match`
+        std::string summary;
+    } cases[] = {
+        // Each pattern is larger than RE2 compiles within a pattern's room: all are problems.
+        {"25 patterns of 13 KB", 25, 64, "m.toml: 0 good rules, 25 problems\n"},
+        // Each compiles to about 48,000 instructions: the file's bound is passed at the 21st.
+        {"30 patterns at the bound", 30, 16, "m.toml: 20 good rules, 1 problem\n"},
+    };
+    for (const auto& c : cases) {
+        std::string text;
+        for (int i = 0; i < c.rules; ++i) {
+            text += "[[rule]]\nmatch = 'x" + std::to_string(i) + "-" +
+                    repeated("\\w{1000}", c.repeats) + "'\nfull = 'http://a/'\n";
+        }
+        writeFile(folder / "m.toml", text);
+        const ChildResult run = runChild(kProgram, {"--check-rules", "m.toml"}, folder.path());
+        EXPECT_EQ(run.exitCode, 2) << c.what;
+        EXPECT_TRUE(run.out.ends_with(c.summary)) << c.what << ": " << run.out;
+        // About 180 MB at the bound (docs/rules.md); before, 25 such rules took 752 MB.
+        EXPECT_LT(run.peakMemoryKb, 400 * 1024) << c.what;
+        EXPECT_LT(run.took, std::chrono::seconds(30)) << c.what;
+    }
 }
 
 TEST_F(VelnoriaGetRules, AFaultyRuleIsReportedAndTheJobRunsWithTheOthers) {

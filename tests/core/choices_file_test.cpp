@@ -23,13 +23,18 @@ TEST(ChoicesFile, ReadsWhatItKnowsAndKeepsTheRest) {
     const struct {
         const char* what;
         std::string text;
-        std::string rulesFile;
-        bool linkedImages;
-        Keys otherKeys;
+        std::string rulesFile = {};
+        bool linkedImages = false;
+        Keys otherKeys = {};
         // The job options of the Settings dialog.
         bool followNextPages = false;
         bool skipExisting = false;
         int downloadsAtOnce = 1;
+        // The archive, the templates, watching.
+        bool rememberSaved = false;
+        std::string folderTemplate = {};
+        std::string nameTemplate = {};
+        int watchMinutes = 0;
     } cases[] = {
         {"empty", "", "", false, {}},
         {"as written",
@@ -90,6 +95,30 @@ TEST(ChoicesFile, ReadsWhatItKnowsAndKeepsTheRest) {
          false,
          16},
         {"a key without its equals sign on its line", "follow-next-pages\n= true\n", "", false, {}},
+        {.what = "the archive, the templates and watching as written",
+         .text = "remember-saved = true\nfolder-template = {host}/{title}\n"
+                 "name-template =  {index:03} = {name}.{ext} \nwatch-minutes = 10080\n",
+         .rememberSaved = true,
+         .folderTemplate = "{host}/{title}",
+         .nameTemplate = "{index:03} = {name}.{ext}",
+         .watchMinutes = 10080},
+        {.what = "watch minutes out of range or unreadable, the last readable counts",
+         .text = "watch-minutes = 15\nwatch-minutes = 10081\nwatch-minutes = -1\n"
+                 "watch-minutes = soon\nwatch-minutes = 000015\nremember-saved = maybe\n",
+         .watchMinutes = 15},
+        {.what = "never watched, templates emptied",
+         .text = "watch-minutes = 9\nwatch-minutes = 0\nname-template = x\nname-template =\n",
+         .watchMinutes = 0},
+        {"a byte order mark before the first key",
+         "\xEF\xBB\xBFrules-file = bom.toml\nlinked-images = true\n",
+         "bom.toml",
+         true,
+         {}},
+        {"lone CR line ends",
+         "rules-file = mac.toml\rlinked-images = true\r",
+         "mac.toml",
+         true,
+         {}},
     };
     for (const auto& c : cases) {
         const Choices read = parseChoicesText(c.text);
@@ -99,6 +128,10 @@ TEST(ChoicesFile, ReadsWhatItKnowsAndKeepsTheRest) {
         EXPECT_EQ(read.followNextPages, c.followNextPages) << c.what;
         EXPECT_EQ(read.skipExisting, c.skipExisting) << c.what;
         EXPECT_EQ(read.downloadsAtOnce, c.downloadsAtOnce) << c.what;
+        EXPECT_EQ(read.rememberSaved, c.rememberSaved) << c.what;
+        EXPECT_EQ(read.folderTemplate, c.folderTemplate) << c.what;
+        EXPECT_EQ(read.nameTemplate, c.nameTemplate) << c.what;
+        EXPECT_EQ(read.watchMinutes, c.watchMinutes) << c.what;
     }
 }
 
@@ -111,12 +144,16 @@ TEST(ChoicesFile, WhatIsWrittenReadsBackWithTheKeysOfANewerProgram) {
     choices.linkedImages = true;
     choices.skipExisting = true;
     choices.downloadsAtOnce = 16;
+    choices.rememberSaved = true;
+    choices.folderTemplate = "{host}/{title}";
+    choices.watchMinutes = 60;
     ASSERT_TRUE(writeChoicesFile(file, choices));
     EXPECT_EQ(readFile(file),
               "# Velnoria Morvath: choices beside settings.dat, one \"key = value\" a line.\n"
               "rules-file = /rules/new one.toml\nlinked-images = true\n"
               "follow-next-pages = false\nskip-existing = true\ndownloads-at-once = 16\n"
-              "parallel = 8\n");
+              "remember-saved = true\nfolder-template = {host}/{title}\nname-template = \n"
+              "watch-minutes = 60\nparallel = 8\n");
     EXPECT_EQ(*readChoicesFile(file), choices);
     // Nothing but the file itself is left in the folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
@@ -143,6 +180,14 @@ TEST(ChoicesFile, AValueThatCouldNotBeReadBackIsNotWritten) {
         badCount.downloadsAtOnce = count;
         EXPECT_FALSE(writeChoicesFile(file, badCount)) << count;
     }
+    for (const int minutes : {-1, kLongestWatchMinutes + 1}) {
+        Choices badMinutes;
+        badMinutes.watchMinutes = minutes;
+        EXPECT_FALSE(writeChoicesFile(file, badMinutes)) << minutes;
+    }
+    Choices badTemplate;
+    badTemplate.nameTemplate = "{index}\n{name}";
+    EXPECT_FALSE(writeChoicesFile(file, badTemplate));
     EXPECT_EQ(readFile(file), "rules-file = kept.toml\n");
 }
 

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <re2/re2.h>
 
-#include <chrono>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/web_address.h"
 #include "download/rules/page_search.h"
 #include "download/rules/rules_file.h"
 
@@ -64,6 +66,115 @@ TEST(CaptureTemplate, ATemplateThatWouldGrowWithoutBoundGivesNothing) {
     const CaptureTemplate repeated = CaptureTemplate::parse(text, {1, nullptr, nullptr}, error);
     EXPECT_FALSE(repeated.expand(*captures, nullptr, 99999));
     EXPECT_EQ(repeated.expand(*captures, nullptr, 100000)->size(), 100000u);
+}
+
+// The one rule of a rules file's text.
+FileRule onlyRule(const std::string& text) {
+    const RulesFile file = parseRulesText(text, "r.toml");
+    EXPECT_TRUE(file.problems.empty()) << file.problems.front().text();
+    return file.rules->rules().at(0);
+}
+
+TEST(FileRule, TheFullSizeAddressOfARewriteOrOfAHit) {
+    const FileRule rewrite =
+        onlyRule("[[rule]]\nmatch = 'h\\.test/t/(\\w+)'\nfull = 'http://h.test/big/$1.jpg'\n");
+    const FileRule firstCapture = onlyRule(
+        "[[rule]]\nmatch = 'h\\.test/t/(\\w+)'\npage = 'http://h.test/v/$1'\n"
+        "find = 'content=\"([^\"]+)\"'\n");
+    const FileRule built = onlyRule(
+        "[[rule]]\nmatch = 'h\\.test/t/(?P<id>\\w+)/(?P<rest>\\w+)'\n"
+        "page = 'http://h.test/v/$1'\n"
+        "find = 'og:image\" content=\"(?P<base>[^\"]+)/small/(?P<rest>[^\"]+)\"'\n"
+        "full = '${base}/big/${rest}?id=${id}&first=$1'\n");
+    const std::string page =
+        R"(<meta property="og:image" content="http://cdn.test/a/small/x.jpg">)";
+    const struct {
+        const char* what;
+        const FileRule& rule;
+        bool withHit;
+        std::optional<std::string> address;
+    } cases[] = {
+        {"a rewrite", rewrite, false, "http://h.test/big/q1.jpg"},
+        {"a rewrite, a hit aside", rewrite, true, "http://h.test/big/q1.jpg"},
+        {"a hit's first capture", firstCapture, true, "http://cdn.test/a/small/x.jpg"},
+        {"no hit, no address", firstCapture, false, std::nullopt},
+        // ${rest} is find's before match's; $1 stays match's.
+        {"full over the hit", built, true, "http://cdn.test/a/big/x.jpg?id=q1&first=q1"},
+        {"full without a hit", built, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto match = searchCaptures(*c.rule.match, "http://h.test/t/q1/r2");
+        ASSERT_TRUE(match) << c.what;
+        const auto hit = c.rule.find ? searchCaptures(*c.rule.find, page) : std::nullopt;
+        EXPECT_EQ(c.rule.fullAddress(*match, c.withHit && hit ? &*hit : nullptr), c.address)
+            << c.what;
+    }
+    // An address that would grow past the bound is none.
+    const FileRule repeated = onlyRule("[[rule]]\nmatch = '(x+)'\nfull = '" +
+                                       std::string("$1$1$1$1$1$1$1$1$1$1$1$1$1$1") + "'\n");
+    EXPECT_FALSE(repeated.fullAddress(*searchCaptures(*repeated.match, std::string(5000, 'x'))));
+}
+
+TEST(FileRule, WhatARuleSendsHasTheCapturesOfItsAddress) {
+    const FileRule rule = onlyRule(R"toml([[rule]]
+match = 'h\.test/t/(?P<id>[^/]+)'
+cookies = "consent=yes"
+visit = "http://h.test/home"
+page = "http://h.test/v/$1"
+form = "continue=1&id=${id}"
+headers = { X-Id = "${id}", X-Fixed = "1" }
+referer = "http://h.test/v/$1"
+find = '(x)'
+)toml");
+    const struct {
+        const char* address;
+        const char* problem;  // "" when the request can be made
+    } cases[] = {
+        {"http://h.test/t/q1", ""},
+        {"http://h.test/t/q1\r\nX-Evil: 1",
+         "the Referer would hold a line break or NUL from the address"},
+    };
+    for (const auto& c : cases) {
+        const auto match = searchCaptures(*rule.match, c.address);
+        ASSERT_TRUE(match) << c.address;
+        std::string problem;
+        const auto request = rule.request(*match, problem);
+        EXPECT_EQ(problem, c.problem);
+        EXPECT_EQ(request.has_value(), problem.empty());
+        if (!request) continue;
+        EXPECT_EQ(request->cookies, "consent=yes");
+        EXPECT_EQ(request->visit, "http://h.test/home");
+        EXPECT_EQ(request->form, "continue=1&id=q1");
+        EXPECT_EQ(request->referer, "http://h.test/v/q1");
+        EXPECT_EQ(request->headers, (std::vector<std::pair<std::string, std::string>>{
+                                        {"X-Fixed", "1"}, {"X-Id", "q1"}}));
+    }
+
+    // Without the keys a request is a plain one, and `referer = ""` sends none.
+    const FileRule plain =
+        onlyRule("[[rule]]\nmatch = '(x)'\nfull = 'http://a/$1'\nreferer = ''\n");
+    std::string problem;
+    const auto request = plain.request(*searchCaptures(*plain.match, "x"), problem);
+    ASSERT_TRUE(request);
+    EXPECT_TRUE(request->cookies.empty() && request->headers.empty());
+    EXPECT_FALSE(request->visit || request->form);
+    EXPECT_EQ(request->referer, "");
+}
+
+TEST(FileRule, APlaceholderIsKnownByItsSizeOrItsHash) {
+    const FileRule rule = onlyRule(
+        "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nplaceholder_sizes = [14396, 0]\n"
+        "placeholder_sha256 = ['9F86D081884C7D659A2FEAA0C55AD015A3BF4F1B2B0B822CD15D6C15B0F00A08']"
+        "\n");
+    const std::string hash = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+    EXPECT_TRUE(rule.hasPlaceholders());
+    EXPECT_TRUE(rule.isPlaceholder(14396));
+    EXPECT_TRUE(rule.isPlaceholder(0));
+    EXPECT_FALSE(rule.isPlaceholder(14395));
+    EXPECT_FALSE(rule.isPlaceholder(14397, "00" + hash.substr(2)));
+    EXPECT_TRUE(rule.isPlaceholder(5, hash));
+    EXPECT_FALSE(rule.isPlaceholder(5, hash.substr(1)));
+    EXPECT_FALSE(onlyRule("[[rule]]\nmatch = 'a'\nfull = 'http://a'\n").hasPlaceholders());
 }
 
 TEST(RuleSet, TheFirstRuleOfTheFileTakesTheImageWhicheverItTests) {
@@ -136,7 +247,7 @@ TEST(RuleAddresses, SchemesNamesAndImageLinks) {
         {"//h.test/b.jpg", false, nullptr, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(isHttpAddress(c.address), c.http) << c.address;
+        EXPECT_EQ(isWebAddress(c.address), c.http) << c.address;
         if (c.lastPart != nullptr) {
             EXPECT_EQ(lastPathPart(c.address), c.lastPart) << c.address;
         }
@@ -162,36 +273,6 @@ TEST(RuleAddresses, CharacterReferencesAreDecodedAsInAnAttribute) {
         {"&averyveryverylongname;", "&averyveryverylongname;"},
     };
     for (const auto& c : cases) EXPECT_EQ(decodeCharacterReferences(c.written), c.decoded);
-}
-
-TEST(PageSearch, APageWithoutLineEndsIsSearchedInLinearTime) {
-    // 100 MB without a line end, made to hurt a backtracking matcher: a nested repetition that
-    // fails at the very end, and many "<img" that open a match and fail late.
-    std::string page;
-    page.reserve(100'000'100);
-    while (page.size() < 100'000'000) page += "<img alt=\"aaaaaaaaaaaaaaaaaaaaaaaaaaaa\"> ";
-    page += "<img id=\"main\" src=\"/full/1.jpg?a=1&amp;b=2\">";
-    const re2::RE2 find(R"re((?i)<img[^>]+id="main"[^>]+src="([^"]+)")re", latin1());
-    const re2::RE2 nested(R"re((a+)+b="([^"]+)")re", latin1());
-    const auto start = std::chrono::steady_clock::now();
-    const auto found = searchPageText(page, find);
-    const auto none = searchPageText(page, nested);
-    const auto took = std::chrono::steady_clock::now() - start;
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->groups[1], "/full/1.jpg?a=1&b=2");
-    EXPECT_FALSE(none);
-    // A backtracking engine would not end in the lifetime of this test; RE2 reads the page
-    // once for each pattern.
-    EXPECT_LT(took, std::chrono::seconds(60));
-
-    // A hit that spans the page (no ">" ever closes the first "<img") takes RE2's slower
-    // matcher for the captures over the whole span: still one pass, and the captures right.
-    std::string spanning;
-    while (spanning.size() < 10'000'000) spanning += "<img alt=\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
-    spanning += "<img id=\"main\" src=\"/full/2.jpg\">";
-    const auto wide = searchPageText(spanning, find);
-    ASSERT_TRUE(wide);
-    EXPECT_EQ(wide->groups[1], "/full/2.jpg");
 }
 
 }  // namespace

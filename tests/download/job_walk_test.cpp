@@ -378,6 +378,8 @@ TEST(FileRules, WhatARuleCannotUseIsLoggedAndNothingIsLost) {
          "Service page cannot be read: http://view.test/v/q1 (failure code 7)\r\n", true},
         {"an error page", Page{viewPage("http://img.view.test/q1.jpg"), 404, true},
          "Service page cannot be read: http://view.test/v/q1 (HTTP 404)\r\n", true},
+        {"the lowest error status", Page{viewPage("http://img.view.test/q1.jpg"), 400, true},
+         "Service page cannot be read: http://view.test/v/q1 (HTTP 400)\r\n", true},
         {"a javascript: address", Page{viewPage("javascript:alert(document.cookie)"), 200, true},
          "Rule \"view page\": not an http(s) address: javascript:alert(document.cookie)\r\n", true},
         {"a file: address", Page{viewPage("file:///etc/passwd"), 200, true},

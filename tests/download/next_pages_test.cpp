@@ -76,6 +76,18 @@ TEST(NextPages, WhichNextPageMayBeRead) {
          {"http://f.example/t?p=2"},
          "http://f.example/t?p=3",
          Verdict::LimitReached},
+        {"a local first page: any web page may come next",
+         "thread.html",
+         "file:///w/thread.html",
+         {},
+         "http://f.example/t?p=2",
+         Verdict::Follow},
+        {"a local first page: the first web page sets the host",
+         "thread.html",
+         "file:///w/thread.html",
+         {"http://f.example/t?p=2"},
+         "http://g.example/t?p=3",
+         Verdict::OtherHost},
         {"a local first page takes the first web page's host",
          "thread.html",
          "file:///w/thread.html",
@@ -91,7 +103,8 @@ TEST(NextPages, WhichNextPageMayBeRead) {
 }
 
 TEST(NextPages, LogLinesShowNoControlCharacters) {
-    EXPECT_EQ(oneLine("http://f.example/a\r\nb\tc\x7f"), "http://f.example/a??b?c?");
+    EXPECT_EQ(oneLine("http://f.example/a\r\nb\tc\x7f"),
+              "http://f.example/a\\x0D\\x0Ab\\x09c\\x7F");
     const std::string longOne(5000, 'a');
     EXPECT_EQ(oneLine(longOne), std::string(2000, 'a') + "...");
 }

@@ -3,6 +3,7 @@
 #include "download/rules/rules_file.h"
 
 #include <gtest/gtest.h>
+#include <re2/re2.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,6 +31,12 @@ std::vector<std::string> ruleNames(const RulesFile& file) {
     return names;
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 const std::string kGood = R"([[rule]]
 name = "good"
 match = 'good\.test/(\w+)'
@@ -45,18 +52,18 @@ TEST(RulesFile, EachFaultIsReportedWhereItStandsAndItsRuleLeftOut) {
     const Case cases[] = {
         {"unknown key in a rule",
          "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nfulll = 'x'\n",
-         {"r.toml:4:1: unknown key `fulll`; a rule has name, match, full, page, find, file and "
-          "on"}},
+         {"r.toml:4:1: unknown key `fulll`; a rule has name, match, full, page, find, file, on, "
+          "cookies, visit, form, headers, referer, all, placeholder_sizes and "
+          "placeholder_sha256"}},
         {"unknown key at the top",
          "rules = 3\n",
          {"r.toml:1:1: unknown key `rules`; rules are written as [[rule]] tables"}},
         {"missing match",
          "[[rule]]\nname = \"x\"\nfull = 'http://a'\n",
          {"r.toml:1:1: rule \"x\" has no `match`"}},
-        {"both full and a page search",
-         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\npage = 'http://p'\nfind = '(x)'\n",
-         {"r.toml:1:1: rule \"rule 1\" has both `full` and a page search; a rule either rewrites "
-          "the address (`full`) or searches a page (`page` and `find`)"}},
+        {"full beside a page search names a capture of neither",
+         "[[rule]]\nmatch = 'a'\npage = 'http://p'\nfind = '(?P<u>x)'\nfull = 'http://x/${v}'\n",
+         {"r.toml:5:18: `full`: `${v}` names no capture of `match` or `find`"}},
         {"neither full nor a page search",
          "[[rule]]\nmatch = 'a'\n",
          {"r.toml:1:1: rule \"rule 1\" has neither `full` nor `page` and `find`: it would not "
@@ -121,6 +128,62 @@ TEST(RulesFile, EachFaultIsReportedWhereItStandsAndItsRuleLeftOut) {
          "[[rule]]\nname = \"broken\nmatch = 'a'\nfull = 'http://a'\n",
          {"r.toml:2:15: not TOML: Error while parsing string: unescaped control characters other "
           "than TAB (U+0009) are explicitly prohibited"}},
+        {"after a syntax error, problems keep their lines",
+         "[[rule]]\nname = \"broken\nmatch = 'a'\nfull = 'http://a'\n"
+         "[[rule]]\nmatch = 'b'\nfull = 'http://b/$2'\n",
+         {"r.toml:2:15: not TOML: Error while parsing string: unescaped control characters other "
+          "than TAB (U+0009) are explicitly prohibited",
+          "r.toml:7:18: `full`: `$2` names capture 2, but `match` has 0 captures"}},
+        {"inline tables nested too deeply",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nx = " + repeated("{ a = ", 40) + "1" +
+             repeated(" }", 40) + "\n",
+         {"r.toml:4:91: keys, tables and arrays nest more than 32 levels deep here; the rule it "
+          "stands in is not read"}},
+        {"a cookie name with a blank",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\ncookies = 'a=1;a b=1'\n",
+         {"r.toml:4:17: `cookies`: a cookie name may hold only letters, digits and "
+          "!#$%&'*+-.^_`|~"}},
+        {"a line break in a cookie",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\ncookies = \"a=1\\r\\nX: y\"\n",
+         {"r.toml:4:11: `cookies`: a line break in a cookie would end the header line"}},
+        {"no cookie at all",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\ncookies = ' ; '\n",
+         {"r.toml:4:12: `cookies`: names no cookie; write name=value pairs"}},
+        {"headers that are no table",
+         "[[rule]]\nmatch = 'a'\npage = 'http://p'\nfind = '(x)'\nheaders = 'x'\n",
+         {"r.toml:5:11: `headers` must be a table of names and values, as { \"X-Requested-With\" "
+          "= \"XMLHttpRequest\" }; it is a string"}},
+        {"headers that would inject or override",
+         "[[rule]]\nmatch = 'a'\npage = 'http://p'\nfind = '(x)'\nheaders = { \"X Y\" = "
+         "\"1\", Cookie = \"a=1\", Host = \"h\", X-A = \"a\\r\\nB: c\", X-B = 5, X-C = \"$3\", "
+         "X-D = \"1\", x-d = \"2\" }\n",
+         {"r.toml:5:13: `headers`: `X Y` is no header name (letters, digits and !#$%&'*+-.^_`|~ "
+          "only)",
+          "r.toml:5:26: `headers`: `Cookie` is written as the rule's `cookies`",
+          "r.toml:5:42: `headers`: `Host` is the program's to send",
+          "r.toml:5:60: `headers`: `X-A` holds a line break; it would cut the request apart",
+          "r.toml:5:79: `headers`: the value of `X-B` must be a string; it is a whole number",
+          "r.toml:5:89: `headers`: `X-C`: `$3` names capture 3, but `match` has 0 captures",
+          "r.toml:5:105: `headers`: `x-d` is named twice"}},
+        {"headers without a page request",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nheaders = { X-A = '1' }\n",
+         {"r.toml:4:11: `headers` without `page` or `visit`: they go with the rule's page "
+          "requests"}},
+        {"a capture the referer does not have",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nreferer = 'http://r/$4'\n",
+         {"r.toml:4:21: `referer`: `$4` names capture 4, but `match` has 0 captures"}},
+        {"placeholders that are no sizes or hashes",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nplaceholder_sizes = [14396, -1, 'x']\n"
+         "placeholder_sha256 = ['abc', 5]\n",
+         {"r.toml:4:29: `placeholder_sizes`: a size is a whole number of bytes from 0; this is -1",
+          "r.toml:4:33: `placeholder_sizes`: a size is a whole number of bytes from 0; this is a "
+          "string",
+          "r.toml:5:23: `placeholder_sha256`: a hash is 64 hexadecimal digits; this is \"abc\"",
+          "r.toml:5:30: `placeholder_sha256`: a hash is 64 hexadecimal digits; this is a whole "
+          "number"}},
+        {"placeholder sizes that are no array",
+         "[[rule]]\nmatch = 'a'\nfull = 'http://a'\nplaceholder_sizes = 14396\n",
+         {"r.toml:4:21: `placeholder_sizes` must be an array; it is a whole number"}},
     };
     for (const Case& c : cases) {
         const RulesFile file = parseRulesText(c.text + "\n" + kGood, "r.toml");
@@ -142,10 +205,57 @@ match = '(?P<id>\d+)'
 page = 'http://p/${id}'
 find = '<img src="(?P<src>[^"]+)"'
 file = "${id}-${src}"
+
+[[rule]]
+name = "every key"
+match = 'h\.test/(?P<id>\w+)'
+cookies = " consent=yes;lang=en ;; "
+visit = "http://h.test/home/$1"
+page = "http://h.test/view/${id}"
+form = "continue=1&id=$1"
+headers = { "X-Requested-With" = "XMLHttpRequest", Accept = "image/*, ${id}" }
+referer = ""
+find = 'og:image" content="(?P<base>[^"]+)/small/(?P<rest>[^"]+)"'
+full = "${base}/big/${rest}"
+all = true
+placeholder_sizes = [14396, 0]
+placeholder_sha256 = ["9F86D081884C7D659A2FEAA0C55AD015A3BF4F1B2B0B822CD15D6C15B0F00A08"]
+
+[[rule]]
+name = "find without a capture beside full"
+match = 'h\.test/(\w+)'
+page = "http://h.test/view/$1"
+find = 'og:image'
+full = "http://h.test/big/$1.jpg"
+visit = "http://h.test/"
+headers = { X-A = "1" }
 )toml",
                                           "r.toml");
     EXPECT_TRUE(file.problems.empty()) << problemLines(file).front();
-    ASSERT_EQ(file.rules->rules().size(), 2u);
+    ASSERT_EQ(file.rules->rules().size(), 4u);
+    for (const FileRule& plain : {file.rules->rules()[0], file.rules->rules()[1]}) {
+        EXPECT_FALSE(plain.fullFromHit || plain.all || plain.visit || plain.form || plain.referer ||
+                     plain.hasPlaceholders());
+        EXPECT_TRUE(plain.cookies.empty() && plain.headers.empty());
+    }
+    const FileRule& every = file.rules->rules()[2];
+    EXPECT_TRUE(every.isPageSearch());
+    EXPECT_TRUE(every.fullFromHit);
+    EXPECT_TRUE(every.all);
+    EXPECT_EQ(every.cookies, "consent=yes; lang=en");
+    ASSERT_EQ(every.headers.size(), 2u);
+    EXPECT_EQ(every.headers[0].name, "Accept");  // as the TOML library orders keys
+    EXPECT_EQ(every.headers[1].name, "X-Requested-With");
+    EXPECT_TRUE(every.visit && every.form && every.referer);
+    EXPECT_TRUE(every.referer->empty());
+    EXPECT_EQ(every.placeholderSizes, (std::vector<std::uint64_t>{14396, 0}));
+    EXPECT_EQ(every.placeholderSha256,
+              std::vector<std::string>{
+                  "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08"});
+    const FileRule& noCapture = file.rules->rules()[3];
+    EXPECT_TRUE(noCapture.fullFromHit);
+    EXPECT_FALSE(noCapture.all);
+    EXPECT_EQ(noCapture.headers.size(), 1u);
     const FileRule& rewrite = file.rules->rules()[0];
     EXPECT_EQ(rewrite.name, "rule 1");
     EXPECT_EQ(rewrite.line, 2);
@@ -163,7 +273,9 @@ TEST(RulesFile, TheShippedExamplesHaveNoProblems) {
     const RulesFile file = readRulesFile(VELNORIA_SOURCE_DIR "/rules/example.toml");
     EXPECT_TRUE(file.problems.empty()) << problemLines(file).front();
     EXPECT_EQ(ruleNames(file),
-              (std::vector<std::string>{"Example host", "View host", "Link host"}));
+              (std::vector<std::string>{"Example host", "View host", "Link host", "Cookie host",
+                                        "First-visit host", "Continue host", "Small-to-big host",
+                                        "Album host", "Placeholder host"}));
 }
 
 TEST(RulesFile, FilesNoPersonWouldWriteGiveAClearProblem) {
@@ -191,6 +303,19 @@ TEST(RulesFile, FilesNoPersonWouldWriteGiveAClearProblem) {
         {"a pattern whose automaton would be too large",
          "[[rule]]\nmatch = '" + tooLarge + "'\nfull = 'http://a'\n",
          ":2:9: `match` is no pattern RE2 takes: pattern too large - compile failed"},
+        // Each of these took the TOML library past the end of its stack.
+        {"a table header of 35,000 parts", "[k" + repeated(".k", 35000) + "]\n",
+         ":1:66: keys, tables and arrays nest more than 32 levels deep here"},
+        {"a dotted key of 35,000 parts", "x" + repeated(".x", 35000) + ".y = 1\n",
+         ":1:65: keys, tables and arrays nest more than 32 levels deep here"},
+        {"a rule table header of 35,000 parts", "[[rule" + repeated(".k", 35000) + "]]\n",
+         ":1:68: keys, tables and arrays nest more than 32 levels deep here"},
+        {"inline tables 35,000 deep", "x = " + repeated("{a=", 35000) + "1" + repeated("}", 35000),
+         ":1:51: keys, tables and arrays nest more than 32 levels deep here"},
+        {"arrays of inline tables 35,000 deep",
+         "[[rule]]\nx = " + repeated("[{a=", 35000) + "1" + repeated("}]", 35000),
+         ":2:43: keys, tables and arrays nest more than 32 levels deep here; the rule it stands in "
+         "is not read"},
     };
     for (const Case& c : cases) {
         writeFile(path, c.bytes);
@@ -200,6 +325,19 @@ TEST(RulesFile, FilesNoPersonWouldWriteGiveAClearProblem) {
             << c.what << ": " << file.problems.front().text();
         EXPECT_TRUE(file.rules->empty()) << c.what;
     }
+
+    // A file of exactly the largest size is read; one byte more is not.
+    std::string largest = kGood + "#";
+    largest += std::string(kMaxRulesFileBytes - largest.size() - 1, 'x') + "\n";
+    writeFile(path, largest);
+    const RulesFile whole = readRulesFile(path);
+    EXPECT_TRUE(whole.problems.empty()) << problemLines(whole).front();
+    EXPECT_EQ(ruleNames(whole), std::vector<std::string>{"good"});
+    writeFile(path, largest + "\n");
+    EXPECT_EQ(problemLines(readRulesFile(path)),
+              std::vector<std::string>{path.string() +
+                                       ":1:1: is 8388609 bytes long; a rules file may have at "
+                                       "most 8388608 (it is not read)"});
 
     // Not read at all: too long, not a file, missing.
     std::filesystem::resize_file(path, 100ull << 20);  // sparse, costs no disk
@@ -240,6 +378,34 @@ TEST(RulesFile, TenThousandRulesAreReadAndOneMoreIsLeftOut) {
     EXPECT_EQ(file.rules->firstTaking("http://h10000.test/t/pic", "").rule, nullptr);
     // Seconds, not minutes, even on a loaded machine under the sanitizers.
     EXPECT_LT(took, std::chrono::seconds(30));
+}
+
+TEST(RulesFile, ThePatternsOfAFileCompileWithinABound) {
+    // Each `match` compiles to about 48,000 instructions, and counts twice: the twenty-first
+    // rule passes the bound of the file.
+    std::string text;
+    for (int i = 1; i <= 25; ++i) {
+        text += "[[rule]]\nname = \"r" + std::to_string(i) + "\"\nmatch = 'x" + std::to_string(i) +
+                "-" + repeated("\\w{1000}", 16) + "'\nfull = 'http://a'\n";
+    }
+    text += kGood;
+    const auto start = std::chrono::steady_clock::now();
+    const RulesFile file = parseRulesText(text, "big.toml");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(problemLines(file),
+              std::vector<std::string>{"big.toml:81:1: the patterns up to this rule compile to "
+                                       "more than 2000000 instructions: this rule and those after "
+                                       "it are left out"});
+    ASSERT_EQ(file.rules->rules().size(), 20u);
+    EXPECT_EQ(file.rules->rules().back().name, "r20");
+    std::size_t instructions = 0;
+    for (const FileRule& rule : file.rules->rules()) {
+        instructions += 2 * static_cast<std::size_t>(rule.match->ProgramSize());
+    }
+    EXPECT_LE(instructions, kMaxPatternInstructions);
+    // The last rule kept takes its address (the set of all patterns holds these 960,000).
+    EXPECT_EQ(file.rules->firstTaking("x20-" + std::string(16000, 'w'), "").rule->name, "r20");
+    EXPECT_LT(took, std::chrono::seconds(60));
 }
 
 TEST(RulesFile, ProblemsForAnErrorBoxAreCounted) {

@@ -1,6 +1,7 @@
 // The small readers and checks the per-file download and the rules are built on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <set>
@@ -8,6 +9,7 @@
 
 #include "download/answer_judgement.h"
 #include "download/fetch_file.h"
+#include "download/file_download.h"
 #include "download/rules/rule_text.h"
 #include "download/safe_file_name.h"
 
@@ -95,6 +97,11 @@ TEST(SafeFileName, KeepsOnlyAPlainLastPart) {
         {"settings.dat", "_settings.dat"},
         {"Failed.TXT", "_Failed.TXT"},
         {"my settings.dat", "my settings.dat"},
+        {"archive.sqlite", "_archive.sqlite"},
+        {"Archive.SQLite-wal", "_Archive.SQLite-wal"},
+        {"archive.sqlite-shm", "_archive.sqlite-shm"},
+        {"archive.sqlite-journal", "_archive.sqlite-journal"},
+        {"archive.sqlite.jpg", "archive.sqlite.jpg"},
         {"a\0b.jpg"s, ""},
         {"a\x01.jpg", ""},
         {"tab\t.jpg", ""},
@@ -113,10 +120,57 @@ TEST(SafeFileName, KeepsOnlyAPlainLastPart) {
         {"past\xf4\x90\x80\x80.jpg", ""},   // beyond U+10FFFF
         {"cut\xe2\x82", ""},                // a sequence cut short
         {"name with spaces.jpg", "name with spaces.jpg"},
+        {"choices.conf", "_choices.conf"},
+        // Turns of direction are the terminal's concern: the log shows them escaped.
+        {"photo_\xe2\x80\xaegpj.exe", "photo_\xe2\x80\xaegpj.exe"},
     };
     for (const auto& [name, expected] : cases) {
         EXPECT_EQ(safeFileName(name), expected) << "name: " << name;
+        EXPECT_FALSE(safeName(name).shortened) << "name: " << name;
     }
+}
+
+// What the file system takes: a name longer than 255 bytes less room for " (N)" is cut on a
+// character's boundary, its extension kept, and the caller told.
+TEST(SafeFileName, ALongNameIsCutToWhatTheFileSystemTakes) {
+    const std::string a300(300, 'a');
+    const std::string euro = "\xe2\x82\xac";  // three bytes
+    std::string euros;
+    while (euros.size() < 300) euros += euro;
+    const struct {
+        const char* what;
+        std::string name;
+        std::size_t longest;
+        std::string expected;
+        bool shortened;
+    } cases[] = {
+        {"just short enough", std::string(243, 'a') + ".jpg", 255, std::string(243, 'a') + ".jpg",
+         false},
+        {"a byte more", std::string(244, 'a') + ".jpg", 255, std::string(243, 'a') + ".jpg", true},
+        {"300 bytes and an extension", a300 + ".jpeg", 255, std::string(242, 'a') + ".jpeg", true},
+        {"no extension", a300, 255, std::string(247, 'a'), true},
+        {"a dot at the start only", "." + a300, 255, "_" + std::string(246, 'a'), true},
+        {"an extension too long to be one", "a." + a300, 255, "a." + std::string(245, 'a'), true},
+        {"a cut between characters", euros + ".jpg", 255, euros.substr(0, 243) + ".jpg", true},
+        {"a cut inside a character goes back to its start", "b" + euros + ".jpg", 255,
+         "b" + euros.substr(0, 240) + ".jpg", true},
+        {"the last part of an address", "http://h.test/dir/" + a300 + ".png", 255,
+         std::string(243, 'a') + ".png", true},
+        {"a file system that takes 143 bytes", a300 + ".jpg", 143, std::string(131, 'a') + ".jpg",
+         true},
+        {"a file system that takes 14 bytes", "abcdefghijkl.jpg", 14, "abcdefg", true},
+        {"a name still unusable", a300 + "\x01.jpg", 255, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SafeName safe = safeName(c.name, c.longest);
+        EXPECT_EQ(safe.name, c.expected);
+        EXPECT_EQ(safe.shortened, c.shortened);
+        EXPECT_LE(safe.name.size(), c.longest - std::min(kNumberRoom, c.longest / 2));
+    }
+    // The save folder's own file system says how long a name may be.
+    EXPECT_EQ(longestFileName(VELNORIA_SOURCE_DIR), 255u);
+    EXPECT_EQ(longestFileName("/no/such/folder"), kLongestFileName);
 }
 
 TEST(SafeFileName, ANameSavedBeforeInTheJobGetsANumber) {
@@ -130,6 +184,36 @@ TEST(SafeFileName, ANameSavedBeforeInTheJobGetsANumber) {
                   expected)
             << name;
     }
+
+    // A number that would make a name too long takes its room from the part before it.
+    const std::set<std::string> long10 = {"abcd (2).x"};
+    const std::pair<std::string, std::string> cut[] = {
+        {"abcdefgh.x", "abcd (3).x"},
+        {"abcdefghij", "abcdef (2)"},
+        {"abc.x", "abc (2).x"},
+        // Three-byte characters: the cut goes back to the start of the one it meets.
+        {"\xe2\x82\xac\xe2\x82\xac.x", "\xe2\x82\xac (2).x"},
+    };
+    for (const auto& [name, expected] : cut) {
+        const std::string chosen = unusedName(
+            name, [&](const std::string& n) { return n == name || long10.count(n) > 0; }, 10);
+        EXPECT_EQ(chosen, expected) << name;
+        EXPECT_LE(chosen.size(), 10u);
+    }
+}
+
+// Names whose numbered forms can meet: the downloads at once name them one after another.
+TEST(SafeFileName, NumberedNamesShareTheFamilyOfTheirName) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a.jpg", "a.jpg"},           {"a (2).jpg", "a.jpg"},
+        {"a (12) (3).jpg", "a.jpg"},  {"a (2)", "a"},
+        {"x.tar (2).gz", "x.tar.gz"}, {"a (x).jpg", "a (x).jpg"},
+        {"a ().jpg", "a ().jpg"},     {"a (2)b.jpg", "a (2)b.jpg"},
+        {"a(2).jpg", "a(2).jpg"},     {"a (2)).jpg", "a (2)).jpg"},
+        {"a ((2).jpg", "a ((2).jpg"}, {"(2).jpg", "(2).jpg"},
+        {".hidden (2)", ".hidden"},
+    };
+    for (const auto& [name, family] : cases) EXPECT_EQ(nameFamily(name), family) << name;
 }
 
 TEST(TextOps, ReplacementsAndPositions) {

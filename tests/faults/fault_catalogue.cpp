@@ -91,13 +91,12 @@ std::vector<Fault> makeCatalogue() {
                       .pageProblem = "invalid answer",
                       .headNamesFile = false});
     // A number followed by junk counts as no length, and the download without a length refuses
-    // an answer it cannot frame (libcurl reads the 6 at its start and finds the body cut short),
-    // so nothing passes cut short: images fail and are logged, pages count as not fetched.
+    // an answer it cannot frame at its headers (libcurl would read the 6 at its start), so
+    // nothing passes cut short: images fail and are logged, pages count as not fetched.
     faults.push_back({.name = "ContentLength6x",
                       .make = [](Reply r) { return withLength(r, {"6x"}); },
-                      .imageReason = "connection closed early",
+                      .imageReason = "invalid answer: Content-Length is not a number",
                       .imageUnknownSize = true,
-                      .imageFile = bad,
                       .pageProblem = "invalid answer: Content-Length is not a number"});
     // Lengths beyond the largest a file may have count as no length; the alternative download
     // refuses an answer announced that long, as a page's download refuses one beyond its bound.

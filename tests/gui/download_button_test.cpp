@@ -146,7 +146,7 @@ TEST_F(DownloadButtonTest, PauseContinueAndStopByTheirButtons) {
     EXPECT_GT(progressEnteringPause, 0);
     EXPECT_EQ(progressLeavingPause, progressEnteringPause) << "the job moved while paused";
     EXPECT_EQ(counterInPause, "Paused");
-    EXPECT_EQ(captionInPause, "Continue");
+    EXPECT_EQ(captionInPause, "&Continue");
     EXPECT_FALSE(stopEnabledInPause);
     EXPECT_GT(progressAtStop, progressLeavingPause);
 

@@ -1,11 +1,14 @@
 #include "tests/gui/gui_test_support.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
+#include <QWidget>
+#include <QWindow>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -73,6 +76,30 @@ void ModalAnswerer::poll() {
         return;
     }
     if (otherDialog_) otherDialog_(modal);
+}
+
+ScopedWindowManager::ScopedWindowManager() {
+    const char* const program = "/usr/bin/openbox";
+    if (::access(program, X_OK) != 0) {
+        problem_ = std::string(program) + " is missing: scripts/install-deps installs it";
+        return;
+    }
+    process_ = std::make_unique<ChildProcess>(program, std::vector<std::string>{}, folder_.path());
+    // Managed, a window gets a frame; openbox also takes on the windows shown before it ran.
+    QWidget probe;
+    probe.resize(100, 100);
+    probe.show();
+    running_ = waitUntil([&] { return !probe.windowHandle()->frameMargins().isNull(); },
+                         std::chrono::seconds{20});
+    if (!running_) problem_ = "openbox did not take the display in time";
+}
+
+ScopedWindowManager::~ScopedWindowManager() {
+    if (process_ == nullptr) return;
+    process_->signal(SIGTERM);
+    process_->finish(std::chrono::seconds{10});
+    // Its windows' frames go away with it.
+    QCoreApplication::processEvents();
 }
 
 RecordingOpener& RecordingOpener::instance() {

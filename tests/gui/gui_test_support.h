@@ -5,9 +5,11 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_folder.h"
 
 class QApplication;
@@ -69,6 +71,28 @@ class ModalAnswerer {
     std::vector<SeenBox> boxes_;
     std::function<void(QWidget*)> otherDialog_;
     std::function<void(const SeenBox&)> onBox_;
+};
+
+// A window manager (openbox) on the test's display while the object lives, for what only a
+// window manager does: minimising, maximising, keeping a dialog with its owner. The constructor
+// returns once it manages windows. A test that needs it asserts running(): without it the test
+// fails, it is not skipped.
+class ScopedWindowManager {
+  public:
+    ScopedWindowManager();
+    ~ScopedWindowManager();
+    ScopedWindowManager(const ScopedWindowManager&) = delete;
+    ScopedWindowManager& operator=(const ScopedWindowManager&) = delete;
+
+    // False when openbox is missing or did not take the display in time.
+    bool running() const { return running_; }
+    const std::string& problem() const { return problem_; }
+
+  private:
+    TempFolder folder_;
+    std::unique_ptr<ChildProcess> process_;
+    bool running_ = false;
+    std::string problem_;
 };
 
 // A stand-in "xdg-open" first on PATH that records every argument it is given, one per line.

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "shell/about_dialog.h"
 #include "shell/settings_dialog.h"
@@ -38,15 +39,16 @@ TEST_F(NavigationTest, MainWindowLayout) {
         const char* toolTip;
     };
     const Control controls[] = {
-        {"startDownload", 480, 360, 2052, 492, "Start Download", ""},
+        // The captions as they read, with an access key where they have a letter for one.
+        {"startDownload", 480, 360, 2052, 492, "&Start Download", ""},
         {"back", 2760, 360, 492, 492, "<<", "Go back one page"},
-        {"stop", 3480, 360, 492, 492, "X", "Stop"},
+        {"stop", 3480, 360, 492, 492, "&X", "Stop"},
         {"forward", 4200, 360, 492, 492, ">>", "Go forward one page"},
-        {"checkUpdate", 4920, 360, 492, 492, "U", "Check update"},
+        {"checkUpdate", 4920, 360, 492, 492, "&U", "Check update"},
         {"logo", 5640, 360, 1320, 492, nullptr, "Visit the Velnoria Morvath home page"},
-        {"settings", 7200, 360, 1452, 492, "Settings", ""},
-        {"about", 8880, 360, 1452, 492, "About", ""},
-        {"exit", 10560, 360, 1452, 492, "Exit", ""},
+        {"settings", 7200, 360, 1452, 492, "Se&ttings", ""},
+        {"about", 8880, 360, 1452, 492, "&About", ""},
+        {"exit", 10560, 360, 1452, 492, "&Exit", ""},
         {"statusLine", 480, 960, 11532, 252, nullptr, ""},
         {"addressBox", 480, 1320, 10212, 372, nullptr, "Type adress here"},
         {"go", 10800, 1320, 1212, 372, "&Go", ""},
@@ -72,14 +74,19 @@ TEST_F(NavigationTest, MainWindowLayout) {
         }
         widget = widget->nextInFocusChain();
     } while (widget != addressBox() && order.size() < 40);
-    EXPECT_EQ(order, (std::vector<QString>{"addressBox", "startDownload", "go", "exit", "about",
-                                           "back", "stop", "forward", "settings", "checkUpdate"}));
+    // The window's own controls first, the page after them.
+    EXPECT_EQ(order,
+              (std::vector<QString>{"addressBox", "go", "startDownload", "back", "stop", "forward",
+                                    "checkUpdate", "settings", "about", "exit", "browser"}));
     EXPECT_TRUE(button("go")->isDefault());
     EXPECT_EQ(window->palette().color(QPalette::Window), QColor(64, 64, 64));
+    // It opens at its first size, and may grow from there.
     const Qt::WindowFlags flags = window->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
-    EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_TRUE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(window->minimumSize(), QSize(px(12168), px(8736)));
+    EXPECT_GT(window->maximumWidth(), 2000);
+    EXPECT_GT(window->maximumHeight(), 2000);
 }
 
 TEST_F(NavigationTest, GoLoadsThePageAndEnablesTheDownload) {
@@ -131,6 +138,156 @@ TEST_F(NavigationTest, EnterPressesTheFocusedButtonElseGo) {
     QTest::keyClick(window.get(), Qt::Key_Enter);
     EXPECT_EQ(statusLine()->text(), "Loaded.");
     EXPECT_TRUE(button("startDownload")->isEnabled());
+
+    // The keypad's Enter in the address box comes with the keypad's modifier.
+    const std::string thread = server.url("/thread.html");
+    addressBox()->setText(QString::fromStdString(thread));
+    addressBox()->setFocus();
+    QTest::keyClick(addressBox(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(server.requestsFor(thread).size(), 1u);
+    EXPECT_EQ(window->browser()->location().toStdString(), thread);
+    EXPECT_EQ(statusLine()->text(), "Loaded.");
+}
+
+// The name of the control that has the focus; "browser" for anything inside the browser.
+QString focusedControl(MainWindow& window) {
+    QWidget* widget = window.focusWidget();
+    if (widget == nullptr) return {};
+    if (window.browser()->isAncestorOf(widget)) return QStringLiteral("browser");
+    return widget->objectName();
+}
+
+TEST_F(NavigationTest, TabGoesThroughTheWindowsOwnControlsBeforeThePage) {
+    start();
+    go(server.url("/thread.html"));  // a page with one link
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    addressBox()->setFocus();
+    std::vector<QString> expected;
+    for (const char* name : {"go", "startDownload", "back", "stop", "forward", "checkUpdate",
+                             "settings", "about", "exit"}) {
+        if (button(name)->isEnabled()) expected.push_back(QString::fromLatin1(name));
+    }
+    expected.push_back(QStringLiteral("browser"));
+    std::vector<QString> visited;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+        visited.push_back(focusedControl(*window));
+    }
+    EXPECT_EQ(visited, expected);
+
+    // The page's link, and then out of the page to the address box.
+    QTest::qWait(500);
+    QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+    EXPECT_TRUE(waitUntil([&] { return focusedControl(*window) == "addressBox"; },
+                          std::chrono::seconds{10}))
+        << focusedControl(*window).toStdString();
+    // Back from the address box into the page.
+    QTest::keyClick(window->focusWidget(), Qt::Key_Backtab);
+    EXPECT_TRUE(
+        waitUntil([&] { return focusedControl(*window) == "browser"; }, std::chrono::seconds{10}));
+}
+
+TEST_F(NavigationTest, KeysGoBackForwardReloadOpenAndClose) {
+    start();
+    const std::string thread = server.url("/thread.html");
+    const std::string next = server.url("/next.html");
+    go(thread);
+    go(next);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const auto boxReads = [&](const std::string& address) {
+        return waitUntil([&] { return addressBox()->text().toStdString() == address; });
+    };
+
+    addressBox()->setFocus();
+    QTest::keyClick(addressBox(), Qt::Key_Left, Qt::AltModifier);
+    EXPECT_TRUE(boxReads(thread));
+    QTest::keyClick(addressBox(), Qt::Key_Right, Qt::AltModifier);
+    EXPECT_TRUE(boxReads(next));
+    const std::size_t asked = server.requestsFor(next).size();
+    QTest::keyClick(addressBox(), Qt::Key_F5);
+    EXPECT_TRUE(waitUntil([&] { return server.requestsFor(next).size() == asked + 1; }));
+
+    // Ctrl+L: to the address box, its text selected to be typed over.
+    button("about")->setFocus();
+    QTest::keyClick(button("about"), Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(window->focusWidget(), addressBox());
+    EXPECT_EQ(addressBox()->selectedText().toStdString(), next);
+
+    // Access keys press their buttons (as a click that shows, a moment later); Escape closes
+    // the dialogs, Settings without saving.
+    QTest::keyClick(addressBox(), Qt::Key_A, Qt::AltModifier);
+    ASSERT_TRUE(waitUntil([&] { return window->aboutDialog() != nullptr; }));
+    EXPECT_TRUE(window->aboutDialog()->isVisible());
+    QTest::keyClick(window->aboutDialog()->text(), Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return window->aboutDialog() == nullptr; }));
+
+    // Without a window manager nothing gives the main window back the keyboard.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(addressBox(), Qt::Key_T, Qt::AltModifier);
+    ASSERT_TRUE(waitUntil([&] { return window->settingsDialog() != nullptr; }));
+    EXPECT_TRUE(window->settingsDialog()->isVisible());
+    window->settingsDialog()->timeoutBox()->setText("45");
+    QTest::keyClick(window->settingsDialog()->timeoutBox(), Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return window->settingsDialog() == nullptr; }));
+    EXPECT_EQ(window->state().settings.timeoutSeconds, 30);
+    EXPECT_EQ(readFile(work.path() / "settings.dat").find(" 45 "), std::string::npos);
+
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(addressBox(), Qt::Key_X, Qt::AltModifier);
+    EXPECT_TRUE(waitUntil([&] { return statusLine()->text() == "Page stopped."; }));
+}
+
+TEST_F(NavigationTest, TheWindowGrowsAndItsControlsKeepToTheirEdges) {
+    start();
+    const QSize first = window->size();
+    const char* const names[] = {"startDownload", "back",     "stop",   "forward", "checkUpdate",
+                                 "logo",          "settings", "about",  "exit",    "statusLine",
+                                 "addressBox",    "go",       "browser"};
+    std::map<std::string, QRect> firstPlaces;
+    for (const char* name : names) firstPlaces[name] = control<QWidget>(name)->geometry();
+
+    // How each control's place follows the window's growth (dx, dy).
+    const auto expectPlaces = [&](int dx, int dy) {
+        const std::map<std::string, QRect> growth = {
+            {"settings", {dx, 0, 0, 0}},   {"about", {dx, 0, 0, 0}},
+            {"exit", {dx, 0, 0, 0}},       {"go", {dx, 0, 0, 0}},
+            {"statusLine", {0, 0, dx, 0}}, {"addressBox", {0, 0, dx, 0}},
+            {"browser", {0, 0, dx, dy}},
+        };
+        for (const char* name : names) {
+            QRect expected = firstPlaces[name];
+            if (const auto found = growth.find(name); found != growth.end()) {
+                const QRect& g = found->second;
+                expected = QRect(expected.topLeft() + g.topLeft(), expected.size() + g.size());
+            }
+            EXPECT_EQ(control<QWidget>(name)->geometry(), expected)
+                << name << " " << dx << "x" << dy;
+        }
+    };
+
+    window->resize(first + QSize(300, 200));
+    ASSERT_TRUE(waitUntil([&] { return window->size() == first + QSize(300, 200); }));
+    expectPlaces(300, 200);
+    // Never smaller than at first.
+    window->resize(first - QSize(100, 100));
+    QTest::qWait(300);
+    EXPECT_EQ(window->size(), first);
+    expectPlaces(0, 0);
+
+    // Maximised by the window manager, and back.
+    testing::ScopedWindowManager windowManager;
+    ASSERT_TRUE(windowManager.running()) << windowManager.problem();
+    window->showMaximized();
+    ASSERT_TRUE(
+        waitUntil([&] { return window->isMaximized() && window->width() > first.width() + 200; }));
+    expectPlaces(window->width() - first.width(), window->height() - first.height());
+    window->showNormal();
+    ASSERT_TRUE(waitUntil([&] { return !window->isMaximized() && window->size() == first; }));
+    expectPlaces(0, 0);
 }
 
 TEST_F(NavigationTest, OneEnterIsOneGoAndStopKeepsTheTypedAddress) {
@@ -178,6 +335,10 @@ TEST_F(NavigationTest, StopDuringASlowLoadEnablesTheDownloadAtOnce) {
         << statusWhileLoading.toStdString();
     EXPECT_EQ(statusAfterStop, "Page stopped.");
     EXPECT_TRUE(enabledAfterStop);
+    // Go's wait has had its passes since, and the page never came: the stop's text stays.
+    EXPECT_EQ(statusLine()->text(), "Page stopped.");
+    QTest::qWait(500);
+    EXPECT_EQ(statusLine()->text(), "Page stopped.");
 }
 
 double processCpuSeconds() {
@@ -233,6 +394,9 @@ TEST_F(NavigationTest, StopWithoutALoadOnlyEnablesTheDownload) {
 
 TEST_F(NavigationTest, BackAndForwardFollowTheHistoryAndFailSilentlyWithout) {
     start();
+    // Greyed while there is nothing to go to; pressed all the same, they do nothing.
+    EXPECT_FALSE(button("back")->isEnabled());
+    EXPECT_FALSE(button("forward")->isEnabled());
     QTest::mouseClick(button("back"), Qt::LeftButton);
     QTest::mouseClick(button("forward"), Qt::LeftButton);
     QTest::qWait(300);
@@ -243,11 +407,14 @@ TEST_F(NavigationTest, BackAndForwardFollowTheHistoryAndFailSilentlyWithout) {
 
     go(server.url("/thread.html"));
     go(server.url("/next.html"));
+    EXPECT_TRUE(waitUntil([&] { return button("back")->isEnabled(); }));
+    EXPECT_FALSE(button("forward")->isEnabled());
     statusLine()->setText("unchanged");
     QTest::mouseClick(button("back"), Qt::LeftButton);
     // The box follows through the browser's document-complete notice.
     ASSERT_TRUE(waitUntil(
         [&] { return addressBox()->text().toStdString() == server.url("/thread.html"); }));
+    EXPECT_TRUE(waitUntil([&] { return button("forward")->isEnabled(); }));
     QTest::mouseClick(button("forward"), Qt::LeftButton);
     ASSERT_TRUE(
         waitUntil([&] { return addressBox()->text().toStdString() == server.url("/next.html"); }));
@@ -292,6 +459,10 @@ TEST_F(NavigationTest, SettingsShowTheValuesOfThisStart) {
     SettingsDialog* settings = window->settingsDialog();
     ASSERT_NE(settings, nullptr);
     EXPECT_TRUE(settings->isVisible());
+    // Centred on the main window.
+    EXPECT_LE(
+        (settings->frameGeometry().center() - window->frameGeometry().center()).manhattanLength(),
+        4);
     EXPECT_EQ(settings->timeoutBox()->text(), "30");
     EXPECT_EQ(settings->folderBox()->text().toStdString(), (work.path() / "images").string());
     EXPECT_EQ(settings->pieceSizeBox()->text(), "102400");

@@ -10,7 +10,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "core/choices.h"
 #include "platform/qt/qt_desktop.h"
@@ -28,7 +31,10 @@ using testing::writeFile;
 
 class SettingsDialogTest : public ::testing::Test {
   protected:
-    SettingsDialogTest() { settings.savePath = (work.path() / "images").string(); }
+    SettingsDialogTest() {
+        settings.savePath = (work.path() / "images").string();
+        fs::create_directories(settings.savePath);
+    }
 
     SettingsDialog* openDialog() {
         auto* dialog = new SettingsDialog(
@@ -62,6 +68,7 @@ TEST_F(SettingsDialogTest, ShowsTheSettingsInEffect) {
     EXPECT_EQ(dialog->windowTitle(), "Settings");
     EXPECT_EQ(dialog->timeoutBox()->text(), "30");
     EXPECT_EQ(dialog->folderBox()->text().toStdString(), settings.savePath);
+    EXPECT_EQ(dialog->folderBox()->toolTip().toStdString(), settings.savePath);
     EXPECT_EQ(dialog->pieceSizeBox()->text(), "102400");
     delete dialog;
 }
@@ -89,26 +96,80 @@ TEST_F(SettingsDialogTest, OkStoresTheNumbersAsReadAndRewritesTheFile) {
             << c.timeoutText;
         delete dialog.data();
     }
+    // OK made a file in the save folder to check it, and left nothing there.
+    EXPECT_TRUE(fs::is_empty(settings.savePath));
 }
 
 TEST_F(SettingsDialogTest, RefusesValuesTheDownloadCannotUseAndStaysOpen) {
-    const std::pair<const char*, const char*> refused[] = {
-        {"256", "1000"}, {"-1", "1000"},       {"30", "0"},
-        {"30", "-5"},    {"30", "3000000000"}, {"30", ""},
+    writeFile(work.path() / "a file", "");
+    const std::string usable = settings.savePath;
+    struct Case {
+        const char* timeoutText;
+        const char* pieceText;
+        std::string folder;
+        int folderError;  // why no file can be made in the folder; 0: it can
     };
-    for (const auto& [timeoutText, pieceText] : refused) {
+    const Case refused[] = {
+        {"256", "1000", usable, 0},
+        {"-1", "1000", usable, 0},
+        {"30", "0", usable, 0},
+        {"30", "-5", usable, 0},
+        {"30", "3000000000", usable, 0},
+        {"30", "", usable, 0},
+        // A save folder in which the job could not make a file, said as the job would say it.
+        {"30", "1000", (work.path() / "missing").string(), ENOENT},
+        {"30", "1000", (work.path() / "a file").string(), ENOTDIR},
+    };
+    for (const Case& c : refused) {
         ModalAnswerer answerer;
+        settings.savePath = c.folder;
         QPointer<SettingsDialog> dialog = openDialog();
-        typeAndPressOk(dialog, timeoutText, pieceText);
-        ASSERT_EQ(answerer.boxes().size(), 1u) << timeoutText << " " << pieceText;
+        typeAndPressOk(dialog, c.timeoutText, c.pieceText);
+        ASSERT_EQ(answerer.boxes().size(), 1u) << c.timeoutText << " " << c.pieceText;
         EXPECT_EQ(answerer.boxes()[0].title, "Error");
         EXPECT_EQ(answerer.boxes()[0].icon, QMessageBox::Critical);
         EXPECT_FALSE(answerer.boxes()[0].text.isEmpty());
+        if (c.folderError != 0) {
+            EXPECT_EQ(answerer.boxes()[0].text.toStdString(),
+                      "Cannot save files in " + c.folder + ": " + std::strerror(c.folderError));
+        }
         ASSERT_FALSE(dialog.isNull());
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_EQ(settings.timeoutSeconds, 30);
         EXPECT_EQ(settings.pieceSize, 102400);
         EXPECT_FALSE(fs::exists(work.path() / "settings.dat"));
+        delete dialog.data();
+    }
+}
+
+TEST_F(SettingsDialogTest, EscapeLeavesWithoutSavingAndReturnPressesOk) {
+    QPointer<SettingsDialog> dialog = openDialog();
+    dialog->activateWindow();
+    dialog->timeoutBox()->setFocus();
+    dialog->timeoutBox()->setText("45");
+    QTest::keyClick(dialog->timeoutBox(), Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
+    EXPECT_EQ(settings.timeoutSeconds, 30);
+    EXPECT_FALSE(fs::exists(work.path() / "settings.dat"));
+    delete dialog.data();
+
+    // Return, also the keypad's, in a field or on a check box presses OK.
+    const std::function<QWidget*(SettingsDialog&)> fields[] = {
+        [](SettingsDialog& d) { return static_cast<QWidget*>(d.timeoutBox()); },
+        [](SettingsDialog& d) { return static_cast<QWidget*>(d.pieceSizeBox()); },
+        [](SettingsDialog& d) { return static_cast<QWidget*>(d.downloadsAtOnceBox()); },
+        [](SettingsDialog& d) { return static_cast<QWidget*>(d.skipExistingBox()); },
+    };
+    int timeout = 40;
+    for (const auto& field : fields) {
+        dialog = openDialog();
+        dialog->timeoutBox()->setText(QString::number(++timeout));
+        QWidget* focused = field(*dialog);
+        focused->setFocus();
+        QTest::keyClick(focused, timeout % 2 == 0 ? Qt::Key_Return : Qt::Key_Enter,
+                        timeout % 2 == 0 ? Qt::NoModifier : Qt::KeypadModifier);
+        EXPECT_TRUE(dialog.isNull() || !dialog->isVisible()) << timeout;
+        EXPECT_EQ(settings.timeoutSeconds, timeout);
         delete dialog.data();
     }
 }
@@ -190,7 +251,8 @@ TEST_F(SettingsDialogTest, JobOptionsTakeEffectAndAreSavedBesideTheSettingsWithO
     EXPECT_EQ(readFile(work.path() / "choices.conf"),
               "# Velnoria Morvath: choices beside settings.dat, one \"key = value\" a line.\n"
               "rules-file = r.toml\nlinked-images = false\nfollow-next-pages = true\n"
-              "skip-existing = false\ndownloads-at-once = 8\n");
+              "skip-existing = false\ndownloads-at-once = 8\nremember-saved = false\n"
+              "folder-template = \nname-template = \nwatch-minutes = 0\n");
     EXPECT_EQ(*readChoicesFile(work.path() / "choices.conf"), choices);
 
     dialog = openDialog();

@@ -1,7 +1,8 @@
 // Saves pictures of the program's windows into a folder, for the documentation:
 //   velnoria-screenshots OUTPUT_FOLDER   (run under a display, e.g. xvfb-run)
-// The main window shows a thread page served on loopback; the status window is taken during a
-// real job whose downloads come from the same server.
+// The main window shows a thread page served on loopback, at its first size and maximised (with
+// openbox as the window manager for the moment); the status window is taken during a real job
+// whose downloads come from the same server.
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -146,15 +147,33 @@ int main(int argc, char** argv) {
     ok &= save(window.aboutDialog()->grab().toImage(), output + "/about.png");
     window.aboutDialog()->close();
 
+    {
+        // Only a window manager maximises a window.
+        ScopedWindowManager windowManager;
+        if (!windowManager.running()) {
+            std::fprintf(stderr, "%s\n", windowManager.problem().c_str());
+            return 1;
+        }
+        window.showMaximized();
+        waitUntil([&] { return window.isMaximized(); });
+        QTest::qWait(1500);  // the page paints again at its new size
+        ok &= save(grabScreenWindow(&window), output + "/main-window-maximised.png");
+        window.showNormal();
+        waitUntil([&] { return !window.isMaximized(); });
+    }
+    // The status window is taken during a job of one download at a time; a picture during
+    // downloads at once belongs beside it once the job shows its transfers in hand.
+
     box->setText(QString::fromStdString(server.url("/job.html")));
     go->click();
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QtStatusView::Window* status = window.statusView().window();
         if (status == nullptr || !status->log()->toPlainText().contains("harbour.jpg")) return;
-        // Taken once the bar shows some progress; the job runs only while this returns.
+        // Taken once the bar shows some of the harbour's progress (not the last file's); the job
+        // runs only while this returns.
         const QProgressBar* bar = status->findChild<QProgressBar*>();
-        if (bar->value() * 10 < bar->maximum() * 4) return;
+        if (bar->maximum() != 3000000 || bar->value() * 10 < bar->maximum() * 4) return;
         poll.stop();
         ok &= save(status->grab().toImage(), output + "/status-window.png");
         QTest::mouseClick(status->stopButton(), Qt::LeftButton);

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <memory>
 #include <vector>
 
@@ -73,23 +75,24 @@ TEST(WindowLayout, SettingsDialog) {
     expectLayout(
         form, {5076, 5940},
         {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
-         {"timeoutBox", 2160, 360, 372, 288, nullptr, nullptr},
+         {"timeoutBox", 2160, 360, 852, 288, nullptr, nullptr},
          {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
           "Choose smaller value for slow connection and larger for faster"},
          {"pieceSizeBox", 2160, 840, 852, 288, nullptr, nullptr},
          {"folderLabel", 240, 1560, 2772, 252, "Select save folder", nullptr},
-         {"folderBox", 240, 1920, 2772, 288, nullptr, nullptr},
-         {"browse", 3240, 1920, 1332, 372, "Browse", nullptr},
-         {"ok", 2040, 2640, 972, 372, "OK", nullptr},
+         // The whole folder is the box's tool tip.
+         {"folderBox", 240, 1920, 2772, 288, nullptr, "CURDIR$\\images"},
+         {"browse", 3240, 1920, 1332, 372, "&Browse", nullptr},
+         {"ok", 2040, 2640, 972, 372, "&OK", nullptr},
          {"rulesLabel", 240, 3240, 2772, 252, "Rules file",
           "Host rules tried before the built-in ones (see docs/rules.md)"},
          {"rulesBox", 240, 3600, 2772, 288, nullptr, nullptr},
-         {"rulesBrowse", 3240, 3600, 1332, 372, "Browse", nullptr},
+         {"rulesBrowse", 3240, 3600, 1332, 372, "B&rowse", nullptr},
          {"linkedImages", 240, 4080, 4596, 492,
-          "Also save full-size images that\nthumbnails link to", nullptr},
-         {"followNextPages", 240, 4680, 4596, 300, "Follow the thread's next pages", nullptr},
-         {"skipExisting", 240, 5040, 4596, 300, "Skip files already saved", nullptr},
-         {"downloadsAtOnceLabel", 240, 5460, 1692, 252, "Downloads at once",
+          "&Also save full-size images that\nthumbnails link to", nullptr},
+         {"followNextPages", 240, 4680, 4596, 300, "&Follow the thread's next pages", nullptr},
+         {"skipExisting", 240, 5040, 4596, 300, "&Skip files already saved", nullptr},
+         {"downloadsAtOnceLabel", 240, 5460, 1860, 252, "Downloads at once",
           "Images downloaded at the same time, at most 2 from one host"},
          {"downloadsAtOnce", 2160, 5400, 852, 372, nullptr, nullptr}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
@@ -99,6 +102,42 @@ TEST(WindowLayout, SettingsDialog) {
                                     "qt_spinbox_lineedit"}));  // the spin box's own text box
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+}
+
+// The width a line edit has for its text, as it paints it: inside its frame, its text margins
+// and the two pixels it keeps on either side.
+int textRoom(const QLineEdit& box) {
+    QStyleOptionFrame option;
+    option.initFrom(&box);
+    option.rect = box.rect();
+    option.lineWidth =
+        box.hasFrame() ? box.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &box) : 0;
+    const QRect contents = box.style()->subElementRect(QStyle::SE_LineEditContents, &option, &box);
+    const QMargins margins = box.textMargins();
+    return contents.width() - margins.left() - margins.right() - 2 * 2;
+}
+
+TEST(WindowLayout, SettingsShowTheirTextsWhole) {
+    guiApp();
+    Settings settings;
+    Choices choices;
+    QtMessageBox messageBox;
+    SettingsDialog form(settings, choices, messageBox, "settings.dat");
+    const QFontMetrics boxFont(form.timeoutBox()->font());
+    for (const char* timeout : {"0", "30", "255", "300"}) {
+        EXPECT_LE(boxFont.horizontalAdvance(QString::fromLatin1(timeout)),
+                  textRoom(*form.timeoutBox()))
+            << timeout;
+    }
+    EXPECT_LE(boxFont.horizontalAdvance(QStringLiteral("102400")), textRoom(*form.pieceSizeBox()));
+    for (const char* name :
+         {"timeoutLabel", "pieceSizeLabel", "folderLabel", "rulesLabel", "downloadsAtOnceLabel"}) {
+        const auto* label = form.findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()),
+                  label->contentsRect().width())
+            << name;
+    }
 }
 
 TEST(WindowLayout, AboutDialog) {
@@ -125,8 +164,8 @@ TEST(WindowLayout, StatusWindow) {
                  {{"log", 840, 240, 5172, 2052, nullptr, nullptr},
                   {"counter", 840, 2640, 5172, 372, nullptr, nullptr},
                   {"progressBar", 840, 3240, 5172, 492, nullptr, nullptr},
-                  {"pause", 840, 4080, 1452, 372, "Pause", nullptr},
-                  {"stop", 4560, 4080, 1452, 372, "Stop/Abort", nullptr}});
+                  {"pause", 840, 4080, 1452, 372, "&Pause", nullptr},
+                  {"stop", 4560, 4080, 1452, 372, "&Stop/Abort", nullptr}});
     EXPECT_EQ(form.palette().color(QPalette::Window), QColor(128, 128, 128));
     EXPECT_EQ(form.log()->palette().color(QPalette::Base), QColor(255, 255, 128));
     EXPECT_EQ(tabOrder(form.progressBar()),

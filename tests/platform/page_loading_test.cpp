@@ -19,10 +19,10 @@ class ScriptedDownload : public UrlDownload {
     std::string askedFor;
     std::uint64_t limit = 0;
 
-    DownloadOutcome download(const std::string& url, const ByteSink& sink,
-                             std::uint64_t maxBytes) override {
-        askedFor = url;
-        limit = maxBytes;
+    using UrlDownload::download;
+    DownloadOutcome download(const TransferRequest& request, const ByteSink& sink) override {
+        askedFor = request.url;
+        limit = request.maxBodyBytes;
         if (!body.empty()) sink(body.data(), body.size());
         return outcome;
     }

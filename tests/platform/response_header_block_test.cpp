@@ -16,6 +16,7 @@ struct Exchange {
     std::vector<std::string> lines;
     std::vector<Step> steps;
     std::string finalBlock;
+    ResponseHeaderBlock::Redirects redirects = ResponseHeaderBlock::Redirects::FollowedByLibrary;
 };
 
 TEST(ResponseHeaderBlock, KeepsTheBlockOfTheFinalResponse) {
@@ -40,10 +41,21 @@ TEST(ResponseHeaderBlock, KeepsTheBlockOfTheFinalResponse) {
          {"HTTP/1.1 304 Not Modified\r\n", "Location: /x\r\n", "\n"},
          {Step::More, Step::More, Step::Final},
          "HTTP/1.1 304 Not Modified\r\nLocation: /x\r\n\n"},
+        {"redirect followed by the caller is final",
+         {"HTTP/1.1 302 Found\r\n", "location: /b\r\n", "\r\n"},
+         {Step::More, Step::More, Step::Final},
+         "HTTP/1.1 302 Found\r\nlocation: /b\r\n\r\n",
+         ResponseHeaderBlock::Redirects::FollowedByCaller},
+        {"interim answer before a redirect the caller follows",
+         {"HTTP/1.1 100 Continue\r\n", "\r\n", "HTTP/1.1 307 Temporary\r\n", "Location: /c\r\n",
+          "\r\n"},
+         {Step::More, Step::More, Step::More, Step::More, Step::Final},
+         "HTTP/1.1 307 Temporary\r\nLocation: /c\r\n\r\n",
+         ResponseHeaderBlock::Redirects::FollowedByCaller},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ResponseHeaderBlock block;
+        ResponseHeaderBlock block(c.redirects);
         std::vector<Step> steps;
         for (const auto& line : c.lines) steps.push_back(block.add(line));
         EXPECT_EQ(steps, c.steps);

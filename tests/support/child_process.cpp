@@ -43,12 +43,13 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile_.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    // The child starts with the default SIGINT disposition whatever the test runner set.
+    // The child starts with the default disposition of the signals that end a program, whatever
+    // the test runner set: a program that does not handle one of them is ended by it.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, number);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     sigset_t none;
     sigemptyset(&none);

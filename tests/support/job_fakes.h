@@ -49,6 +49,7 @@ class RecordingStatusView : public StatusView {
     void setProgress(double minimum, double maximum, double value) override;
     void setPauseCaption(const std::string&) override {}
     void setStopEnabled(bool enabled) override { stopEnabled = enabled; }
+    void showTransfers(const std::vector<TransferRow>& rows) override { transfers.push_back(rows); }
 
     int opens = 0;
     std::string shownWith;  // "log|counter" as they stood when the window was shown
@@ -57,7 +58,8 @@ class RecordingStatusView : public StatusView {
     std::string log;
     std::string counter;
     double maximum = 100;
-    std::vector<double> values;  // every progress value shown, in order
+    std::vector<double> values;                       // every progress value shown, in order
+    std::vector<std::vector<TransferRow>> transfers;  // every list of transfers shown, in order
 };
 
 class FakeDocument : public BrowserDocument {

@@ -25,13 +25,20 @@ Watchdog::~Watchdog() {
     thread_.join();
 }
 
+EngineNetwork::EngineNetwork(int timeoutSeconds) {
+    engine.setTimeoutSeconds(timeoutSeconds);
+}
+
 NetworkBench::NetworkBench(int timeoutSeconds, std::chrono::seconds watchdogLimit)
     : watchdog(watchdogLimit),
       proxy(server),
-      transfer(loop, cache),
-      download(timeoutSeconds, cache),
-      bench(nullptr, &loop, &cache) {  // TODO(engine merge): the real engine
-    transfer.setTimeoutSeconds(timeoutSeconds);
+      network(timeoutSeconds),
+      loop(network.frontEnd),
+      cache(network.cache),
+      download(network.download),
+      bench(&network.engine, &loop, &cache) {
+    // The job hands its time-out to the engine when it starts.
+    bench.program.settings.timeoutSeconds = timeoutSeconds;
 }
 
 std::vector<std::string> NetworkBench::seen() const {

@@ -10,8 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/curl/curl_transfer_control.h"
-#include "platform/curl/curl_url_download.h"
+#include "platform/curl/curl_transfer_engine.h"
+#include "platform/driving_event_loop.h"
+#include "platform/waiting_download.h"
 #include "tests/support/job_fakes.h"
 #include "tests/support/test_http_server.h"
 
@@ -32,6 +33,18 @@ class Watchdog {
     std::thread thread_;
 };
 
+// The program's network without a front end: the transfer engine, a loop that drives it, and the
+// whole download that waits on it.
+struct EngineNetwork {
+    explicit EngineNetwork(int timeoutSeconds = 5);
+
+    CurlUrlCache cache;
+    CurlTransferEngine engine{cache};
+    FakeEventLoop frontEnd;
+    DrivingEventLoop loop{frontEnd, engine};
+    WaitingDownload download{engine, loop};
+};
+
 struct NetworkBench {
     explicit NetworkBench(int timeoutSeconds = 5,
                           std::chrono::seconds watchdog = std::chrono::seconds(60));
@@ -42,10 +55,10 @@ struct NetworkBench {
     Watchdog watchdog;
     TestHttpServer server;
     ScopedProxy proxy;
-    FakeEventLoop loop;
-    CurlUrlCache cache;
-    CurlTransferControl transfer;
-    CurlUrlDownload download;
+    EngineNetwork network;
+    FakeEventLoop& loop;  // the front end's
+    CurlUrlCache& cache;
+    WaitingDownload& download;
     JobBench bench;
 };
 

@@ -17,6 +17,15 @@ ScopedTmpfs::ScopedTmpfs(const std::string& size, bool readOnly) {
     }
 }
 
+bool ScopedTmpfs::remountReadOnly() {
+    if (::mount(nullptr, folder_.path().c_str(), nullptr,
+                MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV, nullptr) == 0) {
+        return true;
+    }
+    error_ = std::strerror(errno);
+    return false;
+}
+
 ScopedTmpfs::~ScopedTmpfs() {
     if (mounted_) ::umount2(folder_.path().c_str(), MNT_DETACH);
 }

@@ -17,6 +17,8 @@ class ScopedTmpfs {
     ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
 
     bool mounted() const { return mounted_; }
+    // Makes what it holds read-only from now on; false (error() says why) when it cannot.
+    bool remountReadOnly();
     const std::string& error() const { return error_; }
     const std::filesystem::path& path() const { return folder_.path(); }
 

@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/curl/curl_common.h"
-#include "platform/curl/curl_url_download.h"
+#include "tests/support/network_bench.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
 #include "tests/update/update_fakes.h"
@@ -35,11 +34,10 @@ NetworkCheck checkOverTheNetwork(const fs::path& folder, bool startingUp, int ti
     NetworkCheck check;
     testing::RecordingMessageBox box(check.events);
     testing::RecordingShell shell(check.events);
-    CurlUrlCache cache;
-    CurlUrlDownload download(timeoutSeconds, cache);
+    testing::EngineNetwork network(timeoutSeconds);
     check.outcome =
         checkForUpdate({[&](const std::string& text) { check.events.push_back("status " + text); },
-                        box, shell, download, folder},
+                        box, shell, network.download, folder},
                        startingUp);
     return check;
 }

@@ -24,10 +24,10 @@ class ScriptedDownload : public UrlDownload {
     std::string askedFor;
     std::uint64_t askedLimit = 0;
 
-    DownloadOutcome download(const std::string& url, const ByteSink& sink,
-                             std::uint64_t maxBytes) override {
-        askedFor = url;
-        askedLimit = maxBytes;
+    using UrlDownload::download;
+    DownloadOutcome download(const TransferRequest& request, const ByteSink& sink) override {
+        askedFor = request.url;
+        askedLimit = request.maxBodyBytes;
         DownloadOutcome outcome;
         outcome.httpStatus = 200;
         if (!body.empty()) outcome.written = sink(body.data(), body.size());
