@@ -300,8 +300,12 @@ void FileDownload::onEnd(const TransferEnd& end) {
     if (reason.empty() && stage_ != FileStage::Receiving) reason = "no answer";
     if (reason.empty()) {
         if (unannounced_) {
-            // An empty body still makes the file.
-            if (!file_.open()) reason = cannotWrite(file_.error());
+            // Without a length only the network can tell that the body did not end as it should.
+            if (end.cutShort) {
+                reason = "connection closed early";
+            } else if (!file_.open()) {  // an empty body still makes the file
+                reason = cannotWrite(file_.error());
+            }
         } else {
             reason = lengthProblem(file_.length(), expected_);
         }

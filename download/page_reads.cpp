@@ -6,9 +6,20 @@
 #include <cstring>
 
 #include "core/temporary_file.h"
+#include "core/text.h"
 #include "download/rules/page_search.h"
 
 namespace velnoria {
+
+namespace {
+
+// Whether the answer's length, when it has one, is a plain number a file may have.
+bool lengthIsReadable(const std::string& headerBlock) {
+    const std::string length = headerValue(headerBlock, "Content-Length");
+    return length.empty() || readContentLength(length).has_value();
+}
+
+}  // namespace
 
 // One page asked for: its body goes into its own unnamed file as it comes.
 class PageReads::Pending : public TransferListener {
@@ -32,7 +43,7 @@ class PageReads::Pending : public TransferListener {
             std::string error;
             result_.body = unnamedTemporaryFile(error);
             if (!result_.body.valid()) {
-                result_.error = "no temporary file: " + error;
+                result_.error = "no scratch file: " + error;
                 done_ = true;
                 return;
             }
@@ -59,17 +70,21 @@ class PageReads::Pending : public TransferListener {
         result_.httpStatus = end.httpStatus;
         result_.finalUrl = end.finalUrl.empty() ? request_.url : end.finalUrl;
         if (writeError_ != 0) {
-            result_.error =
-                "the temporary file cannot be written: " + std::string(std::strerror(writeError_));
+            result_.error = "no scratch file: " + std::string(std::strerror(writeError_));
         } else if (end.failureCode != 0) {
             result_.error = end.failureReason.empty() ? "the transfer failed" : end.failureReason;
+        } else if (end.cutShort) {
+            result_.error = "connection closed early";
+        } else if (!lengthIsReadable(result_.headerBlock)) {
+            // A header answer has no body to frame, but a length no file may have makes it
+            // no answer to trust either.
+            result_.error = "invalid answer: Content-Length is not a number";
         } else {
             result_.transferred = true;
         }
         if (result_.body.valid() && ::lseek(result_.body.get(), 0, SEEK_SET) != 0) {
             result_.transferred = false;
-            result_.error =
-                "the temporary file cannot be read: " + std::string(std::strerror(errno));
+            result_.error = "no scratch file: " + std::string(std::strerror(errno));
         }
         // What the rule will ask for next is asked for now, while the walk is elsewhere.
         if (then_ && result_.transferred) {

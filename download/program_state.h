@@ -20,7 +20,6 @@ struct ProgramState {
     // The most pages of a thread one job reads (velnoria-get --max-pages).
     int maxPages = kDefaultMaxPages;
     RunState runState = RunState::Running;
-    std::string doneList;  // every ImageVenue address handed to the download, each after "*"
     bool jobRunning = false;
     // Where "failed.txt" lives: the process's current folder.
     std::filesystem::path workFolder = std::filesystem::current_path();

@@ -146,7 +146,7 @@ TEST(ImageVenueRule, RepeatsAreDownloadedOncePerRun) {
     EXPECT_EQ(net.seen(), (std::vector<std::string>{std::string("GET ") + kVenuePage,
                                                     std::string("GET ") + kVenueImage,
                                                     std::string("GET ") + kVenuePage}));
-    EXPECT_EQ(net.bench.program.doneList, std::string("*") + kVenueImage);
+    EXPECT_EQ(net.bench.memory.imageVenueDone, std::string("*") + kVenueImage);
 
     net.server.clearRequests();
     net.bench.document.images = {kVenueThumb};
@@ -159,7 +159,7 @@ TEST(ImageVenueRule, RepeatsAreDownloadedOncePerRun) {
 TEST(ImageVenueRule, AnAddressInsideALongerDoneOneIsDeclined) {
     NetworkBench net;
     serveVenue(net);
-    net.bench.program.doneList = std::string("*") + kVenueImage + "?size=big";
+    net.bench.memory.imageVenueDone = std::string("*") + kVenueImage + "?size=big";
     net.bench.document.images = {kVenueThumb};
     EXPECT_EQ(net.bench.run().finishedCount, 0);
     EXPECT_TRUE(net.server.requestsFor(kVenueImage).empty());
@@ -177,7 +177,7 @@ TEST(ImageVenueRule, AStoppedDownloadIsNotRememberedAsDone) {
     };
     net.bench.document.images = {kVenueThumb};
     EXPECT_TRUE(net.bench.run().stopped);
-    EXPECT_EQ(net.bench.program.doneList, "");
+    EXPECT_EQ(net.bench.memory.imageVenueDone, "");
     expectNoScratchFiles(net);
 }
 
@@ -348,7 +348,7 @@ TEST(FlickrRule, WithoutTheOriginalOnThePage) {
     }
 }
 
-TEST(FlickrRule, AStopDuringTheDownloadDeletesTheScratchFile) {
+TEST(FlickrRule, AStopDuringTheDownloadLeavesNothingBehind) {
     NetworkBench net;
     net.server.route(kSizePage, Reply::ok(page("<a href=\"http://farm1.static.flickr.com/1/"
                                                "123_abc_o.jpg\">original</a>")));
@@ -356,16 +356,15 @@ TEST(FlickrRule, AStopDuringTheDownloadDeletesTheScratchFile) {
     slow.drip = testing::Drip{200, std::chrono::milliseconds(20)};
     net.server.route("http://farm1.static.flickr.com/1/123_abc_o.jpg", slow);
     net.bench.program.settings.pieceSize = 1000;
-    bool scratchSeen = false;
     net.loop.onYield = [&](int) {
-        scratchSeen = scratchSeen || !net.bench.scratchFiles().empty();
         if (!std::filesystem::is_empty(net.bench.saveFolder)) net.bench.status->stopClick();
     };
     net.bench.document.images = {kFlickrThumb, kFlickrThumb};
     const JobResult result = net.bench.run(kFlickrPage);
     EXPECT_TRUE(result.stopped);
-    EXPECT_TRUE(scratchSeen);  // it was open during the download
     EXPECT_EQ(net.server.requestsFor(kSizePage).size(), 1u);
+    // The download stopped in the middle leaves nothing in the save folder either.
+    EXPECT_TRUE(std::filesystem::is_empty(net.bench.saveFolder));
     expectNoScratchFiles(net);
 }
 

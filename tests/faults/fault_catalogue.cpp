@@ -90,31 +90,31 @@ std::vector<Fault> makeCatalogue() {
                       .imageReason = "invalid answer",
                       .pageProblem = "invalid answer",
                       .headNamesFile = false});
-    // A number followed by junk counts as no length, and the download without a length refuses
-    // an answer it cannot frame at its headers (libcurl would read the 6 at its start), so
-    // nothing passes cut short: images fail and are logged, pages count as not fetched.
+    // A number followed by junk frames no body (libcurl would read the 6 at its start): the
+    // answer is refused at its headers, so nothing passes cut short: images fail and are logged,
+    // pages count as not fetched, a header answer names nothing.
     faults.push_back({.name = "ContentLength6x",
                       .make = [](Reply r) { return withLength(r, {"6x"}); },
                       .imageReason = "invalid answer: Content-Length is not a number",
-                      .imageUnknownSize = true,
-                      .pageProblem = "invalid answer: Content-Length is not a number"});
-    // Lengths beyond the largest a file may have count as no length; the alternative download
-    // refuses an answer announced that long, as a page's download refuses one beyond its bound.
+                      .pageProblem = "invalid answer: Content-Length is not a number",
+                      .headNamesFile = false});
+    // Lengths beyond the largest a file may have are refused at the headers, as a page's
+    // download refuses one beyond its bound; a header answer that announces one names nothing.
     faults.push_back({.name = "ContentLength2Pow31",
                       .make = [](Reply r) { return withLength(r, {"2147483648"}); },
                       .imageReason = "longer than 2147483647 bytes",
-                      .imageUnknownSize = true,
-                      .pageProblem = "longer than 128 MiB"});
+                      .pageProblem = "longer than 128 MiB",
+                      .headNamesFile = false});
     faults.push_back({.name = "ContentLength2Pow63",
                       .make = [](Reply r) { return withLength(r, {"9223372036854775808"}); },
                       .imageReason = "longer than 2147483647 bytes",
-                      .imageUnknownSize = true,
-                      .pageProblem = "longer than 128 MiB"});
+                      .pageProblem = "longer than 128 MiB",
+                      .headNamesFile = false});
     faults.push_back({.name = "ContentLength2Pow64Plus1",
                       .make = [](Reply r) { return withLength(r, {"18446744073709551617"}); },
                       .imageReason = "longer than 2147483647 bytes",
-                      .imageUnknownSize = true,
-                      .pageProblem = "longer than 128 MiB"});
+                      .pageProblem = "longer than 128 MiB",
+                      .headNamesFile = false});
     faults.push_back({.name = "ContentLengthTwiceEqual",
                       .make =
                           [](Reply r) {

@@ -29,8 +29,8 @@ struct Fault {
     bool diskLimit = false;
 
     // The image itself: whether an attempt that meets the fault fails, and the reason the log
-    // gives; whether the answer counts as one without a length (warning, then the alternative
-    // download); what it leaves in the file (nullopt: no file is made).
+    // gives; whether the answer counts as one without a length (the warning is logged); what an
+    // answer that does not fail leaves in the file (a failed one leaves nothing).
     bool imageFails = true;
     std::string imageReason = {};
     bool imageUnknownSize = false;
