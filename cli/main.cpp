@@ -99,8 +99,8 @@ int stoppedStatus(const TerminalEventLoop& eventLoop) {
     return eventLoop.stopStatus() != 0 ? eventLoop.stopStatus() : kExitCtrlC;
 }
 
-// The addresses of failed.txt once more; failed.txt then holds those that failed again, and
-// those a stop left untried.
+// The addresses of failed.txt once more; failed.txt then holds, in its old order, those that
+// failed again and those a stop left unsettled.
 int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::filesystem::path& folder,
                 const FailedList& failed) {
     if (!failed.otherLines.empty()) {
@@ -114,17 +114,13 @@ int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::files
     eventLoop.endJob();
     if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
 
-    const std::vector<std::string> notTried(
-        failed.addresses.begin() +
-            static_cast<std::ptrdiff_t>(std::min(result.addressesDone, failed.addresses.size())),
-        failed.addresses.end());
     std::string error;
-    if (!replaceFailedList(folder, failed, notTried, error)) {
+    if (!replaceFailedList(folder, failed, result.retryList, result.loggedFailures, error)) {
         std::fprintf(stderr, "velnoria-get: %s; failed.txt keeps its old lines\n", error.c_str());
         return kExitFailuresLogged;
     }
     if (result.stopped) return stoppedStatus(eventLoop);
-    return result.failuresLogged > 0 || !notTried.empty() ? kExitFailuresLogged : kExitDone;
+    return result.retryList.empty() ? kExitDone : kExitFailuresLogged;
 }
 
 int run(const Options& options) {
@@ -193,6 +189,12 @@ int run(const Options& options) {
 
     if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
     if (result.stopped) return stoppedStatus(eventLoop);
+    // A next page that could not be read leaves the rest of the thread undone.
+    if (!result.nextPageProblem.empty()) {
+        std::fprintf(stderr, "velnoria-get: a next page of the thread cannot be read: %s\n",
+                     printableText(result.nextPageProblem).c_str());
+        return kExitFailuresLogged;
+    }
     return result.failuresLogged > 0 ? kExitFailuresLogged : kExitDone;
 }
 

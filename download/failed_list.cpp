@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <unordered_set>
+#include <vector>
 
 #include "core/replace_file.h"
 #include "core/text.h"
@@ -16,6 +18,34 @@
 namespace velnoria {
 
 namespace {
+
+// An address as failed.txt holds it: line ends inside it written escaped, so it stays one line.
+std::string escapedLine(std::string_view url) {
+    std::string line;
+    for (const char c : url) {
+        if (c == '\r') {
+            line += "%0D";
+        } else if (c == '\n') {
+            line += "%0A";
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+// The lines of a text, at LF, CR LF or a lone CR.
+std::vector<std::string_view> linesOf(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find_first_of("\r\n");
+        lines.push_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        const std::size_t next = text.compare(end, 2, "\r\n") == 0 ? end + 2 : end + 1;
+        text.remove_prefix(next);
+    }
+    return lines;
+}
 
 bool isListedAddress(std::string_view line) {
     for (const char c : line) {
@@ -98,19 +128,29 @@ std::optional<FailedList> readFailedList(const std::filesystem::path& folder, st
 }
 
 bool replaceFailedList(const std::filesystem::path& folder, const FailedList& before,
-                       const std::vector<std::string>& notTried, std::string& error) {
+                       const std::vector<std::string>& newList,
+                       const std::vector<std::string>& logged, std::string& error) {
     bool exists = false;
     const auto now = readWhole(folder / kFailedListName, error, &exists);
     if (!now) return false;
-    if (!before.existed && !exists && notTried.empty()) return true;
+    if (!before.existed && !exists && newList.empty()) return true;
     std::string text;
     for (const auto& line : before.otherLines) text += line + "\r\n";
-    for (const auto& address : notTried) text += address + "\r\n";
-    // What the retry appended, without the line end that ended an unfinished last line; a list
-    // that someone else shortened meanwhile is kept whole.
+    for (const auto& line : newList) text += line + "\r\n";
+    // What was appended meanwhile that the retry did not append itself; a list that someone else
+    // shortened meanwhile is kept whole.
     const std::string_view appended =
         now->size() >= before.size ? std::string_view(*now).substr(before.size) : *now;
-    text += appended.substr(std::min(appended.size(), appended.find_first_not_of("\r\n")));
+    std::multiset<std::string> ours;
+    for (const auto& line : logged) ours.insert(escapedLine(line));
+    for (const std::string_view line : linesOf(appended)) {
+        if (line.empty()) continue;
+        if (const auto found = ours.find(std::string(line)); found != ours.end()) {
+            ours.erase(found);
+            continue;
+        }
+        text += std::string(line) + "\r\n";
+    }
 
     if (const int reason = replaceFile(folder / kFailedListName, text); reason != 0) {
         error = std::string("failed.txt cannot be replaced: ") + std::strerror(reason);
@@ -124,17 +164,8 @@ bool appendToFailureLog(const std::filesystem::path& folder, std::string_view ur
     const UniqueFd file = openForAppend(folder / kFailedListName);
     if (!file.valid()) return false;
     // One write per line, so that the line is never split by another writer.
-    std::string line = endsWithLineEnd(file.get()) ? "" : "\r\n";
-    for (const char c : url) {
-        if (c == '\r') {
-            line += "%0D";
-        } else if (c == '\n') {
-            line += "%0A";
-        } else {
-            line += c;
-        }
-    }
-    line += "\r\n";
+    const std::string line =
+        (endsWithLineEnd(file.get()) ? "" : "\r\n") + escapedLine(url) + "\r\n";
     return writeAll(file.get(), line);
 }
 

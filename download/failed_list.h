@@ -30,14 +30,16 @@ FailedList parseFailedList(std::string_view text);
 // cannot be read or is larger than the limit.
 std::optional<FailedList> readFailedList(const std::filesystem::path& folder, std::string& error);
 
-// After a retry: replaces the list with the lines it had that were no address, the addresses the
-// retry did not get to (a stopped job), and what the retry appended to the file (the addresses
-// that failed again), each line ended by CR LF. The file is replaced by replaceFile, so the list
-// is whole at every moment and keeps its permissions. A list that did not exist and got nothing
-// stays absent. False with the reason when it could not be replaced; the file then keeps the old
-// list with the new failures appended.
+// After a retry: replaces the list with the lines it had that were no address, then the retry's
+// new list in the order of the old one (what it did not settle, and the lines it logged for what
+// failed again), then whatever else was appended to the file meanwhile (by another job), each
+// line ended by CR LF. `logged` is every line the retry itself appended. The file is replaced by
+// replaceFile, so the list is whole at every moment and keeps its permissions. A list that did
+// not exist and got nothing stays absent. False with the reason when it could not be replaced;
+// the file then keeps the old list with the new failures appended.
 bool replaceFailedList(const std::filesystem::path& folder, const FailedList& before,
-                       const std::vector<std::string>& notTried, std::string& error);
+                       const std::vector<std::string>& newList,
+                       const std::vector<std::string>& logged, std::string& error);
 
 // Appends url and CR LF to "failed.txt" in folder, opened and closed for this one line; line
 // ends inside url are written escaped, so every address stays one line, and a list whose last

@@ -1,6 +1,6 @@
 // The page item reader and the marker search: the reader's items against a byte-by-byte model
 // (also with the text placed astride the reader's block boundary), the case-blind search against
-// a plain one, and the whole page scan on a scratch file.
+// a plain one, and the marker search on a page written into its file in pieces.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/mman.h>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/page_item_reader.h"
+#include "core/temporary_file.h"
 #include "core/text.h"
 #include "core/unique_fd.h"
 #include "download/page_scan.h"
@@ -94,38 +95,19 @@ std::vector<std::string> readerItems(const std::string& content) {
     return items;
 }
 
-// Hands the page over in pieces of a chosen size, or fails without a byte.
-class PagePieces : public UrlDownload {
-  public:
-    PagePieces(std::string page, std::size_t piece, bool fails)
-        : page_(std::move(page)),
-          piece_(std::max({piece, page_.size() / 64, std::size_t{1}})),
-          fails_(fails) {}
-
-    using UrlDownload::download;
-    DownloadOutcome download(const TransferRequest&, const ByteSink& sink) override {
-        DownloadOutcome outcome;
-        if (fails_) {
-            outcome.error = "refused";
-            return outcome;
-        }
-        for (std::size_t at = 0; at < page_.size(); at += piece_) {
-            const std::size_t size = std::min(piece_, page_.size() - at);
-            if (!sink(page_.data() + at, size)) {
-                outcome.written = false;
-                return outcome;
-            }
-        }
-        outcome.transferred = true;
-        outcome.httpStatus = 200;
-        return outcome;
+// The page as a service page arrives: written into an unnamed file in pieces of a chosen size,
+// then read from its start.
+UniqueFd pageFile(const std::string& page, std::size_t piece) {
+    std::string error;
+    UniqueFd file = unnamedTemporaryFile(error);
+    FUZZ_CHECK(file.valid());
+    piece = std::max({piece, page.size() / 64, std::size_t{1}});
+    for (std::size_t at = 0; at < page.size(); at += piece) {
+        FUZZ_CHECK(writeAll(file.get(), std::string_view(page).substr(at, piece)));
     }
-
-  private:
-    std::string page_;
-    std::size_t piece_;
-    bool fails_;
-};
+    FUZZ_CHECK(::lseek(file.get(), 0, SEEK_SET) == 0);
+    return file;
+}
 
 }  // namespace
 
@@ -134,7 +116,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     // Now and then the text starts shortly before the end of the reader's first block.
     const int pad = data.ConsumeIntegralInRange(-184, 15);
     const std::size_t piece = data.ConsumeIntegralInRange<std::size_t>(1, 64);
-    const bool fetchFails = data.ConsumeIntegralInRange(0, 15) == 0;
     const std::string marker = data.ConsumeRandomLengthString(24);
     std::string page = data.ConsumeRemainingBytesAsString();
     if (pad >= 0) page.insert(0, std::string(kReaderBlock - static_cast<std::size_t>(pad), 'p'));
@@ -155,26 +136,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         }
     }
 
-    const auto scratch = fuzz::workFolder() / "scratch";
-    std::filesystem::create_directories(scratch);
-    PagePieces download(page, piece, fetchFails);
+    const UniqueFd file = pageFile(page, piece);
     std::size_t foundCalls = 0;
     const PageScanResult result =
-        scanPage(download, {"http://pages.test/", scratch, marker, std::chrono::milliseconds(0),
-                            [&](const std::string& item, std::size_t position) {
-                                ++foundCalls;
-                                FUZZ_CHECK(!std::filesystem::is_empty(scratch));
-                                FUZZ_CHECK(position == modelPosition(item, marker));
-                            }});
-    FUZZ_CHECK(std::filesystem::is_empty(scratch));
-    FUZZ_CHECK(result.problem.empty() == !fetchFails);
-    if (fetchFails) {
-        FUZZ_CHECK(result.position == 0 && foundCalls == 0);
-    } else {
-        FUZZ_CHECK(result.position == model.position);
-        FUZZ_CHECK(foundCalls == (model.position > 0 ? 1u : 0u));
-        if (model.position > 0) FUZZ_CHECK(result.item == model.item);
-    }
+        findMarkerItem(file.get(), marker, [&](const std::string& item, std::size_t position) {
+            ++foundCalls;
+            FUZZ_CHECK(position == modelPosition(item, marker));
+        });
+    FUZZ_CHECK(result.position == model.position);
+    FUZZ_CHECK(foundCalls == (model.position > 0 ? 1u : 0u));
+    if (model.position > 0) FUZZ_CHECK(result.item == model.item);
 
     // The update check reads only the first item of its file.
     if (pad < 0) {

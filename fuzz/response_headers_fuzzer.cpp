@@ -15,7 +15,7 @@
 
 #include "core/printable.h"
 #include "core/text.h"
-#include "download/fetch_file.h"
+#include "download/answer_judgement.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/curl/response_header_block.h"
 
@@ -61,10 +61,19 @@ void checkContentLength(std::string_view value) {
 
 void checkWholeBlock(std::string_view block, std::string_view name) {
     checkContentLength(block);
-    FUZZ_CHECK(holdsErrorMarker(block) == (isInside(block, "500 Internal Server Error") ||
-                                           isInside(block, "Unable to complete request")));
-
     const int code = statusCode(block);
+    // What an image's headers say against it: its error status first, then the markers.
+    const bool marked = isInside(block, "500 Internal Server Error") ||
+                        isInside(block, "Unable to complete request");
+    const std::string problem = answerProblem(block);
+    if (code >= 400) {
+        FUZZ_CHECK(problem == "HTTP " + std::to_string(code));
+    } else if (marked) {
+        FUZZ_CHECK(problem.starts_with("server error: "));
+    } else {
+        FUZZ_CHECK(problem.empty() || problem == kHtmlAnswer);
+    }
+
     FUZZ_CHECK(code >= 0 && code <= 999);
     if (code > 0) {
         const auto firstLine = block.substr(0, block.find_first_of("\r\n"));

@@ -92,21 +92,42 @@ TEST(FailedList, ARetryReplacesTheListKeepingItsPermissions) {
         const char* what;
         std::string before;
         mode_t mode;
-        Lines notTried;
-        std::string appended;  // by the retry's failures
+        Lines newList;         // the retry's, in the old list's order
+        Lines logged;          // what the retry appended itself
+        std::string appended;  // to the file meanwhile, in the order things ended
         std::string after;
     } cases[] = {
-        {"private", "http://a/1\r\nhttp://a/2\r\n", 0600, {}, "http://a/2\r\n", "http://a/2\r\n"},
-        {"shared with the group", "http://a/1\r\n", 0660, {"http://a/1"}, "", "http://a/1\r\n"},
-        {"readable by all, beyond the umask", "notes\r\nhttp://a/1\r\n", 0664, {}, "", "notes\r\n"},
+        {"private", "http://a/1\r\nhttp://a/2\r\n", 0600, {"http://a/2"}, {"http://a/2"},
+         "http://a/2\r\n", "http://a/2\r\n"},
+        {"shared with the group", "http://a/1\r\n", 0660, {"http://a/1"}, {}, "",
+         "http://a/1\r\n"},
+        {"readable by all, beyond the umask", "notes\r\nhttp://a/1\r\n", 0664, {}, {}, "",
+         "notes\r\n"},
         // The failure that came after a last line without its line end stands on its own line,
         // and no blank line is left where the two met.
         {"a last line without its line end",
          "notes\r\nhttp://a/1",
          0644,
-         {},
+         {"http://a/1"},
+         {"http://a/1"},
          "\r\nhttp://a/1\r\n",
          "notes\r\nhttp://a/1\r\n"},
+        // Downloads at once end in any order; the new list keeps the old one's.
+        {"failures that ended in another order",
+         "http://a/1\r\nhttp://a/2\r\nhttp://a/3\r\n",
+         0644,
+         {"http://a/1", "http://a/3"},
+         {"http://a/3", "http://a/1"},
+         "http://a/3\r\nhttp://a/1\r\n",
+         "http://a/1\r\nhttp://a/3\r\n"},
+        // What another job appended meanwhile is not the retry's to drop.
+        {"another job's line",
+         "http://a/1\r\nhttp://a/2\r\n",
+         0644,
+         {"http://a/2"},
+         {"http://a/2"},
+         "http://other.test/x\r\nhttp://a/2\r\n",
+         "http://a/2\r\nhttp://other.test/x\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -120,7 +141,8 @@ TEST(FailedList, ARetryReplacesTheListKeepingItsPermissions) {
         writeFile(file, c.before + c.appended);
         ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
 
-        ASSERT_TRUE(replaceFailedList(folder.path(), *before, c.notTried, error)) << error;
+        ASSERT_TRUE(replaceFailedList(folder.path(), *before, c.newList, c.logged, error))
+            << error;
         EXPECT_EQ(readFile(file), c.after);
         struct stat info {};
         ASSERT_EQ(::stat(file.c_str(), &info), 0);
@@ -141,7 +163,7 @@ TEST(FailedList, AnAbruptEndDuringTheRewriteLeavesTheOldList) {
     EXPECT_EXIT(
         {
             testing::endAbruptlyWhenAFilePasses(list.size() / 2);
-            replaceFailedList(folder.path(), *before, before->addresses, error);
+            replaceFailedList(folder.path(), *before, before->addresses, {}, error);
             std::exit(0);
         },
         ::testing::ExitedWithCode(testing::kEndedAbruptly), "");

@@ -20,37 +20,6 @@ void CountingEventLoop::yieldOnce(std::chrono::milliseconds maxBlock) {
     if (maxBlock.count() > 0) std::this_thread::sleep_for(maxBlock);
 }
 
-std::chrono::milliseconds waitForHeaders(TransferControl& control, EventLoop& loop,
-                                         std::chrono::milliseconds bound) {
-    const auto start = Clock::now();
-    do {
-        loop.yieldOnce();
-        if (Clock::now() - start > bound) {
-            ADD_FAILURE() << "the request did not end within " << bound.count() << " ms";
-            control.cancel();
-            break;
-        }
-    } while (control.stillExecuting());
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-}
-
-std::string readBody(TransferControl& control, std::size_t piece, std::chrono::milliseconds bound) {
-    const auto start = Clock::now();
-    std::string body;
-    std::string chunk;
-    while (control.failureCode() == 0) {
-        control.readPiece(piece, chunk);
-        if (chunk.empty()) break;
-        EXPECT_LE(chunk.size(), piece);
-        body += chunk;
-        if (Clock::now() - start > bound) {
-            ADD_FAILURE() << "the body did not end within " << bound.count() << " ms";
-            break;
-        }
-    }
-    return body;
-}
-
 std::chrono::microseconds processCpuTime() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);

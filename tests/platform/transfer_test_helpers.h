@@ -5,7 +5,6 @@
 #include <string>
 
 #include "platform/event_loop.h"
-#include "platform/transfer_control.h"
 
 namespace velnoria::testing {
 
@@ -16,14 +15,6 @@ class CountingEventLoop : public EventLoop {
     int yields = 0;
     std::function<void()> onYield;  // runs inside each yield when set
 };
-
-// Polls stillExecuting() with a yield per pass, as the job does; fails the test after `bound`.
-std::chrono::milliseconds waitForHeaders(TransferControl& control, EventLoop& loop,
-                                         std::chrono::milliseconds bound);
-
-// Reads the body in pieces until it ends or the control reports an error.
-std::string readBody(TransferControl& control, std::size_t piece,
-                     std::chrono::milliseconds bound = std::chrono::seconds(30));
 
 // Process CPU time used so far.
 std::chrono::microseconds processCpuTime();
