@@ -99,7 +99,7 @@ void MainWindow::buildControls() {
     go_ = makeButton(this, "go", "&Go", nullptr);
     go_->setDefault(true);
 
-    browser_ = new WebBrowser(eventLoop_, this);
+    browser_ = new WebBrowser(waitLoop_, this);
     browser_->setObjectName(QStringLiteral("browser"));
 
     // The places at the first size, in twips, and the edge each control keeps its distance to
@@ -216,10 +216,11 @@ bool MainWindow::startUp(const std::string& argumentText) {
     setWindowTitle(QString::fromUtf8(kProgramCaption));
     program_ =
         std::make_unique<Program>(state_, FrontEnd{eventLoop_, *statusView_, messageBox_, shell_});
+    waitLoop_.use(program_->eventLoop());
     startDownload_->setEnabled(false);
     setStatusLine(QStringLiteral("Status"), false);
     browser_->navigate(QStringLiteral("about:blank"));
-    while (browser_->readyState() != WebBrowser::kComplete) eventLoop_.yieldOnce(kPageWaitPass);
+    while (browser_->readyState() != WebBrowser::kComplete) waitLoop_.yieldOnce(kPageWaitPass);
     addressBox_->clear();
     addressBox_->repaint();
     checkForUpdate();
@@ -270,7 +271,7 @@ bool MainWindow::waitForPage(bool forJob) {
     const int stopsBefore = stopsPressed_;
     int state = WebBrowser::kUninitialized;
     do {
-        eventLoop_.yieldOnce(kPageWaitPass);
+        waitLoop_.yieldOnce(kPageWaitPass);
         // X ended this load: its "Page stopped." stays, and no other address comes in.
         if (stopsPressed_ != stopsBefore) return false;
         switch (browser_->readyState()) {

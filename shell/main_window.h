@@ -97,6 +97,20 @@ class MainWindow : public QWidget, private PageReader {
     std::vector<Placement> placements_;
 
     QtEventLoop eventLoop_;
+    // What the window's own waits (Go's, the browser document's) yield to: once the program is
+    // there, its loop, which moves every transfer on meanwhile.
+    class WaitLoop : public EventLoop {
+      public:
+        explicit WaitLoop(EventLoop& first) : current_(&first) {}
+        void use(EventLoop& loop) { current_ = &loop; }
+        void yieldOnce(std::chrono::milliseconds maxBlock) override {
+            current_->yieldOnce(maxBlock);
+        }
+        bool stopPending() const override { return current_->stopPending(); }
+
+      private:
+        EventLoop* current_;
+    } waitLoop_{eventLoop_};
     QtMessageBox messageBox_;
     QtShell shell_;
     std::unique_ptr<QtStatusView> statusView_;
