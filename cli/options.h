@@ -24,6 +24,10 @@ struct Options {
     bool retryFailed = false;  // no PAGE: the addresses of failed.txt
     bool skipExisting = false;
     std::optional<int> parallel;
+    std::optional<std::string> cookiesFile;  // --cookies: a Netscape cookies.txt
+    std::optional<std::string> userAgent;    // --user-agent, in the place of the program's own
+    bool noReferer = false;                  // --no-referer
+
     std::string page;   // as given
     std::string error;  // the reason of a usage error, one line
 };

@@ -3,8 +3,8 @@
 _velnoria_get() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local options="--save-folder --timeout --piece-size --rules --linked-images --print-targets
-        --check-rules --all-pages --max-pages --retry-failed --skip-existing --parallel --help
-        --version"
+        --check-rules --all-pages --max-pages --retry-failed --skip-existing --parallel --cookies
+        --user-agent --no-referer --help --version"
 
     case $prev in
         --save-folder)
@@ -13,7 +13,10 @@ _velnoria_get() {
         --rules | --check-rules)
             mapfile -t COMPREPLY < <(compgen -f -X '!*.toml' -- "$cur"; compgen -d -- "$cur")
             return ;;
-        --timeout | --piece-size | --max-pages | --parallel)
+        --cookies)
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return ;;
+        --timeout | --piece-size | --max-pages | --parallel | --user-agent)
             return ;;
     esac
     if [[ $cur == -* ]]; then

@@ -225,16 +225,29 @@ TEST_F(VelnoriaGet, UnusablePagesAndOptionsEndWithStatusTwo) {
          "velnoria-get: --timeout must be a whole number from 0 to 255 (see velnoria-get "
          "--help)\n"},
         {{}, "velnoria-get: no PAGE given (see velnoria-get --help)\n"},
+        // Every bad line, by its number alone, before any request.
+        {{"--cookies", "bad cookies.txt", kThread},
+         "bad cookies.txt:2: the expiry (field 5) is not a number of seconds\n"
+         "bad cookies.txt:4: 1 field(s); a cookie line has 7, separated by tabs (domain, "
+         "subdomains, path, secure, expiry, name, value)\n"},
+        {{"--cookies=missing.txt", kThread},
+         "missing.txt: cannot be read: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         TempFolder runFolder;
         writeFile(runFolder / "settings.dat", "\r\n 30 \r\n 102400 \r\n");
+        writeFile(runFolder / "bad cookies.txt",
+                  "# Netscape HTTP Cookie File\n"
+                  "forum.example\tFALSE\t/\tFALSE\tsoon\tsid\tsecret-one\n"
+                  "forum.example\tFALSE\t/\tFALSE\t0\tuser\tann\n"
+                  "secret-two\n");
         fs::create_directory(runFolder / "images");
         const ChildResult run = runChild(kProgram, c.args, runFolder.path());
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(fs::is_empty(runFolder / "images"));
+        EXPECT_TRUE(server.requestsFor(kThread).empty());
     }
 }
 
