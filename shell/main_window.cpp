@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "platform/qt/qt_text.h"
 #include "shell/about_dialog.h"
+#include "shell/browser_profile.h"
 #include "shell/desktop_program.h"
 #include "shell/logo_image.h"
 #include "shell/qt_status_view.h"
@@ -42,17 +43,22 @@ MainWindow::MainWindow(EndProgram endProgram)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      endProgram_(std::move(endProgram)) {
+      endProgram_(std::move(endProgram)),
+      browserProfile_(std::make_unique<BrowserProfile>()) {
     registerWindowResources();
     buildControls();
     statusView_ = std::make_unique<QtStatusView>(this);
     statusView_->setHandlers([this] { program_->statusWindow().pauseClick(); },
                              [this] { program_->statusWindow().stopClick(); });
+    setLastStep([this] { closeBrowserForExit(); });
 }
 
 MainWindow::~MainWindow() {
+    setLastStep({});
     delete settingsDialog_.data();
     delete aboutDialog_.data();
+    // A profile must outlive the pages shown with it.
+    delete browser_;
 }
 
 SettingsDialog* MainWindow::settingsDialog() const {
@@ -97,7 +103,7 @@ void MainWindow::buildControls() {
     go_ = makeButton(this, "go", "&Go", nullptr, twipsRect(10800, 1320, 1212, 372));
     go_->setDefault(true);
 
-    browser_ = new WebBrowser(eventLoop_, this);
+    browser_ = new WebBrowser(eventLoop_, this, browserProfile_->profile());
     browser_->setObjectName(QStringLiteral("browser"));
     browser_->setGeometry(twipsRect(480, 1920, 11532, 6852));
 
@@ -178,6 +184,13 @@ void MainWindow::shutDown() {
     if (!aboutDialog_.isNull()) aboutDialog_->hide();
     hide();
     endProgram_(0);
+}
+
+void MainWindow::closeBrowserForExit() {
+    // Only on the way out of the process: nothing runs on afterwards that could want them.
+    delete browser_;
+    browser_ = nullptr;
+    browserProfile_->close();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
@@ -273,6 +286,9 @@ void MainWindow::startDownload() {
     if (state_.jobRunning || program_ == nullptr) return;
     startDownload_->setEnabled(false);
     startDownload_->repaint();
+    // The job's requests carry the browser's session: its cookies as they are now, its
+    // User-Agent.
+    browserProfile_->fillSession(state_.session);
     const JobResult result =
         program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()), this);
     // No job ran (the save folder cannot take a file, as the box said): the page is still there
@@ -297,7 +313,8 @@ void MainWindow::showSettings() {
             [this](const std::string& rulesFile) {
                 const RulesFile rules = program_->readRules(rulesFile);
                 return rules.problems.empty() ? std::string() : describeProblems(rules.problems);
-            });
+            },
+            [this] { browserProfile_->forgetCookiesAndSiteData(); });
     }
     settingsDialog_->show();
     settingsDialog_->raise();

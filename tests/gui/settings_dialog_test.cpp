@@ -36,7 +36,8 @@ class SettingsDialogTest : public ::testing::Test {
             [this](const std::string& file) {
                 checked.push_back(file);
                 return file == "bad.toml" ? std::string("bad.toml:1:1: broken") : std::string();
-            });
+            },
+            [this] { ++forgotten; });
         dialog->show();
         return dialog;
     }
@@ -55,6 +56,7 @@ class SettingsDialogTest : public ::testing::Test {
     Choices choices;
     QtMessageBox messageBox;
     std::vector<std::string> checked;  // rules files checked, in order
+    int forgotten = 0;                 // presses of "Forget cookies and site data" carried out
 };
 
 TEST_F(SettingsDialogTest, ShowsTheSettingsInEffect) {
@@ -254,6 +256,27 @@ TEST_F(SettingsDialogTest, ProblemsOfTheRulesFileAreShownAtOkAndTheChoiceKept) {
     // The job runs with the good rules of the file: the choice stands.
     EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
     EXPECT_EQ(readChoicesFile(work.path() / "choices.conf")->rulesFile, "bad.toml");
+}
+
+TEST_F(SettingsDialogTest, ForgettingTheSiteDataAsksFirstAndLeavesTheSettingsAlone) {
+    ModalAnswerer answerer;
+    QPointer<SettingsDialog> dialog = openDialog();
+    QTest::mouseClick(dialog->forgetSiteDataButton(), Qt::LeftButton);  // No
+    EXPECT_EQ(forgotten, 0);
+    answerer.answerQuestionsWith(QMessageBox::Yes);
+    QTest::mouseClick(dialog->forgetSiteDataButton(), Qt::LeftButton);
+    EXPECT_EQ(forgotten, 1);
+    ASSERT_EQ(answerer.boxes().size(), 2u);
+    EXPECT_EQ(answerer.boxes()[1].title, "Settings");
+    EXPECT_EQ(answerer.boxes()[1].text,
+              "Delete every cookie and all site data of the browser?\n"
+              "You will be logged out of every site.");
+    EXPECT_EQ(answerer.boxes()[1].icon, QMessageBox::Question);
+    // The dialog stays, and writes nothing.
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(fs::exists(work.path() / "settings.dat"));
+    EXPECT_FALSE(fs::exists(work.path() / "choices.conf"));
+    delete dialog.data();
 }
 
 TEST_F(SettingsDialogTest, BrowseForTheRulesFileFillsTheBoxOnly) {
