@@ -287,7 +287,10 @@ TEST_F(SettingsDialogTest, BrowseForTheRulesFileFillsTheBoxOnly) {
         auto* picker = qobject_cast<QFileDialog*>(modal);
         if (picker == nullptr) return;
         pickerTitle = picker->windowTitle();
-        picker->selectFile(QString::fromStdString((work.path() / "found.toml").string()));
+        // Typed into the name box: selectFile leaves a box that has the focus alone.
+        auto* name = picker->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString((work.path() / "found.toml").string()));
         QMetaObject::invokeMethod(picker, "accept");
     });
     QPointer<SettingsDialog> dialog = openDialog();
