@@ -86,13 +86,20 @@ std::optional<std::int64_t> readExpiry(std::string_view field) {
     return seconds;
 }
 
-// A host name or an address as a cookie's domain holds it.
+// A host name (labels of letters, digits, '-' and '_' between single dots) or an address as a
+// cookie's domain holds it ("[" IPv6 "]" included).
 bool isDomain(std::string_view domain) {
-    if (domain.empty() || domain.find_first_not_of('.') == std::string_view::npos) return false;
+    if (domain.size() > 2 && domain.front() == '[' && domain.back() == ']') {
+        return domain.substr(1, domain.size() - 2).find_first_not_of("0123456789abcdefABCDEF:.") ==
+               std::string_view::npos;
+    }
+    if (domain.empty() || domain.front() == '.' || domain.back() == '.' ||
+        domain.find("..") != std::string_view::npos) {
+        return false;
+    }
     for (const char c : domain) {
         const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                             (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                             c == '[' || c == ']' || c == ':';
+                             (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
         if (!allowed) return false;
     }
     return true;
