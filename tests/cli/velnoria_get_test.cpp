@@ -265,6 +265,50 @@ TEST_F(VelnoriaGet, HelpAndVersion) {
     EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 
+// DISABLED_: waits for the session to reach the transfer engine (applySession at the start of
+// the run, each request naming its referring page); the options are read and kept today.
+TEST_F(VelnoriaGet, DISABLED_TheSessionOfTheOptionsReachesEachRequestItIsFor) {
+    const Thumbnail& image = kRewriteServices[3];  // the thread's page on another site
+    server.route(kThread, Reply::ok(threadPage({image}), "text/html"));
+    writeFile(folder / "cookies.txt",
+              "# Netscape HTTP Cookie File\n"
+              "forum.example\tFALSE\t/board/\tFALSE\t0\tsid\tforum-login\n"
+              ".hqcity.net\tTRUE\t/\tFALSE\t0\thq\timage-pass\n"
+              "other.example\tTRUE\t/\tFALSE\t0\tnot\tfor-these-hosts\n"
+              "www.hqcity.net\tFALSE\t/\tTRUE\t0\tsecure\thttps-only\n"
+              "www.hqcity.net\tFALSE\t/\tFALSE\t1\told\texpired\n");
+    const struct {
+        std::vector<std::string> options;
+        std::string agent;
+        std::string referer;  // of the image's request
+    } cases[] = {
+        {{}, "Mozilla/5.0 (compatible; VelnoriaMorvath/2.2)", "http://forum.example/"},
+        {{"--user-agent", "Browser/9 (X11)", "--no-referer"}, "Browser/9 (X11)", ""},
+    };
+    for (const auto& c : cases) {
+        server.clearRequests();
+        std::vector<std::string> args = {"--cookies", "cookies.txt", "--save-folder", "out"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(kThread);
+        const ChildResult run = runChild(kProgram, args, folder.path());
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+
+        const auto page = server.requestsFor(kThread);
+        const auto file = server.requestsFor(image.target);
+        ASSERT_EQ(page.size(), 1u);
+        ASSERT_EQ(file.size(), 1u);
+        EXPECT_EQ(page[0].header("Cookie"), "sid=forum-login");
+        EXPECT_EQ(file[0].header("Cookie"), "hq=image-pass");
+        for (const auto& request : {page[0], file[0]}) {
+            EXPECT_EQ(request.header("User-Agent"), c.agent);
+        }
+        EXPECT_FALSE(page[0].hasHeader("Referer"));
+        EXPECT_EQ(file[0].header("Referer"), c.referer);
+        // Never shown: neither in the log nor on standard error.
+        EXPECT_EQ((run.out + run.err).find("forum-login"), std::string::npos);
+    }
+}
+
 TEST_F(VelnoriaGet, TheTimeoutReachesEveryRequest) {
     const Thumbnail silent{"http://thumb.skins.be/9/silent.jpg", "http://img.skins.be/9/silent.jpg",
                            "silent.jpg"};
