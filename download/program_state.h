@@ -7,6 +7,7 @@
 #include "core/choices.h"
 #include "core/settings.h"
 #include "core/temporary_file.h"
+#include "platform/session.h"
 
 namespace velnoria {
 
@@ -21,6 +22,10 @@ struct ProgramState {
     Choices choices;
     // The most pages of a thread one job reads (velnoria-get --max-pages).
     int maxPages = kDefaultMaxPages;
+    // The cookies, User-Agent and Referer choice every request of the next job carries; the
+    // front end sets it before the job (the desktop from its browser, velnoria-get from its
+    // options).
+    Session session;
     std::uint8_t runState = kRunning;
     std::string doneList;  // every ImageVenue address handed to the download, each after "*"
     bool jobRunning = false;
