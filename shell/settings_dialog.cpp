@@ -87,6 +87,7 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
         {skipExisting_, "skipExisting", twipsRect(240, 5040, 4596, 300)},
         {downloadsAtOnceLabel_, "downloadsAtOnceLabel", twipsRect(240, 5460, 1860, 252)},
         {downloadsAtOnce_, "downloadsAtOnce", twipsRect(2160, 5400, 852, 372)},
+        {forgetSiteData_, "forgetSiteData", twipsRect(240, 5940, 4596, 372)},
     };
     int lowest = 0;
     for (const Placement& p : placements) {
@@ -103,8 +104,6 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     downloadsAtOnceLabel_->setToolTip(
         QStringLiteral("Images downloaded at the same time, at most 2 from one host"));
     downloadsAtOnce_->setRange(1, kMostDownloadsAtOnce);
-    forgetSiteData_->setObjectName(QStringLiteral("forgetSiteData"));
-    forgetSiteData_->setGeometry(twipsRect(240, 5940, 4596, 372));
     forgetSiteData_->setToolTip(
         QStringLiteral("Log out of every site the browser is logged in to"));
     for (QWidget* label : std::initializer_list<QWidget*>{
