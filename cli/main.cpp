@@ -167,6 +167,8 @@ int run(const Options& options) {
     TerminalMessageBox messageBox(view);
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
+    // The thread's own page carries the session too.
+    program.takeSession();
 
     std::optional<FailedList> failed;
     std::unique_ptr<ParsedPage> document;

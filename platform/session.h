@@ -18,6 +18,8 @@ struct Session {
     std::string userAgent = kUserAgent;
     // False: no request names the page it comes from.
     bool sendReferer = true;
+
+    bool operator==(const Session&) const = default;
 };
 
 // Hands the session to the engine for the requests from now on: its User-Agent, and a cookie

@@ -265,9 +265,7 @@ TEST_F(VelnoriaGet, HelpAndVersion) {
     EXPECT_TRUE(fs::is_empty(folder.path()));
 }
 
-// DISABLED_: waits for the session to reach the transfer engine (applySession at the start of
-// the run, each request naming its referring page); the options are read and kept today.
-TEST_F(VelnoriaGet, DISABLED_TheSessionOfTheOptionsReachesEachRequestItIsFor) {
+TEST_F(VelnoriaGet, TheSessionOfTheOptionsReachesEachRequestItIsFor) {
     const Thumbnail& image = kRewriteServices[3];  // the thread's page on another site
     server.route(kThread, Reply::ok(threadPage({image}), "text/html"));
     writeFile(folder / "cookies.txt",

@@ -1,11 +1,6 @@
 // The desktop job with the browser's session: a forum that shows its thread and its attachments
 // only to members, logged in to by typing into the page in the embedded browser, and image hosts
 // that check the Referer and the User-Agent.
-//
-// DISABLED_: these wait for the session to reach the job. The main window puts the browser's
-// cookies and User-Agent into ProgramState::session at Start Download; they count once the job
-// hands that session to the transfer engine at its start (applySession) and its requests name
-// the thread as their referring page. Until then every image here is answered 403.
 
 #include <QMessageBox>
 #include <QNetworkCookie>
@@ -125,7 +120,7 @@ class SessionJobTest : public MainWindowTest {
     Clock::time_point clicked;
 };
 
-TEST_F(SessionJobTest, DISABLED_ALoginMadeInTheBrowserReachesEveryRequestOfTheJob) {
+TEST_F(SessionJobTest, ALoginMadeInTheBrowserReachesEveryRequestOfTheJob) {
     start();
     browserAgent = window->browserProfile().profile()->httpUserAgent().toStdString();
     ASSERT_NO_FATAL_FAILURE(logIn());
@@ -161,7 +156,7 @@ TEST_F(SessionJobTest, DISABLED_ALoginMadeInTheBrowserReachesEveryRequestOfTheJo
     EXPECT_FALSE(hasSession(server.requestsFor(forum("/thread"))[0]));
 }
 
-TEST_F(SessionJobTest, DISABLED_ThousandsOfCookiesKeepTheFirstRequestWithin100Milliseconds) {
+TEST_F(SessionJobTest, ThousandsOfCookiesKeepTheFirstRequestWithin100Milliseconds) {
     start();
     QWebEngineCookieStore* store = window->browserProfile().profile()->cookieStore();
     for (int host = 0; host < 30; ++host) {
