@@ -52,6 +52,13 @@ void DownloadQueue::finish() {
         removeEnded();
         return files_.empty();
     });
+    clearTransfers();
+}
+
+void DownloadQueue::clearTransfers() {
+    if (shownRows_.empty()) return;
+    shownRows_.clear();
+    job_.services.status.showTransfers({});
 }
 
 void DownloadQueue::beginWaiting() {
@@ -104,6 +111,17 @@ void DownloadQueue::showProgress() {
     status.setProgressMinimum(0);
     status.setProgressMaximum(static_cast<double>(handedOver_));
     status.setProgressValue(done);
+    // Each file on its way, with its bytes so far: the log says nothing of a file until it ends.
+    std::vector<TransferRow> rows;
+    for (const auto& file : files_) {
+        const FileStage stage = file->stage();
+        if (stage != FileStage::Requesting && stage != FileStage::Receiving) continue;
+        rows.push_back({file->displayName(), file->bytes(), file->expected()});
+    }
+    if (rows != shownRows_) {
+        status.showTransfers(rows);
+        shownRows_ = std::move(rows);
+    }
 }
 
 void DownloadQueue::cancelAll() {
@@ -114,6 +132,7 @@ void DownloadQueue::cancelAll() {
         file->cancel();
     }
     files_.clear();
+    clearTransfers();
 }
 
 std::size_t DownloadQueue::lowestOpenTag() const {

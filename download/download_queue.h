@@ -5,6 +5,7 @@
 #include <list>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "download/file_download.h"
 #include "download/job_context.h"
@@ -43,6 +44,7 @@ class DownloadQueue : public TargetSink {
     void fileEnded(FileDownload& file);
     void removeEnded();
     void showProgress();
+    void clearTransfers();
 
     JobContext& job_;
     std::size_t limit_;
@@ -52,6 +54,7 @@ class DownloadQueue : public TargetSink {
     std::size_t cancelledTag_ = SIZE_MAX;
     std::set<std::size_t> cancelledTags_;
     std::chrono::steady_clock::time_point lastProgress_{};
+    std::vector<TransferRow> shownRows_;  // the transfers the status window shows
 };
 
 }  // namespace velnoria

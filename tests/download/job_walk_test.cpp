@@ -344,6 +344,19 @@ file = "same.jpg"
             false)
             << name;
     }
+    // The files on their way were shown as they went, none after the end.
+    ASSERT_FALSE(bench.view.transfers.empty());
+    EXPECT_TRUE(bench.view.transfers.back().empty());
+    std::size_t mostShown = 0;
+    for (const auto& rows : bench.view.transfers) {
+        mostShown = std::max(mostShown, rows.size());
+        for (const TransferRow& row : rows) {
+            EXPECT_EQ(row.name.rfind("same", 0), 0u) << row.name;
+            EXPECT_LE(row.total, 15) << row.name;  // "image number NN"
+        }
+    }
+    EXPECT_GE(mostShown, 1u);
+    EXPECT_LE(mostShown, 4u);
     // Pages of later images were asked for while earlier files were still to come.
     EXPECT_LT(at("GET http://view.test/v/p4"), at("GET " + files[1]));
     EXPECT_LE(bench.fakeEngine.mostAtOnce, 4u);
