@@ -70,7 +70,8 @@ void prepareFolders(const Options& options, const std::filesystem::path& current
 // The thread's next pages, fetched and parsed as the first one.
 class FetchedPages : public PageReader {
   public:
-    explicit FetchedPages(UrlDownload& download) : download_(download) {}
+    FetchedPages(UrlDownload& download, const EventLoop& eventLoop)
+        : download_(download), eventLoop_(eventLoop) {}
 
     BrowserDocument* read(const std::string& address, std::string& documentAddress,
                           std::string& error) override {
@@ -81,7 +82,10 @@ class FetchedPages : public PageReader {
             return nullptr;
         }
         documentAddress = page.documentUrl;
-        document_ = std::make_unique<ParsedPage>(page.html, page.documentUrl);
+        // Ctrl+C ends the reading of a large page too.
+        ParseLimits limits;
+        limits.interrupted = [this] { return eventLoop_.stopPending(); };
+        document_ = std::make_unique<ParsedPage>(page.html, page.documentUrl, limits);
         if (!document_->problem().empty()) {
             error = document_->problem();
             document_.reset();
@@ -92,6 +96,7 @@ class FetchedPages : public PageReader {
 
   private:
     UrlDownload& download_;
+    const EventLoop& eventLoop_;
     std::unique_ptr<ParsedPage> document_;
 };
 
@@ -184,7 +189,7 @@ int run(const Options& options) {
             return fail("cannot load " + options.page + ": " + document->problem());
         }
     }
-    FetchedPages nextPages(program.urlDownload());
+    FetchedPages nextPages(program.urlDownload(), eventLoop);
     if (options.printTargets) {
         // The next pages' targets too, when the choices follow them.
         program.runDownloadJob(*document, options.page, &nextPages,

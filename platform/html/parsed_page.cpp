@@ -48,7 +48,7 @@ std::size_t findNoCase(std::string_view text, std::string_view needle, std::size
 // from inside an allocation; no C++ frame with anything to destroy lies in between.
 class ParseArena {
   public:
-    enum class Passed { Nothing, Memory, Time };
+    enum class Passed { Nothing, Memory, Time, Interrupted };
 
     explicit ParseArena(const ParseLimits& limits) : limits_(limits), start_(processorTime()) {}
     ~ParseArena() {
@@ -89,9 +89,9 @@ class ParseArena {
 
     void* take(std::size_t size) {
         size = (std::max<std::size_t>(size, 1) + kAlign - 1) / kAlign * kAlign;
-        if (++allocations_ % kTimeCheckEvery == 0 &&
-            processorTime() - start_ > limits_.processorTime) {
-            stop(Passed::Time);
+        if (++allocations_ % kTimeCheckEvery == 0) {
+            if (processorTime() - start_ > limits_.processorTime) stop(Passed::Time);
+            if (limits_.interrupted && limits_.interrupted()) stop(Passed::Interrupted);
         }
         if (size > left_) {
             const std::size_t blockSize = std::max(size, kBlockBytes);
@@ -203,6 +203,9 @@ ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl, Pa
             problem_ = "the page takes more than " +
                        std::to_string(limits.processorTime.count() / 1000) +
                        " s of processor time to read";
+            return;
+        case ParseArena::Passed::Interrupted:
+            problem_ = "stopped";
             return;
         case ParseArena::Passed::Nothing:
             break;

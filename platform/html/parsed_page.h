@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ namespace velnoria {
 struct ParseLimits {
     std::size_t memoryBytes = 512u * 1024 * 1024;
     std::chrono::milliseconds processorTime{20000};
+    // Asked now and then while the page is read; true ends the reading (a stop request).
+    std::function<bool()> interrupted;
 };
 
 // A page parsed as HTML5, read as a browser's document object model reports it: the src of every

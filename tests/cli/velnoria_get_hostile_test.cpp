@@ -483,6 +483,80 @@ TEST_F(HostileServer, OneCtrlCEndsTheWaitInHand) {
     }
 }
 
+// Wherever the job waits or works, one Ctrl+C ends it within a second: a retry on a slow image or
+// a slow service page, a rule's search of a hard page, a next page being read or being parsed.
+// Nothing is logged as failed for what the stop cut short.
+TEST_F(HostileServer, CtrlCIsHonouredAtOnceWhereverTheJobIs) {
+    Reply silent;
+    silent.neverAnswer = true;
+    std::string hard(4 << 20, 'a');
+    for (std::size_t i = 0; i < hard.size(); i += 3) hard[i] = 'b';
+    std::string big = "<html><body>";
+    while (big.size() < (24u << 20)) big += "<div class=\"post\"><p>text <b>of</b> a post</p></div>\n";
+    const std::string next = "http://forum.example/board/thread?id=7&page=2";
+    const std::string withNext = "<html><head><link rel=\"next\" href=\"" + next +
+                                 "\"></head><body></body></html>";
+    const struct {
+        const char* what;
+        Routes routes;
+        Files before;
+        std::vector<std::string> args;  // PAGE last, when there is one
+        std::size_t requests;           // Ctrl+C once the server saw this many, and a moment
+    } cases[] = {
+        {"a retry on a slow image",
+         {{hqImage("slow.jpg"), silent}},
+         {{"failed.txt", hqImage("slow.jpg") + "\r\n"}},
+         {"--retry-failed"},
+         1},
+        {"a retry on a slow service page",
+         {{kHavenPage, silent}},
+         {{"failed.txt", kHavenThumb + "\r\n"}},
+         {"--retry-failed"},
+         1},
+        {"a rule's search of a hard page",
+         {{kThread, Reply::ok("<img src=\"http://view.test/t/1.jpg\">", "text/html")},
+          {"http://view.test/v/1", Reply::ok(hard)}},
+         {{"rules.toml", "[[rule]]\nname = 'hard'\nmatch = '^http://view\\.test/t/(\\d+)'\n"
+                         "page = 'http://view.test/v/$1'\nfind = 'a[ab]{1000}c(x)'\n"}},
+         {"--rules", "rules.toml", kThread},
+         2},
+        {"a next page being read",
+         {{kThread, Reply::ok(withNext, "text/html")}, {next, silent}},
+         {},
+         {"--all-pages", kThread},
+         2},
+        {"a next page being parsed",
+         {{kThread, Reply::ok(withNext, "text/html")}, {next, Reply::ok(big, "text/html")}},
+         {},
+         {"--all-pages", kThread},
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        server.clearRequests();
+        for (const auto& [url, reply] : c.routes) server.route(url, reply);
+        for (const auto& [path, bytes] : c.before) writeFile(folder / path, bytes);
+        const ScopedEnv tmpdir("TMPDIR", temporary.path().string());
+        ChildProcess child(kProgram, c.args, folder.path());
+        ASSERT_TRUE(server.waitForRequests(c.requests, 20s));
+        std::this_thread::sleep_for(600ms);
+        const auto stoppedAt = std::chrono::steady_clock::now();
+        child.signal(SIGINT);
+        const ChildResult run = child.finish(30s);
+        EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 1s);
+        EXPECT_EQ(run.exitCode, 130) << run.err;
+        EXPECT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("cannot be read"), std::string::npos) << run.out;
+        // What was listed stays listed; nothing new is.
+        const std::string listed = c.before.empty() || c.before.front().first != "failed.txt"
+                                       ? std::string()
+                                       : c.before.front().second;
+        EXPECT_EQ(readFile(folder / "failed.txt"), listed);
+        EXPECT_TRUE(fs::is_empty(temporary.path()));
+    }
+}
+
 // Radikal images of their own host each, two hosts to a pair of downloads at once: the full-size
 // address of image i, and its thumbnail.
 std::string radikal(int i) {

@@ -147,7 +147,9 @@ TEST(ParsedPage, HostilePagesAreRefusedWithinTheLimits) {
     std::string attributes = "<i";
     for (int i = 0; i < 100000; ++i) attributes += " a" + std::to_string(i);
     attributes += "><img src=/late.jpg>";
-    const ParseLimits small{64u * 1024 * 1024, std::chrono::milliseconds(1000)};
+    ParseLimits small;
+    small.memoryBytes = 64u * 1024 * 1024;
+    small.processorTime = std::chrono::milliseconds(1000);
     const struct {
         const char* what;
         std::string html;
