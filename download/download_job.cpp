@@ -124,11 +124,12 @@ void walkPage(JobContext& job, const HostRegistry& registry, bool linkedImages, 
         const auto index = static_cast<std::size_t>(i - 1);
         const std::string& entry = job.page.thumbList[index];
         const std::string& link = job.page.linkAround(index);
-        // A dry run reports the images of the page, not the empty rest of the list.
-        if (job.dryRun != nullptr && entry.empty()) continue;
+        // A dry run reports the images of the page, not the empty rest of the list; an image
+        // without an address of its own may still be inside a link that is downloaded.
+        if (job.dryRun != nullptr && entry.empty() && link.empty()) continue;
 
         const HostChoice choice = registry.choose(entry, link);
-        if (job.dryRun != nullptr) job.dryRun->beginImage(entry);
+        if (job.dryRun != nullptr) job.dryRun->beginImage(entry.empty() ? link : entry);
         ahead.from(i);
         job.entry = entry;
         try {

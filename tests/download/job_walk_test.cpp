@@ -639,9 +639,11 @@ TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
         "",
         "http://forum.test/linked.gif",
         "http://img-fotki.yandex.ru/get/1/a-S",
+        "",  // an image without an address, inside a link to a picture
     };
     bench.document.imageLinks.resize(bench.document.images.size());
     bench.document.imageLinks[10] = "http://pics.test/linked.png";
+    bench.document.imageLinks[12] = "http://pics.test/a/14.jpg";
     EXPECT_EQ(
         bench.dryRun(),
         (std::vector<std::string>{
@@ -662,6 +664,7 @@ TEST(DryRun, SaysWhatEachImageWouldBecomeAndDownloadsNothing) {
             "http://forum.test/linked.gif -> http://pics.test/linked.png linked.png",
             "http://img-fotki.yandex.ru/get/1/a-S -> http://img-fotki.yandex.ru/get/1/a-orig "
             "a.jpg",
+            "http://pics.test/a/14.jpg -> http://pics.test/a/14.jpg 14.jpg",
         }));
     // Service pages are read; no image is asked for.
     EXPECT_EQ(bench.fakeEngine.started,
