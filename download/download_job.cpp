@@ -19,6 +19,7 @@
 #include "download/page_reads.h"
 #include "download/rule_runner.h"
 #include "download/rules/rule_text.h"
+#include "download/safe_file_name.h"
 #include "download/transfer_slots.h"
 
 namespace velnoria {
@@ -218,6 +219,7 @@ JobSurroundings::JobSurroundings(ProgramState& program, JobServices& services,
     // A time-out changed in Settings reaches the next transfers.
     services.engine.setTimeoutSeconds(program.settings.timeoutSeconds);
     memory.beginJob();
+    job_.longestName = longestFileName(program.settings.savePath);
     job_.transferSlots = slots_.get();
     job_.pages = pages_.get();
     job_.dryRun = dryRun;

@@ -28,17 +28,22 @@ long long regularFileSize(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::string jobFileName(const JobContext& job, const DownloadTarget& target) {
-    const std::string fileName = safeFileName(target.name);
+std::string jobFileName(const JobContext& job, const DownloadTarget& target, bool* shortened) {
+    const SafeName safe = safeName(target.name, job.longestName);
+    if (shortened != nullptr) *shortened = safe.shortened;
+    const std::string& fileName = safe.name;
     if (fileName.empty()) return fileName;
-    return unusedName(fileName, [&](const std::string& name) {
+    return unusedName(
+        fileName,
+        [&](const std::string& name) {
         const auto saved = job.savedNames.find(name);
         if (saved != job.savedNames.end()) return saved->second != target.url;
         // A name that something stands under in the save folder, when nothing may be replaced.
         struct stat info {};
         const std::string path = job.program.settings.savePath + "/" + name;
         return job.neverReplace && ::lstat(path.c_str(), &info) == 0;
-    });
+        },
+        job.longestName);
 }
 
 std::string displayedName(const std::string& fileName) {
@@ -125,7 +130,7 @@ FileDownload::FileDownload(JobContext& job, const DownloadTarget& target, std::s
       tag_(tag),
       mode_(mode),
       host_(webHostName(target.url)),
-      family_(nameFamily(safeFileName(target.name))) {}
+      family_(nameFamily(safeFileName(target.name, job.longestName))) {}
 
 FileDownload::~FileDownload() {
     if (ticket_ != 0) job_.transferSlots->cancel(ticket_);
@@ -156,8 +161,10 @@ TransferRequest FileDownload::request(TransferRequest::Method method) const {
 
 void FileDownload::begin() {
     if (mode_ == LogMode::Live) job_.services.status.showFinishedCount(job_.counts.finished);
-    fileName_ = jobFileName(job_, target_);
+    bool shortened = false;
+    fileName_ = jobFileName(job_, target_, &shortened);
     displayName_ = displayedName(fileName_);
+    if (shortened) say("File name cut to what the save folder takes: " + displayName_ + "\r\n");
     if (!isWebAddress(target_.url)) {
         // Nothing can come of asking; the thumbnail is what goes to the log.
         say(notWebAddressText(displayName_));

@@ -26,7 +26,9 @@ namespace velnoria {
 // The name this job saves target under: made safe, then numbered (" (2)" ...) when this job has
 // saved another address under it (or, for a job that never replaces, when anything stands under
 // it). The same address again keeps the name it had. "" when the name is not usable.
-std::string jobFileName(const JobContext& job, const DownloadTarget& target);
+// `shortened` tells whether the name had to be cut to fit the file system.
+std::string jobFileName(const JobContext& job, const DownloadTarget& target,
+                        bool* shortened = nullptr);
 
 // What the log shows of a file name.
 std::string displayedName(const std::string& fileName);

@@ -112,6 +112,8 @@ class JobContext {
     std::string declined;
     // A retry never replaces a file that stands in the save folder: its files take free names.
     bool neverReplace = false;
+    // The longest file name the save folder takes.
+    std::size_t longestName = 255;
     // For the rules of a rules file; none leaves addresses as they were found.
     AddressResolver resolveAddress;
     // Called on every pass of a wait: what moves on with time (a file waiting to try again).

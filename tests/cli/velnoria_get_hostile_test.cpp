@@ -196,7 +196,8 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
          {},
          0,
          {{"pics/" + cutName + ".jpg", "first"}, {"pics/" + cutName + " (2).jpg", "second"}},
-         "Downloading file " + cutName + " (2).jpg...OK\n"},
+         "File name cut to what the save folder takes: " + cutName +
+             " (2).jpg\nDownloading file " + cutName + " (2).jpg...OK\n"},
         {"what a rules file's rules find",
          {"http://rules.test/th/own.jpg", "http://rules.test/th/.bashrc",
           "http://rules.test/th/gone.jpg"},
