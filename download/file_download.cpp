@@ -36,12 +36,12 @@ std::string jobFileName(const JobContext& job, const DownloadTarget& target, boo
     return unusedName(
         fileName,
         [&](const std::string& name) {
-        const auto saved = job.savedNames.find(name);
-        if (saved != job.savedNames.end()) return saved->second != target.url;
-        // A name that something stands under in the save folder, when nothing may be replaced.
-        struct stat info {};
-        const std::string path = job.program.settings.savePath + "/" + name;
-        return job.neverReplace && ::lstat(path.c_str(), &info) == 0;
+            const auto saved = job.savedNames.find(name);
+            if (saved != job.savedNames.end()) return saved->second != target.url;
+            // A name that something stands under in the save folder, when nothing may be replaced.
+            struct stat info {};
+            const std::string path = job.program.settings.savePath + "/" + name;
+            return job.neverReplace && ::lstat(path.c_str(), &info) == 0;
         },
         job.longestName);
 }

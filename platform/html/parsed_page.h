@@ -1,8 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -196,8 +196,8 @@ TEST_F(HostileServer, NothingOfTheUsersIsLost) {
          {},
          0,
          {{"pics/" + cutName + ".jpg", "first"}, {"pics/" + cutName + " (2).jpg", "second"}},
-         "File name cut to what the save folder takes: " + cutName +
-             " (2).jpg\nDownloading file " + cutName + " (2).jpg...OK\n"},
+         "File name cut to what the save folder takes: " + cutName + " (2).jpg\nDownloading file " +
+             cutName + " (2).jpg...OK\n"},
         {"what a rules file's rules find",
          {"http://rules.test/th/own.jpg", "http://rules.test/th/.bashrc",
           "http://rules.test/th/gone.jpg"},
@@ -493,10 +493,11 @@ TEST_F(HostileServer, CtrlCIsHonouredAtOnceWhereverTheJobIs) {
     std::string hard(4 << 20, 'a');
     for (std::size_t i = 0; i < hard.size(); i += 3) hard[i] = 'b';
     std::string big = "<html><body>";
-    while (big.size() < (24u << 20)) big += "<div class=\"post\"><p>text <b>of</b> a post</p></div>\n";
+    while (big.size() < (24u << 20))
+        big += "<div class=\"post\"><p>text <b>of</b> a post</p></div>\n";
     const std::string next = "http://forum.example/board/thread?id=7&page=2";
-    const std::string withNext = "<html><head><link rel=\"next\" href=\"" + next +
-                                 "\"></head><body></body></html>";
+    const std::string withNext =
+        "<html><head><link rel=\"next\" href=\"" + next + "\"></head><body></body></html>";
     const struct {
         const char* what;
         Routes routes;
@@ -517,8 +518,9 @@ TEST_F(HostileServer, CtrlCIsHonouredAtOnceWhereverTheJobIs) {
         {"a rule's search of a hard page",
          {{kThread, Reply::ok("<img src=\"http://view.test/t/1.jpg\">", "text/html")},
           {"http://view.test/v/1", Reply::ok(hard)}},
-         {{"rules.toml", "[[rule]]\nname = 'hard'\nmatch = '^http://view\\.test/t/(\\d+)'\n"
-                         "page = 'http://view.test/v/$1'\nfind = 'a[ab]{1000}c(x)'\n"}},
+         {{"rules.toml",
+           "[[rule]]\nname = 'hard'\nmatch = '^http://view\\.test/t/(\\d+)'\n"
+           "page = 'http://view.test/v/$1'\nfind = 'a[ab]{1000}c(x)'\n"}},
          {"--rules", "rules.toml", kThread},
          2},
         {"a next page being read",
