@@ -107,7 +107,9 @@ TransferRequest visitRequest(const JobContext& job, const RuleSending& sending) 
 // rule has one (the "continue to image" step).
 TransferRequest pageRequest(const JobContext& job, const RuleSending& sending) {
     TransferRequest request = servicePageRequest(job, sending.pageUrl);
-    sending.refer(request, sending.visitUrl ? *sending.visitUrl : request.referringPage);
+    sending.refer(request, sending.visitUrl
+                               ? referringPageFor(job.program.session, *sending.visitUrl)
+                               : request.referringPage);
     request.hostCookies = sending.hostCookies;
     request.headers.insert(request.headers.end(), sending.pageHeaders.begin(),
                            sending.pageHeaders.end());
