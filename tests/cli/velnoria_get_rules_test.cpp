@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ using testing::ChildResult;
 using testing::namesIn;
 using testing::readFile;
 using testing::Reply;
+using testing::Request;
 using testing::runChild;
 using testing::TempFolder;
 using testing::writeFile;
@@ -456,6 +459,268 @@ TEST_F(VelnoriaGetRules, RulesAndLinkedImagesHoldOnNextPagesAtOnceAndInARetry) {
     EXPECT_EQ(plain.exitCode, 1) << plain.err;
     EXPECT_EQ(readFile(folder / "failed.txt"), thumbnail + "\r\n");
     EXPECT_FALSE(fs::exists(folder / "plain" / "viewhost-9f3a.jpg"));
+}
+
+Reply htmlPage(std::string body) {
+    return Reply::ok("<!DOCTYPE html><html><body>\n" + body + "\n</body></html>\n", "text/html");
+}
+
+Reply forbidden() {
+    return Reply::withStatus(403, "<html><body>Forbidden</body></html>");
+}
+
+// The examples' hosts that want more than a plain request, as loopback fakes that refuse what a
+// rule without the key would send.
+void serveExampleHosts(testing::TestHttpServer& server) {
+    // Cookie host: its page and its file only for a visitor with the cookie.
+    for (const std::string address :
+         {"http://agehost.test/view/77", "http://agehost.test/files/77-full.jpg"}) {
+        server.route(address, [address](const Request& r) {
+            if (r.cookie("over18") != "1" || r.cookie("lang") != "en") return forbidden();
+            if (address.ends_with(".jpg")) return Reply::ok(bytesOf(address), "image/jpeg");
+            return htmlPage(R"(<img id="photo" src="/files/77-full.jpg">)");
+        });
+    }
+    // First-visit host: the front page sets the session; the view page wants it, the file the
+    // view page as the Referer.
+    Reply front = htmlPage("Welcome");
+    front.headers.emplace_back("Set-Cookie", "sid=7f3e; Path=/; HttpOnly");
+    server.route("http://sessionhost.test/", front);
+    server.route("http://sessionhost.test/show/k2d9", [](const Request& r) {
+        if (r.cookie("sid") != "7f3e") return forbidden();
+        return htmlPage(R"(<a class="download" href="/get/k2d9.jpg">Download</a>)");
+    });
+    server.route("http://sessionhost.test/get/k2d9.jpg", [](const Request& r) {
+        if (r.cookie("sid") != "7f3e" ||
+            r.header("Referer") != "http://sessionhost.test/show/k2d9") {
+            return forbidden();
+        }
+        return Reply::ok(bytesOf("http://sessionhost.test/get/k2d9.jpg"), "image/jpeg");
+    });
+    // Continue host: the button, and the picture only in the answer to its form as a script
+    // sends it.
+    server.route("http://continuehost.test/img/x8f2", [](const Request& r) {
+        if (r.method == "POST" && r.body == "imgContinue=Continue+to+image&id=x8f2" &&
+            r.header("Content-Type") == "application/x-www-form-urlencoded" &&
+            r.header("X-Requested-With") == "XMLHttpRequest") {
+            return htmlPage(
+                R"(<img alt="x8f2" class="centred" src="http://continuehost.test/full/x8f2.jpg">)");
+        }
+        return htmlPage(R"(<form method="POST"><input type="hidden" name="id" value="x8f2">
+<input type="submit" name="imgContinue" value="Continue to image"></form>)");
+    });
+    // Small-to-big host: the page names the small picture.
+    server.route(
+        "http://smallhost.test/p/4411",
+        htmlPage(
+            R"(<meta property="og:image" content="http://cdn.smallhost.test/small/44/11.jpg">)"));
+    // Album host: three pictures behind one cover.
+    server.route("http://albumhost.test/album/summer", htmlPage(R"(<img src="/cover/summer.jpg">
+<a class="full" href="/f/summer/1.jpg">1</a> <a class="full" href="/f/summer/2.jpg">2</a>
+<a class="full" href="/f/summer/3.jpg">3</a>)"));
+    // Placeholder host: deleted pictures answer the "image removed" picture, of 14,396 bytes or
+    // the one the examples name by its hash.
+    server.route("http://i.gonehost.test/cd34.jpg",
+                 Reply::ok("\x89PNG" + testing::generatedBytes(14396 - 4, 9), "image/png"));
+    server.route("http://i.gonehost.test/ef56.jpg", Reply::ok("foo", "image/png"));
+    for (const std::string address :
+         {"http://i.gonehost.test/ab12.jpg", "http://cdn.smallhost.test/small/44/11.jpg",
+          "http://cdn.smallhost.test/big/44/11.jpg", "http://continuehost.test/full/x8f2.jpg",
+          "http://albumhost.test/f/summer/1.jpg", "http://albumhost.test/f/summer/2.jpg",
+          "http://albumhost.test/f/summer/3.jpg"}) {
+        server.route(address, Reply::ok(bytesOf(address), "image/jpeg"));
+    }
+}
+
+TEST_F(VelnoriaGetRules, EachNewKeyOfTheExamplesGivesItsHostWhatItWants) {
+    serveExampleHosts(server);
+    const std::string thread = "http://forum.example/board/thread?id=20";
+    const struct {
+        std::string line;                          // of rules/example.toml: the key the host wants
+        std::string post;                          // the thumbnail in the thread
+        std::map<std::string, std::string> saved;  // file name -> the address of its bytes
+        std::string failed;                        // failed.txt afterwards
+        std::string logged;                        // a part of the log
+        std::vector<std::string> savedWithout;     // with the line taken out of the rule
+    } cases[] = {
+        {R"(cookies = "over18=1; lang=en")",
+         R"(<img src="http://thumbs.agehost.test/t/77.jpg">)",
+         {{"77-full.jpg", "http://agehost.test/files/77-full.jpg"}},
+         "",
+         "Downloading file 77-full.jpg...OK\n",
+         {}},
+        {R"(visit   = "http://sessionhost.test/")",
+         R"(<img src="http://sessionhost.test/t/k2d9">)",
+         {{"k2d9.jpg", "http://sessionhost.test/get/k2d9.jpg"}},
+         "",
+         "Downloading file k2d9.jpg...OK\n",
+         {}},
+        {R"(form    = "imgContinue=Continue+to+image&id=$1")",
+         R"(<a href="http://continuehost.test/i/x8f2"><img src="http://continuehost.test/t/x8f2.jpg"></a>)",
+         {{"x8f2.jpg", "http://continuehost.test/full/x8f2.jpg"}},
+         "",
+         "Downloading file x8f2.jpg...OK\n",
+         {}},
+        {R"(headers = { "X-Requested-With" = "XMLHttpRequest" })",
+         R"(<img src="http://continuehost.test/t/x8f2.jpg">)",
+         {{"x8f2.jpg", "http://continuehost.test/full/x8f2.jpg"}},
+         "",
+         "Downloading file x8f2.jpg...OK\n",
+         {}},
+        {R"(full  = "${base}/big/${rest}")",
+         R"(<a href="http://smallhost.test/p/4411"><img src="http://cdn.smallhost.test/t/4411.jpg"></a>)",
+         {{"11.jpg", "http://cdn.smallhost.test/big/44/11.jpg"}},
+         "",
+         "Downloading file 11.jpg...OK\n",
+         {}},
+        {"all   = true",
+         R"(<a href="http://albumhost.test/album/summer"><img src="http://albumhost.test/cover/summer.jpg"></a>)",
+         {{"1.jpg", "http://albumhost.test/f/summer/1.jpg"},
+          {"2.jpg", "http://albumhost.test/f/summer/2.jpg"},
+          {"3.jpg", "http://albumhost.test/f/summer/3.jpg"}},
+         "",
+         "Downloading file 3.jpg...OK\n",
+         {"1.jpg"}},
+        {"placeholder_sizes  = [14396]",
+         R"(<img src="http://t.gonehost.test/s/ab12.jpg"><img src="http://t.gonehost.test/s/cd34.jpg">)",
+         {{"ab12.jpg", "http://i.gonehost.test/ab12.jpg"}},
+         "http://i.gonehost.test/cd34.jpg\r\n",
+         "Downloading file cd34.jpg...FAILED (placeholder picture)\nFAILURE LOGGED.\n",
+         {"ab12.jpg", "cd34.jpg"}},
+        {R"(placeholder_sha256 = ["2c26b46b68ffc68ff99b453c1d30413413422d706483bfa0f98a5e886266e7ae"])",
+         R"(<img src="http://t.gonehost.test/s/ef56.jpg">)",
+         {},
+         "http://i.gonehost.test/ef56.jpg\r\n",
+         "Downloading file ef56.jpg...FAILED (placeholder picture)\nRESTART DOWNLOAD.\n",
+         {"ef56.jpg"}},
+    };
+    const std::string examples = readFile(kExamples);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        server.route(thread, htmlPage(c.post));
+        const std::size_t at = examples.find("\n" + c.line + "\n");
+        ASSERT_NE(at, std::string::npos);
+        writeFile(folder / "without.toml",
+                  examples.substr(0, at + 1) + examples.substr(at + c.line.size() + 2));
+        for (const std::string& rules : {kExamples, (folder / "without.toml").string()}) {
+            const bool without = rules != kExamples;
+            fs::remove_all(folder / "out");
+            fs::remove(folder / "failed.txt");
+            const ChildResult run = runChild(
+                kProgram, {"--rules", rules, "--save-folder", "out", thread}, folder.path());
+            ASSERT_FALSE(run.timedOut);
+            if (without) {
+                EXPECT_EQ(namesIn(folder / "out"), c.savedWithout) << "without the key";
+                continue;
+            }
+            EXPECT_EQ(run.exitCode, c.failed.empty() ? 0 : 1) << run.err;
+            EXPECT_NE(run.out.find(c.logged), std::string::npos) << run.out;
+            std::vector<std::string> names;
+            for (const auto& [name, address] : c.saved) {
+                names.push_back(name);
+                EXPECT_EQ(readFile(folder / "out" / name), bytesOf(address)) << name;
+            }
+            EXPECT_EQ(namesIn(folder / "out"), names);
+            EXPECT_EQ(readFile(folder / "failed.txt"), c.failed);
+        }
+    }
+}
+
+TEST_F(VelnoriaGetRules, ARulesCookiesNeverFollowARedirectToAnotherHost) {
+    // The examples' cookie host has moved its pages and its files elsewhere; a redirect within
+    // the host keeps the rule's cookies, one to another host never carries them.
+    server.route("http://agehost.test/view/5", Reply::redirect("http://agehost.test/view/5/"));
+    server.route("http://agehost.test/view/5/", Reply::redirect("http://mirror.agehost2.test/v/5"));
+    server.route("http://mirror.agehost2.test/v/5",
+                 htmlPage(R"(<img id="photo" src="http://agehost.test/files/5.jpg">)"));
+    server.route("http://agehost.test/files/5.jpg",
+                 Reply::redirect("http://cdn.elsewhere.test/5.jpg"));
+    server.route("http://cdn.elsewhere.test/5.jpg",
+                 Reply::ok(bytesOf("http://cdn.elsewhere.test/5.jpg"), "image/jpeg"));
+    writeFile(folder / "page.html", R"(<img src="http://thumbs.agehost.test/t/5.jpg">)");
+    const ChildResult run = runChild(
+        kProgram, {"--rules", kExamples, "--save-folder", "out", "page.html"}, folder.path());
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(readFile(folder / "out" / "5.jpg"), bytesOf("http://cdn.elsewhere.test/5.jpg"));
+    for (const std::string address : {"http://agehost.test/view/5", "http://agehost.test/view/5/",
+                                      "http://agehost.test/files/5.jpg"}) {
+        const auto seen = server.requestsFor(address);
+        ASSERT_EQ(seen.size(), 1u) << address;
+        EXPECT_EQ(seen[0].cookie("over18"), "1") << address;
+    }
+    for (const std::string address :
+         {"http://mirror.agehost2.test/v/5", "http://cdn.elsewhere.test/5.jpg"}) {
+        const auto seen = server.requestsFor(address);
+        ASSERT_EQ(seen.size(), 1u) << address;
+        EXPECT_FALSE(seen[0].hasHeader("Cookie")) << address << ": " << seen[0].header("Cookie");
+    }
+}
+
+TEST_F(VelnoriaGetRules, ARulesHeadersAndRefererReachItsRequests) {
+    server.route("http://reqhost.test/", htmlPage("Front page"));
+    server.route("http://reqhost.test/v/a1", htmlPage(R"(<img id="main" src="/f/a1.jpg">)"));
+    server.route("http://reqhost.test/f/a1.jpg",
+                 Reply::ok(bytesOf("http://reqhost.test/f/a1.jpg"), "image/jpeg"));
+    const std::string rule =
+        "[[rule]]\nmatch = 'reqhost\\.test/t/(\\w+)'\npage = 'http://reqhost.test/v/$1'\n"
+        "find = '<img id=\"main\" src=\"([^\"]+)\"'\n"
+        "headers = { X-Requested-With = 'XMLHttpRequest', Accept-Language = 'de' }\n";
+    const std::string thread = "http://forum.example/board/thread?id=21";
+    server.route(thread, htmlPage(R"(<img src="http://reqhost.test/t/a1.jpg">)"));
+    const struct {
+        const char* what;
+        std::string keys;               // added to the rule
+        std::vector<std::string> args;  // before the thread's address
+        std::string pageReferer;
+        std::string fileReferer;
+    } cases[] = {
+        // As a browser sends it: the origin across sites, the whole address within one.
+        {"the default", "", {}, "http://forum.example/", "http://reqhost.test/v/a1"},
+        {"the rule's own",
+         "referer = 'http://reqhost.test/gallery/$1'\n",
+         {},
+         "http://reqhost.test/gallery/a1",
+         "http://reqhost.test/gallery/a1"},
+        {"none", "referer = ''\n", {}, "", ""},
+        {"--no-referer", "", {"--no-referer"}, "", ""},
+        {"after a visit",
+         "visit = 'http://reqhost.test/'\n",
+         {},
+         "http://reqhost.test/",
+         "http://reqhost.test/v/a1"},
+        {"--no-referer after a visit",
+         "visit = 'http://reqhost.test/'\n",
+         {"--no-referer"},
+         "",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.clearRequests();
+        writeFile(folder / "r.toml", rule + c.keys);
+        std::vector<std::string> args = {"--rules", "r.toml", "--save-folder", "out"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(thread);
+        const ChildResult run = runChild(kProgram, args, folder.path());
+        ASSERT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        const auto page = server.requestsFor("http://reqhost.test/v/a1");
+        const auto file = server.requestsFor("http://reqhost.test/f/a1.jpg");
+        ASSERT_EQ(page.size(), 1u);
+        ASSERT_EQ(file.size(), 1u);
+        EXPECT_EQ(page[0].header("Referer"), c.pageReferer);
+        EXPECT_EQ(page[0].hasHeader("Referer"), !c.pageReferer.empty());
+        EXPECT_EQ(file[0].header("Referer"), c.fileReferer);
+        EXPECT_EQ(file[0].hasHeader("Referer"), !c.fileReferer.empty());
+        // The headers go with the rule's pages, not with its file.
+        EXPECT_EQ(page[0].header("X-Requested-With"), "XMLHttpRequest");
+        EXPECT_EQ(page[0].header("Accept-Language"), "de");
+        EXPECT_FALSE(file[0].hasHeader("X-Requested-With"));
+        for (const auto& visit : server.requestsFor("http://reqhost.test/")) {
+            EXPECT_EQ(visit.header("X-Requested-With"), "XMLHttpRequest");
+        }
+    }
 }
 
 }  // namespace

@@ -44,6 +44,24 @@ bool Request::hasHeader(std::string_view name) const {
                        [&](const auto& h) { return sameName(h.first, name); });
 }
 
+std::optional<std::string> Request::cookie(std::string_view name) const {
+    for (const auto& [key, value] : headers) {
+        if (!sameName(key, "Cookie")) continue;
+        std::string_view rest = value;
+        while (!rest.empty()) {
+            const std::size_t end = std::min(rest.find(';'), rest.size());
+            std::string_view pair = rest.substr(0, end);
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+            while (pair.starts_with(' ')) pair.remove_prefix(1);
+            const std::size_t equals = pair.find('=');
+            if (equals != std::string_view::npos && pair.substr(0, equals) == name) {
+                return std::string(pair.substr(equals + 1));
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 struct TestHttpServer::Connection {
     int fd = -1;  // -1 once the serving thread has taken it to close
     int id = 0;

@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -49,6 +50,9 @@ struct Request {
     // First header of that name (case-insensitive), trimmed; "" when absent.
     std::string header(std::string_view name) const;
     bool hasHeader(std::string_view name) const;
+    // The value of a cookie of the Cookie header(s), as the client sent it; nothing when the
+    // request carries no cookie of that name.
+    std::optional<std::string> cookie(std::string_view name) const;
 };
 
 using Handler = std::function<Reply(const Request&)>;

@@ -116,7 +116,9 @@ TEST(TestHttpServer, KeepsConnectionsAliveAndLogsRequests) {
     RawHttpClient client(server.port());
     client.send("GET /one HTTP/1.1\r\nHost: x\r\nUser-Agent: UA/1\r\n\r\n");
     EXPECT_EQ(client.read(5s, first.size()), first);
-    client.send("HEAD http://h.test/two HTTP/1.1\r\ncache-control:  no-cache \r\n\r\n");
+    client.send(
+        "HEAD http://h.test/two HTTP/1.1\r\ncache-control:  no-cache \r\nCookie: "
+        "a=1;sid=x=y\r\n\r\n");
     EXPECT_EQ(client.read(5s, second.size()), second);
     EXPECT_FALSE(client.closed());
 
@@ -130,6 +132,10 @@ TEST(TestHttpServer, KeepsConnectionsAliveAndLogsRequests) {
     EXPECT_EQ(log[1].url, "http://h.test/two");
     EXPECT_EQ(log[1].header("Cache-Control"), "no-cache");
     EXPECT_FALSE(log[1].hasHeader("User-Agent"));
+    EXPECT_EQ(log[1].cookie("sid"), "x=y");
+    EXPECT_EQ(log[1].cookie("a"), "1");
+    EXPECT_EQ(log[1].cookie("s"), std::nullopt);
+    EXPECT_EQ(log[0].cookie("a"), std::nullopt);
     EXPECT_EQ(log[0].connection, log[1].connection);
     EXPECT_EQ(server.requestsFor("http://h.test/two").size(), 1u);
 }
