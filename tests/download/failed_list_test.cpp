@@ -97,11 +97,20 @@ TEST(FailedList, ARetryReplacesTheListKeepingItsPermissions) {
         std::string appended;  // to the file meanwhile, in the order things ended
         std::string after;
     } cases[] = {
-        {"private", "http://a/1\r\nhttp://a/2\r\n", 0600, {"http://a/2"}, {"http://a/2"},
-         "http://a/2\r\n", "http://a/2\r\n"},
-        {"shared with the group", "http://a/1\r\n", 0660, {"http://a/1"}, {}, "",
-         "http://a/1\r\n"},
-        {"readable by all, beyond the umask", "notes\r\nhttp://a/1\r\n", 0664, {}, {}, "",
+        {"private",
+         "http://a/1\r\nhttp://a/2\r\n",
+         0600,
+         {"http://a/2"},
+         {"http://a/2"},
+         "http://a/2\r\n",
+         "http://a/2\r\n"},
+        {"shared with the group", "http://a/1\r\n", 0660, {"http://a/1"}, {}, "", "http://a/1\r\n"},
+        {"readable by all, beyond the umask",
+         "notes\r\nhttp://a/1\r\n",
+         0664,
+         {},
+         {},
+         "",
          "notes\r\n"},
         // The failure that came after a last line without its line end stands on its own line,
         // and no blank line is left where the two met.
@@ -141,8 +150,7 @@ TEST(FailedList, ARetryReplacesTheListKeepingItsPermissions) {
         writeFile(file, c.before + c.appended);
         ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
 
-        ASSERT_TRUE(replaceFailedList(folder.path(), *before, c.newList, c.logged, error))
-            << error;
+        ASSERT_TRUE(replaceFailedList(folder.path(), *before, c.newList, c.logged, error)) << error;
         EXPECT_EQ(readFile(file), c.after);
         struct stat info {};
         ASSERT_EQ(::stat(file.c_str(), &info), 0);
