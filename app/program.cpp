@@ -3,6 +3,7 @@
 #include "platform/curl/curl_transfer_engine.h"
 #include "platform/curl/url_resolution.h"
 #include "platform/driving_event_loop.h"
+#include "platform/session.h"
 #include "platform/waiting_download.h"
 
 namespace velnoria {
@@ -58,6 +59,12 @@ void Program::takeTimeout() {
     engine_->setTimeoutSeconds(state_.settings.timeoutSeconds);
 }
 
+void Program::takeSession() {
+    if (sessionTaken_ && *sessionTaken_ == state_.session) return;
+    applySession(state_.session, *engine_);
+    sessionTaken_ = state_.session;
+}
+
 RulesFile Program::readRules(const std::string& rulesFile) const {
     const std::filesystem::path file(rulesFile);
     return readRulesFile(file.is_absolute() ? file : state_.workFolder / file, rulesFile);
@@ -86,6 +93,7 @@ JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& 
     // A job is running (this was clicked from inside it): it is left alone, rules file and all.
     if (state_.jobRunning) return {};
     takeTimeout();
+    takeSession();
     JobOptions options = jobOptions();
     options.dryRun = std::move(dryRun);
     JobServices services{
@@ -98,6 +106,7 @@ JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& 
 JobResult Program::runRetryJob(const std::vector<std::string>& addresses) {
     if (state_.jobRunning) return {};
     takeTimeout();
+    takeSession();
     JobServices services{*engine_,        *cache_, *eventLoop_, statusWindow_, frontEnd_.messageBox,
                          frontEnd_.shell, nullptr};
     return velnoria::runRetryJob(state_, services, memory_, addresses, jobOptions());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,10 @@ class Program {
     // rules file of the choices as a page's job has it.
     JobResult runRetryJob(const std::vector<std::string>& addresses);
 
+    // Hands the session of the state to the engine, when it is not the one the engine has: the
+    // cookies that answers set since are kept as long as the session stays the same.
+    void takeSession();
+
     // The rules file as a job reads it (a relative name counts from the work folder).
     RulesFile readRules(const std::string& rulesFile) const;
 
@@ -88,6 +93,7 @@ class Program {
     StatusWindow statusWindow_;
     // What the built-in rules remember for the program's run (ImageVenue's done list).
     HostRuleMemory memory_;
+    std::optional<Session> sessionTaken_;
 };
 
 }  // namespace velnoria

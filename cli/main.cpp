@@ -23,6 +23,7 @@
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "download/failed_list.h"
+#include "platform/cookies_file.h"
 #include "platform/html/page_loading.h"
 #include "platform/html/parsed_page.h"
 
@@ -145,6 +146,19 @@ int run(const Options& options) {
     if (options.maxPages) state.maxPages = *options.maxPages;
     if (options.skipExisting) state.choices.skipExisting = true;
     if (options.parallel) state.choices.downloadsAtOnce = *options.parallel;
+    // Read before any request: a bad file stops the run without one.
+    if (options.cookiesFile) {
+        CookiesFile cookies = readCookiesFile(*options.cookiesFile, *options.cookiesFile);
+        if (!cookies.problems.empty()) {
+            for (const std::string& problem : cookies.problems) {
+                std::fprintf(stderr, "%s\n", printableText(problem).c_str());
+            }
+            return kExitUsageOrPage;
+        }
+        state.session.cookies = std::move(cookies.cookies);
+    }
+    if (options.userAgent) state.session.userAgent = *options.userAgent;
+    state.session.sendReferer = !options.noReferer;
 
     // A dry run's standard output is its target lines alone; what the rules log goes aside.
     TerminalStatusView view(options.printTargets ? stderr : stdout, stderr,
@@ -153,6 +167,8 @@ int run(const Options& options) {
     TerminalMessageBox messageBox(view);
     NoShell shell;
     Program program(state, {eventLoop, view, messageBox, shell});
+    // The thread's own page carries the session too.
+    program.takeSession();
 
     std::optional<FailedList> failed;
     std::unique_ptr<ParsedPage> document;

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <limits>
 #include <string_view>
 
@@ -73,18 +74,20 @@ Options parseOptions(const std::vector<std::string>& args) {
             continue;
         }
         if (name == "--linked-images" || name == "--print-targets" || name == "--all-pages" ||
-            name == "--retry-failed" || name == "--skip-existing") {
+            name == "--retry-failed" || name == "--skip-existing" || name == "--no-referer") {
             if (equals != std::string::npos) return usageError(name + " takes no value");
             (name == "--linked-images"   ? line.linkedImages
              : name == "--print-targets" ? line.printTargets
              : name == "--all-pages"     ? line.allPages
              : name == "--retry-failed"  ? line.retryFailed
+             : name == "--no-referer"    ? line.noReferer
                                          : line.skipExisting) = true;
             continue;
         }
         if (name != "--save-folder" && name != "--timeout" && name != "--piece-size" &&
             name != "--rules" && name != "--check-rules" && name != "--max-pages" &&
-            name != "--parallel" && name != "--folder" && name != "--name" && name != "--watch") {
+            name != "--parallel" && name != "--folder" && name != "--name" && name != "--watch" &&
+            name != "--cookies" && name != "--user-agent") {
             return usageError("unknown option " + name);
         }
         std::string value;
@@ -121,6 +124,20 @@ Options parseOptions(const std::vector<std::string>& args) {
             }
             line.watchMinutes = static_cast<int>(*minutes);
             line.archive = true;
+        } else if (name == "--cookies") {
+            if (value.empty()) return usageError("--cookies needs a file name");
+            line.cookiesFile = value;
+        } else if (name == "--user-agent") {
+            if (value.empty()) return usageError("--user-agent needs a text");
+            // It goes into a request header as it stands: a line end would start another one.
+            const bool oneLine = std::none_of(value.begin(), value.end(), [](char c) {
+                const auto byte = static_cast<unsigned char>(c);
+                return (byte < 0x20 && c != '\t') || byte == 0x7F;
+            });
+            if (!oneLine) {
+                return usageError("--user-agent must be one line without control characters");
+            }
+            line.userAgent = value;
         } else if (name == "--timeout") {
             const auto seconds = wholeNumber(value, 0, 255);
             if (!seconds) return usageError("--timeout must be a whole number from 0 to 255");
@@ -218,14 +235,19 @@ std::string usageText() {
            "                       {index:03} for a width\n"
            "  --watch MINUTES      run the job again every MINUTES, 1 to 10080, until Ctrl+C;\n"
            "                       implies --archive\n"
+           "  --cookies FILE       send the cookies of FILE, a Netscape cookies.txt as\n"
+           "                       browsers' export add-ons and curl write it\n"
+           "  --user-agent TEXT    the User-Agent sent with every request (default: the\n"
+           "                       program's own)\n"
+           "  --no-referer         send no Referer (the page a request comes from)\n"
            "  --help               show this help\n"
            "  --version            show the version\n"
            "\n"
            "Settings not given here come from settings.dat and choices.conf in the current\n"
            "folder. Exit status: 0 all done, 1 some addresses written to failed.txt,\n"
-           "2 usage error, page not loaded or rules with problems (--check-rules),\n"
-           "130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP, 141 output closed\n"
-           "(as by `| head`). The first of these stops the job; a second ends at once.\n";
+           "2 usage error, page not loaded, a bad cookies file or rules with problems\n"
+           "(--check-rules), 130 stopped by Ctrl+C, 143 by SIGTERM, 129 by SIGHUP, 141 output\n"
+           "closed (as by `| head`). The first of these stops the job; a second ends at once.\n";
 }
 
 }  // namespace velnoria

@@ -29,6 +29,9 @@ struct Options {
     std::optional<std::string> folderTemplate;  // --folder, checked
     std::optional<std::string> nameTemplate;    // --name, checked
     std::optional<int> watchMinutes;            // --watch
+    std::optional<std::string> cookiesFile;     // --cookies: a Netscape cookies.txt
+    std::optional<std::string> userAgent;       // --user-agent, in the place of the program's own
+    bool noReferer = false;                     // --no-referer
 
     std::string page;   // as given
     std::string error;  // the reason of a usage error, one line

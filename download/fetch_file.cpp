@@ -8,8 +8,11 @@
 namespace velnoria {
 
 void fetchFile(JobContext& job, DownloadTarget target) {
-    if (!target.ownReferer && target.referringPage.empty()) {
-        target.referringPage = job.page.foundAt.empty() ? job.page.address : job.page.foundAt;
+    if (!target.ownReferer) {
+        if (target.referringPage.empty()) {
+            target.referringPage = job.page.foundAt.empty() ? job.page.address : job.page.foundAt;
+        }
+        target.referringPage = referringPageFor(job.program.session, target.referringPage);
     }
     ++job.counts.handedOver;
     job.targets->handOver(target);

@@ -27,7 +27,8 @@ PageScanResult findMarkerItem(int fd, std::string_view marker, const FoundItemAc
 TransferRequest servicePageRequest(const JobContext& job, const std::string& pageUrl) {
     TransferRequest request;
     request.url = pageUrl;
-    request.referringPage = job.page.foundAt.empty() ? job.page.address : job.page.foundAt;
+    request.referringPage = referringPageFor(
+        job.program.session, job.page.foundAt.empty() ? job.page.address : job.page.foundAt);
     return request;
 }
 

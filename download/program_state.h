@@ -8,6 +8,7 @@
 #include "core/settings.h"
 #include "core/temporary_file.h"
 #include "download/run_state.h"
+#include "platform/session.h"
 
 namespace velnoria {
 
@@ -19,6 +20,10 @@ struct ProgramState {
     Choices choices;
     // The most pages of a thread one job reads (velnoria-get --max-pages).
     int maxPages = kDefaultMaxPages;
+    // The cookies, User-Agent and Referer choice every request of the next job carries; the
+    // front end sets it before the job (the desktop from its browser, velnoria-get from its
+    // options).
+    Session session;
     RunState runState = RunState::Running;
     bool jobRunning = false;
     // Where "failed.txt" lives: the process's current folder.

@@ -23,9 +23,23 @@ bool commandLineAllowsStart(const std::string& argumentText) {
     return argumentText.empty() || argumentText.find(" /s:") != std::string::npos;
 }
 
+namespace {
+
+std::function<void()>& lastStep() {
+    static std::function<void()> step;
+    return step;
+}
+
+}  // namespace
+
+void setLastStep(std::function<void()> step) {
+    lastStep() = std::move(step);
+}
+
 void endProcessNow(int exitCode) {
     // Nothing below on the stack unwinds: a download or page scan in hand leaves no file behind.
     removeTemporaryFilesNow();
+    if (lastStep()) lastStep()();
     std::fflush(nullptr);
     std::_Exit(exitCode);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace velnoria {
@@ -15,7 +16,12 @@ bool commandLineAllowsStart(const std::string& argumentText);
 // process's exit code when the program ends through the event loop.
 int runDesktopProgram(const std::string& argumentText);
 
-// Ends the process at once: waits and jobs nested in event handlers are simply abandoned.
+// Ends the process at once: waits and jobs nested in event handlers are simply abandoned. The
+// step set with setLastStep runs first.
 [[noreturn]] void endProcessNow(int exitCode);
+
+// What must happen before the process ends, or nothing when empty: the main window closes its
+// browser's profile, so the engine writes its cookies.
+void setLastStep(std::function<void()> step);
 
 }  // namespace velnoria

@@ -16,6 +16,7 @@
 #include "core/text.h"
 #include "platform/qt/qt_text.h"
 #include "shell/about_dialog.h"
+#include "shell/browser_profile.h"
 #include "shell/desktop_program.h"
 #include "shell/logo_image.h"
 #include "shell/qt_status_view.h"
@@ -48,17 +49,22 @@ MainWindow::MainWindow(EndProgram endProgram)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-      endProgram_(std::move(endProgram)) {
+      endProgram_(std::move(endProgram)),
+      browserProfile_(std::make_unique<BrowserProfile>()) {
     registerWindowResources();
     buildControls();
     statusView_ = std::make_unique<QtStatusView>(this);
     statusView_->setHandlers([this] { program_->statusWindow().pauseClick(); },
                              [this] { program_->statusWindow().stopClick(); });
+    setLastStep([this] { closeBrowserForExit(); });
 }
 
 MainWindow::~MainWindow() {
+    setLastStep({});
     delete settingsDialog_.data();
     delete aboutDialog_.data();
+    // A profile must outlive the pages shown with it.
+    delete browser_;
 }
 
 SettingsDialog* MainWindow::settingsDialog() const {
@@ -99,7 +105,7 @@ void MainWindow::buildControls() {
     go_ = makeButton(this, "go", "&Go", nullptr);
     go_->setDefault(true);
 
-    browser_ = new WebBrowser(waitLoop_, this);
+    browser_ = new WebBrowser(waitLoop_, this, browserProfile_->profile());
     browser_->setObjectName(QStringLiteral("browser"));
 
     // The places at the first size, in twips, and the edge each control keeps its distance to
@@ -247,6 +253,13 @@ void MainWindow::shutDown() {
     endProgram_(0);
 }
 
+void MainWindow::closeBrowserForExit() {
+    // Only on the way out of the process: nothing runs on afterwards that could want them.
+    delete browser_;
+    browser_ = nullptr;
+    browserProfile_->close();
+}
+
 void MainWindow::keyPressEvent(QKeyEvent* event) {
     // Enter presses the button that has the focus, else Go, the window's default button. The
     // keypad's Enter comes with the keypad's modifier.
@@ -345,6 +358,9 @@ void MainWindow::startDownload() {
     if (state_.jobRunning || program_ == nullptr) return;
     startDownload_->setEnabled(false);
     startDownload_->repaint();
+    // The job's requests carry the browser's session: its cookies as they are now, its
+    // User-Agent.
+    browserProfile_->fillSession(state_.session);
     const JobResult result =
         program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()), this);
     // No job ran (the save folder cannot take a file, as the box said): the page is still there
@@ -369,7 +385,8 @@ void MainWindow::showSettings() {
             [this](const std::string& rulesFile) {
                 const RulesFile rules = program_->readRules(rulesFile);
                 return rules.problems.empty() ? std::string() : describeProblems(rules.problems);
-            });
+            },
+            [this] { browserProfile_->forgetCookiesAndSiteData(); });
         centreOn(settingsDialog_, this);
     }
     settingsDialog_->show();

@@ -20,6 +20,7 @@ class QPushButton;
 namespace velnoria {
 
 class AboutDialog;
+class BrowserProfile;
 class LogoImage;
 class QtStatusView;
 class SettingsDialog;
@@ -45,6 +46,7 @@ class MainWindow : public QWidget, private PageReader {
     ProgramState& state() { return state_; }
     bool startingUp() const { return startingUp_; }
     WebBrowser* browser() const { return browser_; }
+    BrowserProfile& browserProfile() const { return *browserProfile_; }
     QtStatusView& statusView() { return *statusView_; }
     SettingsDialog* settingsDialog() const;
     AboutDialog* aboutDialog() const;
@@ -82,6 +84,8 @@ class MainWindow : public QWidget, private PageReader {
     void exitProgram();
     void onDocumentComplete();
     void shutDown();
+    // The process ends: the browser and its profile are closed, so the engine writes the cookies.
+    void closeBrowserForExit();
     // Waits for the browser's page as Go does; false when X or, for a job's wait (forJob),
     // Stop/Abort ended it.
     bool waitForPage(bool forJob);
@@ -113,6 +117,8 @@ class MainWindow : public QWidget, private PageReader {
     } waitLoop_{eventLoop_};
     QtMessageBox messageBox_;
     QtShell shell_;
+    // Before the browser, which shows its pages with it; the browser goes first (~MainWindow).
+    std::unique_ptr<BrowserProfile> browserProfile_;
     std::unique_ptr<QtStatusView> statusView_;
     std::unique_ptr<Program> program_;  // made by start-up, once the settings are read
     QPointer<SettingsDialog> settingsDialog_;

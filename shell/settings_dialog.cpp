@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <algorithm>
@@ -26,7 +27,8 @@ constexpr int kBottomMargin = twipsToPixels(168);
 }  // namespace
 
 SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox& messageBox,
-                               std::filesystem::path settingsFile, RulesFileCheck checkRules)
+                               std::filesystem::path settingsFile, RulesFileCheck checkRules,
+                               ForgetSiteData forgetSiteData)
     : QWidget(nullptr,
               Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       settings_(settings),
@@ -34,6 +36,7 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
       messageBox_(messageBox),
       settingsFile_(std::move(settingsFile)),
       checkRules_(std::move(checkRules)),
+      forget_(std::move(forgetSiteData)),
       timeoutLabel_(new QLabel(QStringLiteral("Timeout (seconds)"), this)),
       timeoutBox_(new QLineEdit(this)),
       pieceSizeLabel_(new QLabel(QStringLiteral("Piece size (bytes)"), this)),
@@ -51,7 +54,8 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
       followNextPages_(new QCheckBox(QStringLiteral("&Follow the thread's next pages"), this)),
       skipExisting_(new QCheckBox(QStringLiteral("&Skip files already saved"), this)),
       downloadsAtOnceLabel_(new QLabel(QStringLiteral("Downloads at once"), this)),
-      downloadsAtOnce_(new QSpinBox(this)) {
+      downloadsAtOnce_(new QSpinBox(this)),
+      forgetSiteData_(new QPushButton(QStringLiteral("Forget cookies and site data"), this)) {
     setObjectName(QStringLiteral("settingsDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
@@ -83,6 +87,7 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
         {skipExisting_, "skipExisting", twipsRect(240, 5040, 4596, 300)},
         {downloadsAtOnceLabel_, "downloadsAtOnceLabel", twipsRect(240, 5460, 1860, 252)},
         {downloadsAtOnce_, "downloadsAtOnce", twipsRect(2160, 5400, 852, 372)},
+        {forgetSiteData_, "forgetSiteData", twipsRect(240, 5940, 4596, 372)},
     };
     int lowest = 0;
     for (const Placement& p : placements) {
@@ -99,6 +104,8 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     downloadsAtOnceLabel_->setToolTip(
         QStringLiteral("Images downloaded at the same time, at most 2 from one host"));
     downloadsAtOnce_->setRange(1, kMostDownloadsAtOnce);
+    forgetSiteData_->setToolTip(
+        QStringLiteral("Log out of every site the browser is logged in to"));
     for (QWidget* label : std::initializer_list<QWidget*>{
              timeoutLabel_, folderLabel_, pieceSizeLabel_, rulesLabel_, linkedImages_,
              followNextPages_, skipExisting_, downloadsAtOnceLabel_}) {
@@ -120,10 +127,12 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     setTabOrder(linkedImages_, followNextPages_);
     setTabOrder(followNextPages_, skipExisting_);
     setTabOrder(skipExisting_, downloadsAtOnce_);
+    setTabOrder(downloadsAtOnce_, forgetSiteData_);
 
     connect(browse_, &QPushButton::clicked, this, [this] { browseForFolder(); });
     connect(rulesBrowse_, &QPushButton::clicked, this, [this] { browseForRules(); });
     connect(ok_, &QPushButton::clicked, this, [this] { saveAndClose(); });
+    connect(forgetSiteData_, &QPushButton::clicked, this, [this] { askToForgetSiteData(); });
     showValues();
 }
 
@@ -195,6 +204,15 @@ bool SettingsDialog::saveChoices() {
     if (choices == choices_) return true;
     choices_ = choices;
     return writeChoicesFile(settingsFile_.parent_path() / kChoicesFileName, choices_);
+}
+
+void SettingsDialog::askToForgetSiteData() {
+    const auto answer = QMessageBox::question(
+        this, QStringLiteral("Settings"),
+        QStringLiteral("Delete every cookie and all site data of the browser?\n"
+                       "You will be logged out of every site."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer == QMessageBox::Yes && forget_) forget_();
 }
 
 void SettingsDialog::saveAndClose() {

@@ -21,15 +21,20 @@ namespace velnoria {
 // problems, or "" when it has none.
 using RulesFileCheck = std::function<std::string(const std::string& rulesFile)>;
 
+// Deletes the browser's cookies and site data.
+using ForgetSiteData = std::function<void()>;
+
 // The Settings dialog. It edits the running program's settings: a folder picked with
 // Browse takes effect at once, the two numbers and the file only with OK. Below them, the
 // choices kept beside the settings file: the rules file, the linked images and the job options,
-// in effect and saved with OK. Escape leaves without saving; Return presses OK.
+// in effect and saved with OK. Escape leaves without saving; Return presses OK. At the bottom,
+// "Forget cookies and site data" (after a Yes).
 class SettingsDialog : public QWidget {
     Q_OBJECT
   public:
     SettingsDialog(Settings& settings, Choices& choices, MessageBox& messageBox,
-                   std::filesystem::path settingsFile, RulesFileCheck checkRules = {});
+                   std::filesystem::path settingsFile, RulesFileCheck checkRules = {},
+                   ForgetSiteData forgetSiteData = {});
 
     QLineEdit* timeoutBox() const { return timeoutBox_; }
     QLineEdit* folderBox() const { return folderBox_; }
@@ -42,6 +47,7 @@ class SettingsDialog : public QWidget {
     QLineEdit* rulesBox() const { return rulesBox_; }
     QPushButton* rulesBrowseButton() const { return rulesBrowse_; }
     QCheckBox* linkedImagesBox() const { return linkedImages_; }
+    QPushButton* forgetSiteDataButton() const { return forgetSiteData_; }
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -53,12 +59,14 @@ class SettingsDialog : public QWidget {
     void browseForRules();
     void saveAndClose();
     bool saveChoices();
+    void askToForgetSiteData();
 
     Settings& settings_;
     Choices& choices_;
     MessageBox& messageBox_;
     std::filesystem::path settingsFile_;
     RulesFileCheck checkRules_;
+    ForgetSiteData forget_;
     QLabel* timeoutLabel_;
     QLineEdit* timeoutBox_;
     QLabel* pieceSizeLabel_;
@@ -75,6 +83,7 @@ class SettingsDialog : public QWidget {
     QCheckBox* skipExisting_;
     QLabel* downloadsAtOnceLabel_;
     QSpinBox* downloadsAtOnce_;
+    QPushButton* forgetSiteData_;
 };
 
 }  // namespace velnoria

@@ -4,14 +4,16 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include "platform/qt/qt_browser_document.h"
 
 namespace velnoria {
 
-WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent)
+WebBrowser::WebBrowser(EventLoop& eventLoop, QWidget* parent, QWebEngineProfile* profile)
     : QWidget(parent), view_(new QWebEngineView(this)) {
+    if (profile != nullptr) view_->setPage(new QWebEnginePage(profile, view_));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);

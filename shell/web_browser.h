@@ -8,6 +8,7 @@
 #include "platform/browser_document.h"
 #include "platform/event_loop.h"
 
+class QWebEngineProfile;
 class QWebEngineView;
 
 namespace velnoria {
@@ -25,7 +26,9 @@ class WebBrowser : public QWidget {
         kComplete = 4
     };
 
-    WebBrowser(EventLoop& eventLoop, QWidget* parent = nullptr);
+    // Without a profile the engine's default one, which keeps nothing beyond the program's run.
+    WebBrowser(EventLoop& eventLoop, QWidget* parent = nullptr,
+               QWebEngineProfile* profile = nullptr);
     ~WebBrowser() override;
 
     void navigate(const QString& address);

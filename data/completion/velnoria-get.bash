@@ -4,7 +4,7 @@ _velnoria_get() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
     local options="--save-folder --timeout --piece-size --rules --linked-images --print-targets
         --check-rules --all-pages --max-pages --retry-failed --skip-existing --parallel --archive
-        --folder --name --watch --help --version"
+        --folder --name --watch --cookies --user-agent --no-referer --help --version"
 
     case $prev in
         --save-folder)
@@ -19,7 +19,11 @@ _velnoria_get() {
                                      compgen -f -X '!*.[hH][tT][mM]*' -- "$cur"
                                      compgen -d -- "$cur")
             return ;;
-        --timeout | --piece-size | --max-pages | --parallel | --folder | --name | --watch)
+        --cookies)
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return ;;
+        --timeout | --piece-size | --max-pages | --parallel | --folder | --name | --watch | \
+            --user-agent)
             return ;;
     esac
     if [[ $cur == -* ]]; then

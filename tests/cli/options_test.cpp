@@ -121,6 +121,31 @@ TEST(Options, ArchiveTemplatesAndWatching) {
     EXPECT_TRUE(retry.retryFailed);
 }
 
+TEST(Options, SessionOptions) {
+    const struct {
+        Args args;
+        std::optional<std::string> cookies;
+        std::optional<std::string> userAgent;
+        bool noReferer;
+    } cases[] = {
+        {{"p"}, {}, {}, false},
+        {{"--cookies", "c.txt", "p"}, "c.txt", {}, false},
+        {{"--cookies=my cookies.txt", "--no-referer", "p"}, "my cookies.txt", {}, true},
+        {{"--user-agent", "Mozilla/5.0 (X11; Linux x86_64)\tGecko", "p"},
+         {},
+         "Mozilla/5.0 (X11; Linux x86_64)\tGecko",
+         false},
+        {{"--retry-failed", "--user-agent=UA/1", "--cookies", "c"}, "c", "UA/1", false},
+    };
+    for (const auto& c : cases) {
+        const Options line = parseOptions(c.args);
+        ASSERT_EQ(line.action, CliAction::Run) << line.error;
+        EXPECT_EQ(line.cookiesFile, c.cookies);
+        EXPECT_EQ(line.userAgent, c.userAgent);
+        EXPECT_EQ(line.noReferer, c.noReferer);
+    }
+}
+
 TEST(Options, CheckRulesNeedsAFileAndNoPage) {
     Options line = parseOptions({"--check-rules", "r.toml"});
     EXPECT_EQ(line.action, CliAction::CheckRules);
@@ -188,6 +213,14 @@ TEST(Options, RefusesWhatItCannotUse) {
         {{"--watch=soon", "p"}, "from 1 to 10080"},
         {{"--watch", "5", "--retry-failed"}, "--watch reads a PAGE: no --retry-failed"},
         {{"--watch", "5", "--print-targets", "p"}, "--watch downloads: no --print-targets"},
+        {{"--cookies=", "p"}, "--cookies needs a file name"},
+        {{"p", "--cookies"}, "option --cookies needs a value"},
+        {{"--user-agent", "", "p"}, "--user-agent needs a text"},
+        // A line end would add a header of its own to every request.
+        {{"--user-agent", "UA/1\r\nX-Admin: 1", "p"}, "one line without control characters"},
+        {{"--user-agent=UA/1\nX", "p"}, "one line without control characters"},
+        {{"--user-agent=UA\x7f", "p"}, "one line without control characters"},
+        {{"--no-referer=yes", "p"}, "--no-referer takes no value"},
     };
     for (const auto& c : cases) {
         const Options line = parseOptions(c.args);

@@ -226,16 +226,29 @@ TEST_F(VelnoriaGet, UnusablePagesAndOptionsEndWithStatusTwo) {
          "velnoria-get: --timeout must be a whole number from 0 to 255 (see velnoria-get "
          "--help)\n"},
         {{}, "velnoria-get: no PAGE given (see velnoria-get --help)\n"},
+        // Every bad line, by its number alone, before any request.
+        {{"--cookies", "bad cookies.txt", kThread},
+         "bad cookies.txt:2: the expiry (field 5) is not a number of seconds\n"
+         "bad cookies.txt:4: 1 field(s); a cookie line has 7, separated by tabs (domain, "
+         "subdomains, path, secure, expiry, name, value)\n"},
+        {{"--cookies=missing.txt", kThread},
+         "missing.txt: cannot be read: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         TempFolder runFolder;
         writeFile(runFolder / "settings.dat", "\r\n 30 \r\n 102400 \r\n");
+        writeFile(runFolder / "bad cookies.txt",
+                  "# Netscape HTTP Cookie File\n"
+                  "forum.example\tFALSE\t/\tFALSE\tsoon\tsid\tsecret-one\n"
+                  "forum.example\tFALSE\t/\tFALSE\t0\tuser\tann\n"
+                  "secret-two\n");
         fs::create_directory(runFolder / "images");
         const ChildResult run = runChild(kProgram, c.args, runFolder.path());
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(fs::is_empty(runFolder / "images"));
+        EXPECT_TRUE(server.requestsFor(kThread).empty());
     }
 }
 
@@ -251,6 +264,48 @@ TEST_F(VelnoriaGet, HelpAndVersion) {
               0u);
     // Neither touches the folder.
     EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+TEST_F(VelnoriaGet, TheSessionOfTheOptionsReachesEachRequestItIsFor) {
+    const Thumbnail& image = kRewriteServices[3];  // the thread's page on another site
+    server.route(kThread, Reply::ok(threadPage({image}), "text/html"));
+    writeFile(folder / "cookies.txt",
+              "# Netscape HTTP Cookie File\n"
+              "forum.example\tFALSE\t/board/\tFALSE\t0\tsid\tforum-login\n"
+              ".hqcity.net\tTRUE\t/\tFALSE\t0\thq\timage-pass\n"
+              "other.example\tTRUE\t/\tFALSE\t0\tnot\tfor-these-hosts\n"
+              "www.hqcity.net\tFALSE\t/\tTRUE\t0\tsecure\thttps-only\n"
+              "www.hqcity.net\tFALSE\t/\tFALSE\t1\told\texpired\n");
+    const struct {
+        std::vector<std::string> options;
+        std::string agent;
+        std::string referer;  // of the image's request
+    } cases[] = {
+        {{}, "Mozilla/5.0 (compatible; VelnoriaMorvath/2.2)", "http://forum.example/"},
+        {{"--user-agent", "Browser/9 (X11)", "--no-referer"}, "Browser/9 (X11)", ""},
+    };
+    for (const auto& c : cases) {
+        server.clearRequests();
+        std::vector<std::string> args = {"--cookies", "cookies.txt", "--save-folder", "out"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(kThread);
+        const ChildResult run = runChild(kProgram, args, folder.path());
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+
+        const auto page = server.requestsFor(kThread);
+        const auto file = server.requestsFor(image.target);
+        ASSERT_EQ(page.size(), 1u);
+        ASSERT_EQ(file.size(), 1u);
+        EXPECT_EQ(page[0].header("Cookie"), "sid=forum-login");
+        EXPECT_EQ(file[0].header("Cookie"), "hq=image-pass");
+        for (const auto& request : {page[0], file[0]}) {
+            EXPECT_EQ(request.header("User-Agent"), c.agent);
+        }
+        EXPECT_FALSE(page[0].hasHeader("Referer"));
+        EXPECT_EQ(file[0].header("Referer"), c.referer);
+        // Never shown: neither in the log nor on standard error.
+        EXPECT_EQ((run.out + run.err).find("forum-login"), std::string::npos);
+    }
 }
 
 TEST_F(VelnoriaGet, TheTimeoutReachesEveryRequest) {

@@ -54,7 +54,7 @@ ScopedWorkFolder::~ScopedWorkFolder() {
     fs::remove_all(path_, ignored);
 }
 
-ModalAnswerer::ModalAnswerer() {
+ModalAnswerer::ModalAnswerer() : questionAnswer_(QMessageBox::No) {
     QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
     timer_.start(50);
 }
@@ -71,8 +71,11 @@ void ModalAnswerer::poll() {
         boxes_.push_back(seen);
         if (onBox_) onBox_(seen);
         // Answered from the event loop the box runs, after this timer's turn.
-        QAbstractButton* ok = box->button(QMessageBox::Ok);
-        QTimer::singleShot(0, box, [ok] { ok->click(); });
+        QAbstractButton* answer = box->button(QMessageBox::Ok);
+        if (answer == nullptr) {
+            answer = box->button(static_cast<QMessageBox::StandardButton>(questionAnswer_));
+        }
+        if (answer != nullptr) QTimer::singleShot(0, box, [answer] { answer->click(); });
         return;
     }
     if (otherDialog_) otherDialog_(modal);

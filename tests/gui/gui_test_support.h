@@ -51,8 +51,9 @@ struct SeenBox {
     int icon = 0;  // QMessageBox::Icon
 };
 
-// Watches for modal message boxes and presses their OK button, recording each. A handler can
-// answer other modal dialogs (a folder picker) instead.
+// Watches for modal message boxes and presses their OK button, recording each; a question
+// without one gets the answer set here (No unless told). A handler can answer other modal
+// dialogs (a folder picker) instead.
 class ModalAnswerer {
   public:
     ModalAnswerer();
@@ -63,6 +64,8 @@ class ModalAnswerer {
     void onOtherDialog(std::function<void(QWidget*)> handler) { otherDialog_ = std::move(handler); }
     // Called just before a box is answered, e.g. to look at the windows behind it.
     void onBox(std::function<void(const SeenBox&)> handler) { onBox_ = std::move(handler); }
+    // The button pressed in a box without OK (a QMessageBox::StandardButton).
+    void answerQuestionsWith(int button) { questionAnswer_ = button; }
 
   private:
     void poll();
@@ -71,6 +74,7 @@ class ModalAnswerer {
     std::vector<SeenBox> boxes_;
     std::function<void(QWidget*)> otherDialog_;
     std::function<void(const SeenBox&)> onBox_;
+    int questionAnswer_;
 };
 
 // A window manager (openbox) on the test's display while the object lives, for what only a

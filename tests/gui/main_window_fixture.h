@@ -13,6 +13,7 @@
 
 #include "shell/main_window.h"
 #include "tests/gui/gui_test_support.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/test_http_server.h"
 
 namespace velnoria::testing {
@@ -57,6 +58,10 @@ class MainWindowTest : public ::testing::Test {
 
     UsesGuiApp app;
     ScopedWorkFolder work;
+    // The browser's profile (cookies, site data) lives under this home, one for each test.
+    ScopedEnv home{"HOME", (work.path() / "home").string()};
+    ScopedEnv dataHome{"XDG_DATA_HOME", std::nullopt};
+    ScopedEnv cacheHome{"XDG_CACHE_HOME", std::nullopt};
     TestHttpServer server;
     ScopedProxy proxy{server};
     ModalAnswerer answerer;

@@ -19,12 +19,10 @@ using namespace std::chrono_literals;
 constexpr const char* kVersionFile = "http://www.velnoria.example/velnoria/version.txt";
 
 // A folder where the program starts without its first-start message.
+// The browser keeps its profile under the folder's own home, not the user's.
 class ProgramProcessTest : public ::testing::Test {
   protected:
     ProgramProcessTest() {
-        folder = fs::temp_directory_path() /
-                 ("velnoria-process-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder);
         fs::create_directories(folder / "images");
         std::ofstream(folder / "settings.dat", std::ios::binary)
@@ -33,7 +31,12 @@ class ProgramProcessTest : public ::testing::Test {
     }
     ~ProgramProcessTest() override { fs::remove_all(folder); }
 
-    fs::path folder;
+    fs::path folder = fs::temp_directory_path() /
+                      ("velnoria-process-" + std::to_string(::getpid()) + "-" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    ScopedEnv browserHome{"HOME", (folder / "home").string()};
+    ScopedEnv dataHome{"XDG_DATA_HOME", std::nullopt};
+    ScopedEnv cacheHome{"XDG_CACHE_HOME", std::nullopt};
     TestHttpServer server;
     ScopedProxy proxy{server};
 };
@@ -96,6 +99,43 @@ TEST_F(ProgramProcessTest, ExitOrCloseEndsTheProgramDuringAJob) {
         // file goes with the program; no piece of it is left under the image's name.
         EXPECT_TRUE(fs::is_empty(folder / "images")) << how;
     }
+}
+
+// A forum login made in the browser holds in the next run of the program, whenever the run before
+// ended, until Settings' "Forget cookies and site data" ends it.
+TEST_F(ProgramProcessTest, TheBrowserKeepsItsLoginAcrossRunsUntilForgotten) {
+    Reply login = Reply::ok(
+        "<html><body>Logged in<script>localStorage.setItem('note', 'kept')</script></body></html>",
+        "text/html");
+    // A session cookie (no expiry) as many forums set it, and a remembered one.
+    login.headers = {{"Set-Cookie", "sid=s1; Path=/; HttpOnly"},
+                     {"Set-Cookie", "remember=yes; Max-Age=864000; Path=/"}};
+    server.route(server.url("/login"), login);
+    // The page tells what the site keeps in its storage by the address of an image it asks for.
+    server.route(server.url("/whoami"),
+                 Reply::ok("<html><body><script>new Image().src = '/note?' + "
+                           "(localStorage.getItem('note') || 'none')</script></body></html>",
+                           "text/html"));
+    const auto probe = [&](std::vector<std::string> args) {
+        const ChildResult result = runChild(VELNORIA_SESSION_PROBE, args, folder, 60s);
+        EXPECT_EQ(result.exitCode, 0) << args[0] << "\n" << result.err;
+        return result.out;
+    };
+    const auto lastVisit = [&] {
+        const std::vector<Request> seen = server.requestsFor(server.url("/whoami"));
+        return seen.empty() ? std::string("no visit") : seen.back().header("Cookie");
+    };
+
+    EXPECT_EQ(probe({"login", server.url("/login")}), "cookies: remember sid:httponly:session\n");
+    // Read back from the profile at the start, as they were.
+    EXPECT_EQ(probe({"visit", server.url("/whoami")}), "cookies: remember sid:httponly:session\n");
+    EXPECT_EQ(lastVisit(), "sid=s1; remember=yes");
+    EXPECT_EQ(server.requestsFor(server.url("/note?kept")).size(), 1u);
+
+    EXPECT_EQ(probe({"forget"}), "forgotten\n");
+    EXPECT_EQ(probe({"visit", server.url("/whoami")}), "cookies:\n");
+    EXPECT_EQ(lastVisit(), "");
+    EXPECT_EQ(server.requestsFor(server.url("/note?none")).size(), 1u);
 }
 
 // Started from the menu, the program works in a folder of its own under the user's Pictures folder;

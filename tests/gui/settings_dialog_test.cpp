@@ -42,7 +42,8 @@ class SettingsDialogTest : public ::testing::Test {
             [this](const std::string& file) {
                 checked.push_back(file);
                 return file == "bad.toml" ? std::string("bad.toml:1:1: broken") : std::string();
-            });
+            },
+            [this] { ++forgotten; });
         dialog->show();
         return dialog;
     }
@@ -61,6 +62,7 @@ class SettingsDialogTest : public ::testing::Test {
     Choices choices;
     QtMessageBox messageBox;
     std::vector<std::string> checked;  // rules files checked, in order
+    int forgotten = 0;                 // presses of "Forget cookies and site data" carried out
 };
 
 TEST_F(SettingsDialogTest, ShowsTheSettingsInEffect) {
@@ -318,6 +320,27 @@ TEST_F(SettingsDialogTest, ProblemsOfTheRulesFileAreShownAtOkAndTheChoiceKept) {
     EXPECT_EQ(readChoicesFile(work.path() / "choices.conf")->rulesFile, "bad.toml");
 }
 
+TEST_F(SettingsDialogTest, ForgettingTheSiteDataAsksFirstAndLeavesTheSettingsAlone) {
+    ModalAnswerer answerer;
+    QPointer<SettingsDialog> dialog = openDialog();
+    QTest::mouseClick(dialog->forgetSiteDataButton(), Qt::LeftButton);  // No
+    EXPECT_EQ(forgotten, 0);
+    answerer.answerQuestionsWith(QMessageBox::Yes);
+    QTest::mouseClick(dialog->forgetSiteDataButton(), Qt::LeftButton);
+    EXPECT_EQ(forgotten, 1);
+    ASSERT_EQ(answerer.boxes().size(), 2u);
+    EXPECT_EQ(answerer.boxes()[1].title, "Settings");
+    EXPECT_EQ(answerer.boxes()[1].text,
+              "Delete every cookie and all site data of the browser?\n"
+              "You will be logged out of every site.");
+    EXPECT_EQ(answerer.boxes()[1].icon, QMessageBox::Question);
+    // The dialog stays, and writes nothing.
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(fs::exists(work.path() / "settings.dat"));
+    EXPECT_FALSE(fs::exists(work.path() / "choices.conf"));
+    delete dialog.data();
+}
+
 TEST_F(SettingsDialogTest, BrowseForTheRulesFileFillsTheBoxOnly) {
     writeFile(work.path() / "found.toml", "");
     ModalAnswerer answerer;
@@ -326,7 +349,10 @@ TEST_F(SettingsDialogTest, BrowseForTheRulesFileFillsTheBoxOnly) {
         auto* picker = qobject_cast<QFileDialog*>(modal);
         if (picker == nullptr) return;
         pickerTitle = picker->windowTitle();
-        picker->selectFile(QString::fromStdString((work.path() / "found.toml").string()));
+        // Typed into the name box: selectFile leaves a box that has the focus alone.
+        auto* name = picker->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString((work.path() / "found.toml").string()));
         QMetaObject::invokeMethod(picker, "accept");
     });
     QPointer<SettingsDialog> dialog = openDialog();

@@ -7,4 +7,7 @@ cmake -S . -B "$dir" >/dev/null
 cmake --build "$dir" -j"$(nproc)" --target velnoria-screenshots
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QT_QPA_PLATFORM=xcb
-xvfb-run -a -s "-screen 0 1280x1024x24" "$dir/tests/gui/velnoria-screenshots" docs/screenshots
+# The browser's profile goes into a home of its own, not the user's.
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+HOME=$home XDG_DATA_HOME= XDG_CACHE_HOME= xvfb-run -a -s "-screen 0 1280x1024x24" "$dir/tests/gui/velnoria-screenshots" docs/screenshots

@@ -73,7 +73,7 @@ TEST(WindowLayout, SettingsDialog) {
     EXPECT_EQ(form.windowTitle(), "Settings");
     // The described controls in their places; the choices beside settings.dat below them.
     expectLayout(
-        form, {5076, 5940},
+        form, {5076, 6480},
         {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
          {"timeoutBox", 2160, 360, 852, 288, nullptr, nullptr},
          {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
@@ -94,12 +94,15 @@ TEST(WindowLayout, SettingsDialog) {
          {"skipExisting", 240, 5040, 4596, 300, "&Skip files already saved", nullptr},
          {"downloadsAtOnceLabel", 240, 5460, 1860, 252, "Downloads at once",
           "Images downloaded at the same time, at most 2 from one host"},
-         {"downloadsAtOnce", 2160, 5400, 852, 372, nullptr, nullptr}});
+         {"downloadsAtOnce", 2160, 5400, 852, 372, nullptr, nullptr},
+         {"forgetSiteData", 240, 5940, 4596, 372, "Forget cookies and site data",
+          "Log out of every site the browser is logged in to"}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
               (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox",
                                     "rulesBox", "rulesBrowse", "linkedImages", "followNextPages",
                                     "skipExisting", "downloadsAtOnce",
-                                    "qt_spinbox_lineedit"}));  // the spin box's own text box
+                                    "qt_spinbox_lineedit",  // the spin box's own text box
+                                    "forgetSiteData"}));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
