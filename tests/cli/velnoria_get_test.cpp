@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -322,7 +323,17 @@ TEST_F(VelnoriaGet, TheTimeoutReachesEveryRequest) {
     EXPECT_EQ(readFile(folder / "failed.txt"), silent.target + "\r\n");
 }
 
-TEST_F(VelnoriaGet, CtrlCStopsTheJobAtTheNextPiece) {
+// The bytes of a download that has begun: those of the temporary file it is written to in the
+// save folder; 0 while there is none.
+std::uintmax_t bytesOfTheDownloadInHand(const fs::path& saveFolder) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(saveFolder, ec)) {
+        if (entry.path().extension() == ".part") return fs::file_size(entry.path(), ec);
+    }
+    return 0;
+}
+
+TEST_F(VelnoriaGet, CtrlCStopsTheJobAndLeavesNothingOfTheFileInHand) {
     const Thumbnail big{"http://thumb.skins.be/9/big.jpg", "http://img.skins.be/9/big.jpg",
                         "big.jpg"};
     Reply slow = Reply::generated(1000000);
@@ -332,18 +343,26 @@ TEST_F(VelnoriaGet, CtrlCStopsTheJobAtTheNextPiece) {
 
     ChildProcess child(kProgram, {"--piece-size", "1000", kThread}, folder.path());
     ASSERT_TRUE(server.waitForRequests(2, 20s));  // the page, then the big file
-    std::this_thread::sleep_for(300ms);
+    // The stop comes once part of the body is written.
+    const auto bound = std::chrono::steady_clock::now() + 20s;
+    while (bytesOfTheDownloadInHand(folder / "images") == 0 &&
+           std::chrono::steady_clock::now() < bound) {
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_GT(bytesOfTheDownloadInHand(folder / "images"), 0u);
+    const auto stopped = std::chrono::steady_clock::now();
     child.signal(SIGINT);
     const ChildResult run = child.finish(20s);
     EXPECT_EQ(run.exitCode, 130) << run.err;
+    // At once, not when the file (20 s of it) would have been whole.
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s);
     EXPECT_EQ(run.out,
               "Starting download process...\n"
               "Downloading file big.jpg...\n"
               "Task finished !\nNo file downloaded.\n");
-    // The part already written stays; nothing was logged; the next thumbnail was never fetched.
-    const auto part = fs::file_size(folder / "images" / "big.jpg");
-    EXPECT_GT(part, 0u);
-    EXPECT_LT(part, 1000000u);
+    // Nothing of the file stays, not even its temporary file; nothing was logged; the next
+    // thumbnail was never fetched.
+    EXPECT_EQ(namesIn(folder / "images"), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(folder / "failed.txt"));
     EXPECT_TRUE(server.requestsFor(kRewriteServices[0].target).empty());
 }

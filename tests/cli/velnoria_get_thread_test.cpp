@@ -147,6 +147,7 @@ TEST_F(VelnoriaGetThread, NextPagesThatMustNotBeReadEndTheFollowingWithALine) {
         std::map<int, std::string> nextOf;  // page -> its next page
         std::string lastLine;               // before the final message
         int files;
+        std::string err = {};  // a next page that cannot be read leaves the thread undone
     } cases[] = {
         {"a loop back to the first page",
          {"--all-pages"},
@@ -177,7 +178,9 @@ TEST_F(VelnoriaGetThread, NextPagesThatMustNotBeReadEndTheFollowingWithALine) {
          {"--all-pages"},
          {{1, kForum + "?page=404"}},
          "Page cannot be read: " + kForum + "?page=404 (the server answered with HTTP status 404)",
-         1},
+         1,
+         "velnoria-get: a next page of the thread cannot be read: the server answered with HTTP "
+         "status 404\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -191,7 +194,8 @@ TEST_F(VelnoriaGetThread, NextPagesThatMustNotBeReadEndTheFollowingWithALine) {
         std::vector<std::string> args = c.args;
         args.push_back(pageAddress(1));
         const ChildResult result = run(args);
-        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.exitCode, c.err.empty() ? 0 : 1) << result.err;
+        EXPECT_EQ(result.err, c.err);
         const std::string ending = c.lastLine + "\nTask finished !\n " + std::to_string(c.files) +
                                    " file(s) downloaded.\n";
         EXPECT_TRUE(result.out.ends_with(ending)) << result.out;
@@ -246,7 +250,8 @@ TEST_F(VelnoriaGetThread, RetryFailedTriesTheListAgainAndKeepsWhatFailedAgain) {
     EXPECT_EQ(first.err,
               "velnoria-get: 3 line(s) of failed.txt are no http(s) address; they stay in the "
               "file as they are\n");
-    EXPECT_EQ(saved(), (std::vector<std::string>{"gone.jpg", "p1i1.jpg", "p2i1.jpg"}));
+    // The address that failed again leaves nothing in the save folder, not its error page.
+    EXPECT_EQ(saved(), (std::vector<std::string>{"p1i1.jpg", "p2i1.jpg"}));
     EXPECT_EQ(readFile(folder / "out" / "p2i1.jpg"), "bytes of " + imageAddress(2, 1));
     const std::string kept = "http://x.example/a\x01b\r\n" + binary + "\r\nnotes: retry later\r\n";
     EXPECT_EQ(readFile(folder / "failed.txt"), kept + gone + "\r\n");
@@ -397,7 +402,12 @@ TEST_F(VelnoriaGetParallel, DownloadsAtOnceGiveWhatOneAtATimeGives) {
     EXPECT_EQ(many.exitCode, one.exitCode) << many.err;
     // (Compared whole; the files are too large to print.)
     EXPECT_TRUE(savedFiles(folder / "many") == savedFiles(folder / "one"));
-    EXPECT_EQ(savedFiles(folder / "many").size(), 26u);
+    // The 404 and the 500 leave nothing under their names, not even a temporary file.
+    EXPECT_EQ(savedFiles(folder / "many").size(), 24u);
+    for (const char* const mode : {"one", "many"}) {
+        EXPECT_FALSE(fs::exists(folder / mode / "p1i2.jpg")) << mode;
+        EXPECT_FALSE(fs::exists(folder / mode / "p3i5.jpg")) << mode;
+    }
     EXPECT_EQ(readFile(folder / "many" / "dup.jpg").size(),
               20000 + std::string("http://s1.radikal.ru/j/dup.jpg").size() * 100);
     EXPECT_EQ(readFile(folder / "many" / "dup (2).jpg").size(),
