@@ -129,6 +129,7 @@ void walkPage(JobContext& job, const HostRegistry& registry, bool linkedImages, 
         // without an address of its own may still be inside a link that is downloaded.
         if (job.dryRun != nullptr && entry.empty() && link.empty()) continue;
 
+        job.checkStop();
         const HostChoice choice = registry.choose(entry, link);
         if (job.dryRun != nullptr) job.dryRun->beginImage(entry.empty() ? link : entry);
         ahead.from(i);
@@ -377,6 +378,7 @@ JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemo
     const HostRegistry registry(options.fileRules);
     try {
         for (const std::string& address : addresses) {
+            job.checkStop();
             job.currentTag = result.addressesDone;
             // The address is what goes to failed.txt again when its rule cannot go on.
             job.entry = address;

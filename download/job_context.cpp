@@ -30,6 +30,9 @@ void JobContext::waitUntil(const std::function<bool()>& done) {
             services.eventLoop.yieldOnce(kPass);
         }
         if (onPass) onPass();
+        // What ended in this pass has ended, even with a stop on its way: the stop is honoured
+        // before the next thing begins.
+        if (done()) return;
         checkStop();
     }
 }

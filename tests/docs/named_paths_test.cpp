@@ -32,11 +32,12 @@ std::vector<std::string> namedPaths(const std::string& text) {
 
 TEST(NamedPaths, EveryPathADocumentNamesIsInTheTree) {
     int checked = 0;
-    for (const char* document :
-         {"README.md", "docs/architecture.md", "docs/rules.md", "bench/README.md", "fuzz/README.md"}) {
+    for (const char* document : {"README.md", "docs/architecture.md", "docs/rules.md",
+                                 "bench/README.md", "fuzz/README.md"}) {
         std::ifstream in(kSource / document, std::ios::binary);
         ASSERT_TRUE(in) << document;
-        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string text{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
         for (const std::string& path : namedPaths(text)) {
             EXPECT_TRUE(fs::exists(kSource / path)) << document << " names " << path;
             ++checked;
