@@ -16,7 +16,7 @@ namespace {
 using velnoria::ParsedPage;
 using velnoria::ParseLimits;
 
-constexpr ParseLimits kLimits{256u * 1024 * 1024, std::chrono::milliseconds(5000)};
+const ParseLimits kLimits{256u * 1024 * 1024, std::chrono::milliseconds(5000), {}};
 
 void checkAddresses(const std::vector<std::string>& addresses) {
     for (const auto& address : addresses) {

@@ -138,15 +138,16 @@ class SlicedSearch {
             }
             from = next;
             if (from > page_.size()) break;
+            // A stop comes first: it is what the user asked for.
+            if (stopRequested()) {
+                result.end = SearchEnd::Stopped;
+                result.problem = "the search was stopped";
+                return result;
+            }
             if (spent_ > options_.processorTime) {
                 result.end = SearchEnd::TooSlow;
                 result.problem = "the search took more than " +
                                  secondsText(options_.processorTime) + " of processor time";
-                return result;
-            }
-            if (stopRequested()) {
-                result.end = SearchEnd::Stopped;
-                result.problem = "the search was stopped";
                 return result;
             }
         }

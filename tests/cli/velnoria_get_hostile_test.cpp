@@ -264,13 +264,14 @@ TEST_F(HostileServer, EveryFailureIsSaidWithItsReason) {
     Reply silent;
     silent.neverAnswer = true;
     const std::string unreadable = "Service page cannot be read: " + kHavenPage;
-    const struct {
+    struct Case {
         const char* what;
         std::string thumb;
         Routes routes;
         std::string log;     // after "Starting download process..."
         std::string failed;  // "failed.txt"
-    } cases[] = {
+    };
+    const Case cases[] = {
         // An ImageVenue page whose alt is empty leads to the service's home page.
         {"a service's home page",
          venueThumb,
@@ -333,9 +334,23 @@ TEST_F(HostileServer, EveryFailureIsSaidWithItsReason) {
          threeTimes("bad.jpg", "HTTP 400"),
          hqImage("bad.jpg")},
     };
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    // A length that is no plain number frames no body, one at a time or at once: libcurl would
+    // read the number at its start and keep what comes up to it as the whole file.
+    for (const char* const length : {"6x", "100abc", "+1032", "1032 1032", "1032,1032", "0x10",
+                                     "1e3"}) {
+        Reply odd = image(std::string(1032, 'o'));
+        odd.headers = {{"Content-Length", length}};
+        odd.closeConnection = true;
+        all.push_back({length,
+                       hq("odd.jpg"),
+                       {{hqImage("odd.jpg"), odd}},
+                       threeTimes("odd.jpg", "invalid answer: Content-Length is not a number"),
+                       hqImage("odd.jpg")});
+    }
     // Several at once say the same as one at a time.
     for (const char* const atOnce : {"1", "4"}) {
-        for (const auto& c : cases) {
+        for (const auto& c : all) {
             SCOPED_TRACE(std::string(c.what) + ", --parallel " + atOnce);
             TempFolder folder;
             const Outcome done =

@@ -494,6 +494,79 @@ TEST_F(VelnoriaGetThread, SkipExistingFetchesNoBodyTheSecondTime) {
     }
 }
 
+// What a failed download left is never taken for a file saved already, and a file found saved
+// keeps its name: another file of the same name never replaces it.
+TEST_F(VelnoriaGetThread, SkipExistingTrustsOnlyWholeFilesAndNeverReplacesOne) {
+    const std::string first = "http://s1.radikal.ru/i/same.jpg";
+    const std::string second = "http://s2.radikal.ru/i/same.jpg";
+    const std::string broken = "http://s3.radikal.ru/i/broken.jpg";
+    std::string page = "<html><body>";
+    for (const std::string& image : {first, second, broken}) {
+        page += "<img src=\"" + image.substr(0, image.size() - 4) + "t.jpg\">";
+    }
+    server.route(kForum, Reply::ok(page + "</body></html>", "text/html"));
+    server.route(first, Reply::ok("the first picture", "image/jpeg"));
+    server.route(second, Reply::ok("the second picture, a longer one", "image/jpeg"));
+    server.route(broken, Reply::withStatus(404, "<html>Not Found</html>"));
+    for (const std::string parallel : {"1", "4"}) {
+        SCOPED_TRACE("--parallel " + parallel);
+        fs::remove_all(folder / "out");
+        fs::create_directory(folder / "out");
+        const std::vector<std::string> args = {"--skip-existing", "--parallel", parallel, kForum};
+        ChildResult run1 = run(args);
+        EXPECT_EQ(run1.exitCode, 1) << run1.err;
+        EXPECT_EQ(saved(), (std::vector<std::string>{"same (2).jpg", "same.jpg"}));
+
+        // The broken image is there now; the two of one name are saved already.
+        server.route(broken, Reply::ok("the mended picture", "image/jpeg"));
+        const ChildResult run2 = run(args);
+        EXPECT_EQ(run2.exitCode, 0) << run2.err;
+        EXPECT_EQ(sortedLines(run2.out),
+                  sortedLines("Starting download process...\n"
+                              "Downloading file same.jpg...ALREADY SAVED\n"
+                              "Downloading file same (2).jpg...ALREADY SAVED\n"
+                              "Downloading file broken.jpg...OK\n"
+                              "Task finished !\n 1 file(s) downloaded. 2 file(s) already "
+                              "saved.\n"));
+        EXPECT_EQ(readFile(folder / "out" / "same.jpg"), "the first picture");
+        EXPECT_EQ(readFile(folder / "out" / "same (2).jpg"), "the second picture, a longer one");
+        EXPECT_EQ(readFile(folder / "out" / "broken.jpg"), "the mended picture");
+        server.route(broken, Reply::withStatus(404, "<html>Not Found</html>"));
+    }
+}
+
+// A Photoshare album on a later page of a thread is that page's own: its rule reads the links of
+// the page being walked, not those of the first page.
+TEST_F(VelnoriaGetThread, APhotoshareAlbumOnALaterPageIsItsOwn) {
+    const std::string page1 = "<html><head><link rel=\"next\" href=\"" + pageAddress(2) +
+                              "\"></head><body><img src=\"" + thumbAddress(1, 1) +
+                              "\"><a href=\"http://photoshare.ru/photo11.html\">a</a>"
+                              "</body></html>";
+    const std::string page2 =
+        "<html><body><img src=\"http://photoshare.ru/th/2.jpg\">"
+        "<a href=\"http://photoshare.ru/photo21.html\">1</a>"
+        "<a href=\"http://photoshare.ru/photo22.html\">2</a></body></html>";
+    server.route(pageAddress(1), Reply::ok(page1, "text/html"));
+    server.route(pageAddress(2), Reply::ok(page2, "text/html"));
+    for (const char* const id : {"11", "21", "22"}) {
+        server.route(std::string("http://photoshare.ru/original/photoshare.ru-") + id + ".jpg",
+                     Reply::ok(std::string("photo ") + id, "image/jpeg"));
+    }
+    const ChildResult result = run({"--all-pages", pageAddress(1)});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(saved(), (std::vector<std::string>{"21.jpg", "22.jpg", "p1i1.jpg"}));
+    EXPECT_EQ(readFile(folder / "out" / "22.jpg"), "photo 22");
+
+    // The dry run says the same.
+    const ChildResult dry = run({"--print-targets", "--all-pages", pageAddress(1)});
+    EXPECT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_NE(dry.out.find("http://photoshare.ru/th/2.jpg -> "
+                           "http://photoshare.ru/original/photoshare.ru-21.jpg 21.jpg"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_EQ(dry.out.find("photoshare.ru-11"), std::string::npos) << dry.out;
+}
+
 TEST_F(VelnoriaGetThread, ParallelTakesOneToSixteen) {
     for (const std::string bad : {"0", "17", "x", "", "-1"}) {
         const ChildResult result = run({"--parallel", bad, kForum});

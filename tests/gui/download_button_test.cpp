@@ -3,10 +3,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "shell/qt_status_view.h"
@@ -291,6 +293,94 @@ TEST_F(DownloadButtonTest, NextPagesLoadInTheBrowser) {
     // The browser shows the page it read last.
     EXPECT_EQ(addressBox()->text().toStdString(), page2);
     EXPECT_EQ(readFile(work.path() / "images" / "pic2.jpg"), generatedBytes(7000, 2));
+}
+
+// The longest time the window's event loop went without a turn while `run` ran: a timer that
+// wants a turn every 2 ms notes the gaps between its turns.
+std::chrono::milliseconds longestHold(const std::function<void()>& run) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last = Clock::now();
+    Clock::duration longest{};
+    QTimer tick;
+    tick.setInterval(2);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start();
+    run();
+    tick.stop();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
+}
+
+// Whatever the job waits for, the window gets a turn at least every 50 ms: a large image without
+// a length, a next page loading while files download at once, a service page for every image.
+TEST_F(DownloadButtonTest, TheWindowIsNeverHeldLongerThan50Milliseconds) {
+    writeSettings(102400);
+    Reply whole = Reply::generated(100u << 20, 4);
+    whole.autoContentLength = false;
+    whole.closeConnection = true;
+    server.route(kBigImage, whole);
+    const std::string page2 = server.url("/page2.html");
+    server.route(page2, Reply::ok(pageWithImages({kThumb2}), "text/html"));
+    std::vector<std::string> slowThumbs;
+    for (int host = 1; host <= 4; ++host) {
+        const std::string base = "http://s" + std::to_string(host) + ".radikal.ru/i2/slow";
+        Reply slow = Reply::generated(200000, static_cast<std::uint32_t>(host));
+        slow.drip = Drip{20000, std::chrono::milliseconds{20}};
+        server.route(base + ".jpg", slow);
+        slowThumbs.push_back(base + "t.jpg");
+    }
+    std::string withNext = pageWithImages(slowThumbs);
+    withNext.replace(withNext.find("<body>"), 6, "<body><a rel=\"next\" href=\"page2.html\">next</a>");
+    server.route(server.url("/next.html"), Reply::ok(withNext, "text/html"));
+    std::vector<std::string> havens;
+    for (int i = 1; i <= 50; ++i) {
+        const std::string id = std::to_string(i) + "_x.jpg";
+        server.route("http://img9.imagehaven.net/img.php?id=" + id,
+                     Reply::ok("<html><body>\n<img src='./images/" + id + "'>\n</body></html>"));
+        server.route("http://img9.imagehaven.net/images/" + id,
+                     Reply::generated(3000, static_cast<std::uint32_t>(i)));
+        havens.push_back("http://img9.imagehaven.net/img/thumbs/" + id);
+    }
+    server.route(server.url("/big.html"), Reply::ok(pageWithImages({kBigThumb}), "text/html"));
+    server.route(server.url("/havens.html"), Reply::ok(pageWithImages(havens), "text/html"));
+    start();
+    // What the window's loop sees on this machine without a job, for the figures.
+    const auto idle = longestHold([] { QTest::qWait(300); });
+
+    const struct {
+        const char* what;
+        std::string page;
+        int atOnce;
+        bool nextPages;
+        int files;
+    } cases[] = {
+        {"100 MB without a length", server.url("/big.html"), 1, false, 1},
+        {"a next page while four files download", server.url("/next.html"), 4, true, 5},
+        {"50 service pages", server.url("/havens.html"), 1, false, 50},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(work.path() / "images");
+        fs::create_directories(work.path() / "images");
+        go(c.page);
+        window->state().choices.downloadsAtOnce = c.atOnce;
+        window->state().choices.followNextPages = c.nextPages;
+        const std::size_t boxesBefore = answerer.boxes().size();
+        const auto held = longestHold(
+            [&] { QTest::mouseClick(button("startDownload"), Qt::LeftButton); });
+        ASSERT_EQ(answerer.boxes().size(), boxesBefore + 1);
+        EXPECT_EQ(answerer.boxes().back().text,
+                  "Task finished !\n " + std::to_string(c.files) + " file(s) downloaded.");
+        std::printf("window held at most %lld ms (idle %lld ms): %s\n",
+                    static_cast<long long>(held.count()), static_cast<long long>(idle.count()),
+                    c.what);
+        // What the machine itself holds the loop for is not the program's.
+        EXPECT_LT(held, std::chrono::milliseconds(50) + idle);
+    }
+    EXPECT_EQ(fs::file_size(work.path() / "images" / "big.jpg"), 100u << 20);
 }
 
 TEST_F(DownloadButtonTest, ASaveFolderThatCannotTakeAFileIsSaidAndNoJobRuns) {

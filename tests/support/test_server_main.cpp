@@ -4,7 +4,9 @@
 //                        [--rate BYTES_PER_SECOND] [--folder DIR] [--log FILE]
 //                        [--fault silent|drip]
 //
-// Every address whose path ends in "img<k>.jpg" (k < K) gets BYTES deterministic bytes (seed k);
+// Every address whose path ends in "img<k>.jpg" (k < K) gets BYTES deterministic bytes (seed k),
+// and one ending in "view<k>.html" an image's view page naming "full/img<k>.jpg" in its og:image
+// meta tag;
 // with --fault silent those requests are never answered, with --fault drip their bodies come
 // 10 bytes a second. With --folder, other addresses are answered with the file of that base name
 // in DIR. Every answer waits --delay-headers first; with --rate, a body goes out at most that fast
@@ -109,6 +111,18 @@ Reply answer(const Options& o, const Request& request) {
             reply.neverAnswer = o.fault == "silent";
             if (o.fault == "drip")
                 reply.drip = velnoria::testing::Drip{10, std::chrono::seconds(1)};
+        }
+    }
+    if (name.starts_with("view") && name.ends_with(".html")) {
+        const std::string_view digits = std::string_view(name).substr(4, name.size() - 9);
+        unsigned long k = 0;
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), k);
+        if (!digits.empty() && ec == std::errc{} && end == digits.data() + digits.size() &&
+            k < o.files) {
+            reply = Reply::ok("<!DOCTYPE html><html><head><title>Image</title>\n"
+                              "<meta property=\"og:image\" content=\"full/img" +
+                                  std::to_string(k) + ".jpg\">\n</head><body></body></html>\n",
+                              "text/html");
         }
     }
     if (reply.status == 404 && !o.folder.empty() && !name.empty() && name != "." && name != "..") {
