@@ -238,7 +238,7 @@ class DownloadArchive::Statements {
                     "SELECT folder.text, file_name FROM saved INDEXED BY saved_by_bytes"
                     " JOIN shared_text AS folder ON folder.id = saved.folder"
                     " WHERE substr(sha256, 1, 4) = ?1 AND sha256 = ?2 AND size = ?3"
-                    " ORDER BY saved.id LIMIT 1") &&
+                    " ORDER BY saved.id") &&
                make(addSaved,
                     "INSERT INTO saved (entry_key, entry_origin, entry_shared, entry_tail,"
                     " full_key, full_origin, full_rest, file_name, folder, size, sha256, thread,"
@@ -504,9 +504,17 @@ bool DownloadArchive::hasFullAddress(std::string_view fullAddress) {
 
 std::optional<SavedFile> DownloadArchive::savedFrom(std::string_view fullAddress) {
     const auto row = rowOf(fullAddress, false);
-    if (!row) return std::nullopt;
+    return row ? readRow(*row) : std::nullopt;
+}
+
+std::optional<SavedFile> DownloadArchive::savedEntry(std::string_view entryAddress) {
+    const auto row = rowOf(entryAddress, true);
+    return row ? readRow(*row) : std::nullopt;
+}
+
+std::optional<SavedFile> DownloadArchive::readRow(std::int64_t row) {
     Use use(statements_->readSaved);
-    use.integer(1, *row);
+    use.integer(1, row);
     if (use.step() != SQLITE_ROW) return std::nullopt;
     SavedFile file;
     file.entryAddress = use.textAt(0);
@@ -524,12 +532,21 @@ std::optional<SavedFile> DownloadArchive::savedFrom(std::string_view fullAddress
 
 std::optional<SavedName> DownloadArchive::nameOfSameBytes(const Sha256Digest& sha256,
                                                           std::uint64_t size) {
+    return nameOfSameBytes(sha256, size, [](const SavedName&) { return true; });
+}
+
+std::optional<SavedName> DownloadArchive::nameOfSameBytes(
+    const Sha256Digest& sha256, std::uint64_t size,
+    const std::function<bool(const SavedName&)>& stillThere) {
     Use use(statements_->findBytes);
     use.blob(1, sha256.data(), 4)
         .blob(2, sha256.data(), sha256.size())
         .integer(3, static_cast<std::int64_t>(size));
-    if (use.step() != SQLITE_ROW) return std::nullopt;
-    return SavedName{use.textAt(0), use.textAt(1)};
+    while (use.step() == SQLITE_ROW) {
+        SavedName name{use.textAt(0), use.textAt(1)};
+        if (stillThere(name)) return name;
+    }
+    return std::nullopt;
 }
 
 bool DownloadArchive::record(const SavedFile& file, std::string& problem) {
