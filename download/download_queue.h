@@ -40,6 +40,9 @@ class DownloadQueue : public TargetSink {
 
   private:
     void beginWaiting();
+    // With the archive: files whose bytes are whole go into place in the order handed over,
+    // each once no earlier file can bring the same bytes (no other length, or it has ended).
+    void settleInOrder();
     void fileEnded(FileDownload& file);
     void removeEnded();
     void showProgress();
@@ -52,6 +55,7 @@ class DownloadQueue : public TargetSink {
     std::size_t cancelledTag_ = SIZE_MAX;
     std::set<std::size_t> cancelledTags_;
     std::chrono::steady_clock::time_point lastProgress_{};
+    bool settling_ = false;
 };
 
 }  // namespace velnoria

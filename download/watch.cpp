@@ -29,7 +29,8 @@ bool waitForNextRound(RunState& runState, EventLoop& eventLoop,
         }
         const auto now = std::chrono::steady_clock::now();
         if (now >= until) return true;
-        eventLoop.yieldOnce(std::min(kPass, std::chrono::ceil<std::chrono::milliseconds>(until - now)));
+        eventLoop.yieldOnce(
+            std::min(kPass, std::chrono::ceil<std::chrono::milliseconds>(until - now)));
     }
 }
 
