@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/sqlite_rows.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
 
@@ -531,6 +532,251 @@ TEST_F(VelnoriaGetThread, RetryWithDownloadsAtOnceLosesNoAddressToACtrlC) {
     }
     EXPECT_EQ(missing, 0u);
     EXPECT_LT(after.size(), before.size());
+}
+
+// The archive: what a run saved is skipped the next time without a request, and a thread goes
+// on from the last page read.
+class VelnoriaGetArchive : public VelnoriaGetThread {
+  protected:
+    std::vector<std::string> rows(const std::string& sql) const {
+        return testing::sqliteRows(folder / "archive.sqlite", sql);
+    }
+
+    void forgetEverything() {
+        fs::remove_all(folder / "out");
+        fs::create_directory(folder / "out");
+        for (const char* file : {"archive.sqlite", "archive.sqlite-wal", "archive.sqlite-shm"}) {
+            fs::remove(folder / file);
+        }
+        server.clearRequests();
+    }
+
+    std::vector<std::string> requestedUrls() const {
+        std::vector<std::string> urls;
+        for (const Request& r : server.requests()) urls.push_back(r.url);
+        return urls;
+    }
+};
+
+TEST_F(VelnoriaGetArchive, ARunAgainReadsTheFirstAndTheLastPageAndNothingElse) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 3, pageAddress(2)), "text/html"));
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 2, pageAddress(3)), "text/html"));
+    for (const std::string parallel : {"1", "4"}) {
+        SCOPED_TRACE("--parallel " + parallel);
+        server.route(pageAddress(3), Reply::ok(threadPage(3, 2, ""), "text/html"));
+        forgetEverything();
+        const std::vector<std::string> args = {"--archive", "--all-pages", "--parallel", parallel,
+                                               pageAddress(1)};
+        const ChildResult first = run(args);
+        EXPECT_EQ(first.exitCode, 0) << first.err;
+        EXPECT_EQ(saved().size(), 7u);
+        EXPECT_EQ(
+            rows("SELECT entry, full_address, file_name, folder, page, thread FROM "
+                 "saved_file WHERE file_name = 'p2i1.jpg'"),
+            std::vector<std::string>{thumbAddress(2, 1) + "|" + imageAddress(2, 1) + "|p2i1.jpg|" +
+                                     (folder / "out").string() + "|2|" + pageAddress(1)});
+        EXPECT_EQ(rows("SELECT count(*) FROM saved_file WHERE length(sha256) = 64"),
+                  std::vector<std::string>{"7"});
+        EXPECT_EQ(rows("SELECT page, address FROM thread_page"),
+                  std::vector<std::string>{"3|" + pageAddress(3)});
+
+        // Unchanged, and a file deleted meanwhile: it stays deleted.
+        fs::remove(folder / "out" / "p1i2.jpg");
+        server.clearRequests();
+        const ChildResult second = run(args);
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        EXPECT_EQ(second.out,
+                  "Starting download process...\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i2.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                  "Reading page 3: " +
+                      pageAddress(3) +
+                      "\n"
+                      "Downloading file p3i1.jpg...ALREADY SAVED\n"
+                      "Downloading file p3i2.jpg...ALREADY SAVED\n"
+                      "Task finished !\nNo file downloaded. 5 file(s) already saved.\n");
+        EXPECT_EQ(requestedUrls(), (std::vector<std::string>{pageAddress(1), pageAddress(3)}));
+        EXPECT_FALSE(fs::exists(folder / "out" / "p1i2.jpg"));
+
+        // New images on the last page, and a page after it: only they are fetched.
+        server.route(pageAddress(3), Reply::ok(threadPage(3, 4, pageAddress(4)), "text/html"));
+        server.route(pageAddress(4), Reply::ok(threadPage(4, 1, ""), "text/html"));
+        server.clearRequests();
+        const ChildResult third = run(args);
+        EXPECT_EQ(third.exitCode, 0) << third.err;
+        EXPECT_EQ(
+            sortedLines(third.out),
+            sortedLines("Starting download process...\n"
+                        "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                        "Downloading file p1i2.jpg...ALREADY SAVED\n"
+                        "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                        "Reading page 3: " +
+                        pageAddress(3) +
+                        "\n"
+                        "Downloading file p3i1.jpg...ALREADY SAVED\n"
+                        "Downloading file p3i2.jpg...ALREADY SAVED\n"
+                        "Downloading file p3i3.jpg...OK\n"
+                        "Downloading file p3i4.jpg...OK\n"
+                        "Reading page 4: " +
+                        pageAddress(4) +
+                        "\n"
+                        "Downloading file p4i1.jpg...OK\n"
+                        "Task finished !\n 3 file(s) downloaded. 5 file(s) already saved.\n"));
+        EXPECT_EQ(imageRequests(), 3u);
+        EXPECT_EQ(server.requestsFor(pageAddress(2)).size(), 0u);
+        EXPECT_EQ(rows("SELECT page, address FROM thread_page"),
+                  std::vector<std::string>{"4|" + pageAddress(4)});
+    }
+}
+
+TEST_F(VelnoriaGetArchive, TheSameImageTwiceIsSavedOnce) {
+    // A quoted post shows the same thumbnail again; a linked image leads to a full-size image
+    // saved already; two addresses answer the same bytes.
+    const std::string linked =
+        "<a href=\"" + imageAddress(1, 1) + "\"><img src=\"http://other.example/smile.gif\"></a>\n";
+    const std::string html = "<html><body>\n<img src=\"" + thumbAddress(1, 1) + "\">\n<img src=\"" +
+                             thumbAddress(1, 1) + "\">\n" + linked + "<img src=\"" +
+                             thumbAddress(1, 3) + "\">\n<img src=\"" + thumbAddress(1, 4) +
+                             "\">\n</body></html>";
+    server.route(kForum, Reply::ok(html, "text/html"));
+    server.route(imageAddress(1, 3), Reply::ok("same bytes", "image/jpeg"));
+    server.route(imageAddress(1, 4), Reply::ok("same bytes", "image/jpeg"));
+    for (const std::string parallel : {"1", "4"}) {
+        SCOPED_TRACE("--parallel " + parallel);
+        forgetEverything();
+        const std::vector<std::string> args = {"--archive", "--linked-images", "--parallel",
+                                               parallel, kForum};
+        const ChildResult first = run(args);
+        EXPECT_EQ(first.exitCode, 0) << first.err;
+        const std::string expected =
+            "Starting download process...\n"
+            "Downloading file p1i1.jpg...OK\n"
+            "Downloading file p1i1.jpg...ALREADY SAVED\n"
+            "Downloading file p1i1.jpg...ALREADY SAVED\n"
+            "Downloading file p1i3.jpg...OK\n"
+            "Downloading file p1i4.jpg...SAME AS p1i3.jpg\n"
+            "Task finished !\n 2 file(s) downloaded. 3 file(s) already saved.\n";
+        if (parallel == "1") {
+            EXPECT_EQ(first.out, expected);
+        } else {
+            EXPECT_EQ(sortedLines(first.out), sortedLines(expected));
+        }
+        EXPECT_EQ(saved(), (std::vector<std::string>{"p1i1.jpg", "p1i3.jpg"}));
+        EXPECT_EQ(imageRequests(), 3u);
+        EXPECT_TRUE(server.requestsFor("http://other.example/smile.gif").empty());
+        EXPECT_EQ(rows("SELECT entry, file_name FROM saved_file ORDER BY entry"),
+                  (std::vector<std::string>{
+                      imageAddress(1, 1) + "|p1i1.jpg", thumbAddress(1, 1) + "|p1i1.jpg",
+                      thumbAddress(1, 3) + "|p1i3.jpg", thumbAddress(1, 4) + "|p1i3.jpg"}));
+
+        // The next run asks for nothing but the page, and names the files as they were saved.
+        server.clearRequests();
+        const ChildResult second = run(args);
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        EXPECT_EQ(second.out,
+                  "Starting download process...\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                  "Task finished !\nNo file downloaded. 5 file(s) already saved.\n");
+        EXPECT_EQ(requestedUrls(), std::vector<std::string>{kForum});
+    }
+}
+
+TEST_F(VelnoriaGetArchive, ARememberedPageThatIsGoneLeavesTheThreadToItsFirstPage) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 1, pageAddress(2)), "text/html"));
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 1, pageAddress(3)), "text/html"));
+    server.route(pageAddress(3), Reply::ok(threadPage(3, 1, ""), "text/html"));
+    const std::vector<std::string> args = {"--archive", "--all-pages", pageAddress(1)};
+    ASSERT_EQ(run(args).exitCode, 0);
+
+    // The thread lost its last page.
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 2, ""), "text/html"));
+    server.route(pageAddress(3), Reply::withStatus(404, "<html>gone</html>"));
+    const ChildResult again = run(args);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.out,
+              "Starting download process...\n"
+              "Downloading file p1i1.jpg...ALREADY SAVED\n"
+              "Reading page 3: " +
+                  pageAddress(3) +
+                  "\n"
+                  "Page cannot be read: " +
+                  pageAddress(3) +
+                  " (the server answered with HTTP status 404)\n"
+                  "Reading page 2: " +
+                  pageAddress(2) +
+                  "\n"
+                  "Downloading file p2i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p2i2.jpg...OK\n"
+                  "Task finished !\n 1 file(s) downloaded. 2 file(s) already saved.\n");
+    EXPECT_EQ(rows("SELECT page, address FROM thread_page"),
+              std::vector<std::string>{"2|" + pageAddress(2)});
+}
+
+TEST_F(VelnoriaGetArchive, WatchEndsAtOnceOnCtrlCInTheWait) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 2, ""), "text/html"));
+    testing::ChildProcess child(kProgram, {"--watch", "5", pageAddress(1)}, folder.path());
+    const fs::path out = fs::path(folder.path()).concat(".stdout");
+    const auto bound = std::chrono::steady_clock::now() + 30s;
+    while (readFile(out).find("Next check at") == std::string::npos &&
+           std::chrono::steady_clock::now() < bound) {
+        std::this_thread::sleep_for(20ms);
+    }
+    std::this_thread::sleep_for(100ms);  // well into the wait
+    const auto signalled = std::chrono::steady_clock::now();
+    child.signal(SIGINT);
+    const ChildResult result = child.finish(20s);
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+    const std::string start =
+        "Starting download process...\n"
+        "Downloading file p1i1.jpg...OK\nDownloading file p1i2.jpg...OK\n"
+        "Task finished !\n 2 file(s) downloaded.\n 2 new file(s). Next check at ";
+    ASSERT_TRUE(result.out.starts_with(start)) << result.out;
+    // The date and time of the next check, five minutes on: "YYYY-MM-DD HH:MM:SS.\n".
+    const std::string when = result.out.substr(start.size());
+    EXPECT_EQ(when.size(), 21u) << when;
+    EXPECT_TRUE(when.ends_with(".\n")) << when;
+    // Watching keeps the archive.
+    EXPECT_EQ(rows("SELECT file_name FROM saved_file ORDER BY id"),
+              (std::vector<std::string>{"p1i1.jpg", "p1i2.jpg"}));
+    EXPECT_EQ(server.requestCount(), 3u);
+}
+
+TEST_F(VelnoriaGetArchive, AnArchiveThatCannotBeUsedStopsTheRunAndStaysAsItWas) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 2, ""), "text/html"));
+    // A real archive, its second page overwritten.
+    ASSERT_EQ(run({"--archive", "made.sqlite", pageAddress(1)}).exitCode, 0);
+    std::string damaged = readFile(folder / "made.sqlite");
+    ASSERT_GT(damaged.size(), 8192u);
+    std::fill(damaged.begin() + 4096, damaged.begin() + 8192, '\xA5');
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string reason;
+    } cases[] = {
+        {"not SQLite", "notes of mine\n", "is not an SQLite database"},
+        {"damaged", damaged, "is damaged"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path archive = folder / "mine.sqlite";
+        writeFile(archive, c.bytes);
+        const std::string before = readFile(archive);
+        server.clearRequests();
+        const ChildResult result = run({"--archive=" + archive.string(), pageAddress(1)});
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.err.starts_with(
+            "velnoria-get: Archive cannot be used: " + archive.string() + " " + c.reason))
+            << result.err;
+        EXPECT_EQ(readFile(archive), before);
+        EXPECT_EQ(imageRequests(), 0u);
+        EXPECT_FALSE(fs::exists(fs::path(archive).concat("-wal")));
+    }
 }
 
 }  // namespace
