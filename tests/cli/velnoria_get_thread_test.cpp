@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -777,6 +778,169 @@ TEST_F(VelnoriaGetArchive, AnArchiveThatCannotBeUsedStopsTheRunAndStaysAsItWas) 
         EXPECT_EQ(imageRequests(), 0u);
         EXPECT_FALSE(fs::exists(fs::path(archive).concat("-wal")));
     }
+}
+
+// Every file below a folder, by its path from there.
+std::vector<std::string> filesBelow(const fs::path& top) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(top)) {
+        if (!entry.is_directory()) files.push_back(entry.path().lexically_relative(top).string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST_F(VelnoriaGetArchive, FolderAndNameTemplatesNameEveryFileInsideTheSaveFolder) {
+    const std::vector<std::string> templates = {"--folder", "{host}/{title}", "--name",
+                                                "{page:02}-{index:03} {name}.{ext}"};
+    const struct {
+        const char* what;
+        std::string title;
+        std::string folder;  // below out/forum.example
+    } titles[] = {
+        {"a plain title", "Cats &amp; dogs", "/Cats & dogs"},
+        {"a way out", "../x", "/_._x"},
+        {"a hidden name", ".hidden", "/_hidden"},
+        {"the program's own file", "settings.dat", "/_settings.dat"},
+        {"300 bytes", std::string(300, 'b'), "/" + std::string(200, 'b')},
+        {"bytes that are not UTF-8", "caf\xe9", "/caf\xef\xbf\xbd"},
+        {"a folder in the title", "a/b\\c", "/a_b_c"},
+        {"no title", "", ""},
+    };
+    for (const auto& c : titles) {
+        SCOPED_TRACE(c.what);
+        forgetEverything();
+        std::string html = threadPage(1, 2, "");
+        html.replace(html.find("<title>Page"), 11, "<title>" + c.title);
+        server.route(pageAddress(1), Reply::ok(html, "text/html"));
+        std::vector<std::string> args = templates;
+        args.push_back(pageAddress(1));
+        const ChildResult result = run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        const std::string folderName = "forum.example" + c.folder + "/";
+        EXPECT_EQ(filesBelow(folder / "out"),
+                  (std::vector<std::string>{folderName + "01-001 p1i1.jpg",
+                                            folderName + "01-002 p1i2.jpg"}));
+        EXPECT_EQ(readFile(folder / "out" / (folderName + "01-002 p1i2.jpg")),
+                  "bytes of " + imageAddress(1, 2));
+    }
+
+    // A whole thread: the archive and the next run follow the names the templates made.
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 2, pageAddress(2)), "text/html"));
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 1, ""), "text/html"));
+    forgetEverything();
+    const std::vector<std::string> thread = {
+        "--archive",   "--all-pages", "--folder", "{title}", "--name", "{page:02}-{index:03}.{ext}",
+        pageAddress(1)};
+    ASSERT_EQ(run(thread).exitCode, 0);
+    EXPECT_EQ(filesBelow(folder / "out"),
+              (std::vector<std::string>{"Page/01-001.jpg", "Page/01-002.jpg", "Page/02-001.jpg"}));
+    EXPECT_EQ(rows("SELECT file_name, folder FROM saved_file WHERE page = 2"),
+              std::vector<std::string>{"02-001.jpg|" + (folder / "out" / "Page").string()});
+    const ChildResult again = run(thread);
+    EXPECT_EQ(again.out,
+              "Starting download process...\n"
+              "Downloading file 01-001.jpg...ALREADY SAVED\n"
+              "Downloading file 01-002.jpg...ALREADY SAVED\n"
+              "Reading page 2: " +
+                  pageAddress(2) +
+                  "\n"
+                  "Downloading file 02-001.jpg...ALREADY SAVED\n"
+                  "Task finished !\nNo file downloaded. 3 file(s) already saved.\n");
+
+    // One name for every file: numbered as any name met twice, and found again by skip existing.
+    forgetEverything();
+    const std::vector<std::string> sameName = {"--skip-existing", "--all-pages", "--name",
+                                               "{title}.{ext}", pageAddress(1)};
+    ASSERT_EQ(run(sameName).exitCode, 0);
+    EXPECT_EQ(saved(), (std::vector<std::string>{"Page (2).jpg", "Page (3).jpg", "Page.jpg"}));
+    EXPECT_EQ(readFile(folder / "out" / "Page (3).jpg"), "bytes of " + imageAddress(2, 1));
+    server.clearRequests();
+    const ChildResult skipped = run(sameName);
+    EXPECT_EQ(skipped.out,
+              "Starting download process...\n"
+              "Downloading file Page.jpg...ALREADY SAVED\n"
+              "Downloading file Page (2).jpg...ALREADY SAVED\n"
+              "Reading page 2: " +
+                  pageAddress(2) +
+                  "\n"
+                  "Downloading file Page (3).jpg...ALREADY SAVED\n"
+                  "Task finished !\nNo file downloaded. 3 file(s) already saved.\n");
+    for (const Request& r : server.requests()) {
+        if (r.url.find(".radikal.ru/") != std::string::npos) {
+            EXPECT_EQ(r.method, "HEAD");
+        }
+    }
+}
+
+// A thread of 60 images whose answers come a little late, so that jobs overlap and a kill meets
+// one in the middle.
+class VelnoriaGetArchiveFaults : public VelnoriaGetArchive {
+  protected:
+    void SetUp() override {
+        VelnoriaGetArchive::SetUp();
+        std::string html = "<html><body>\n";
+        for (int i = 1; i <= kImages; ++i) html += "<img src=\"" + thumbAddress(1, i) + "\">\n";
+        server.route(kForum, Reply::ok(html + "</body></html>", "text/html"));
+        server.setFallback([](const Request& request) {
+            Reply reply = Reply::ok("bytes of " + request.url, "image/jpeg");
+            reply.headerDelay = 15ms;
+            return reply;
+        });
+    }
+
+    void expectEveryImageWholeOnce(const fs::path& out) const {
+        for (int i = 1; i <= kImages; ++i) {
+            EXPECT_EQ(readFile(out / ("p1i" + std::to_string(i) + ".jpg")),
+                      "bytes of " + imageAddress(1, i));
+        }
+        EXPECT_EQ(
+            rows("SELECT count(*), count(DISTINCT entry) FROM saved_file"),
+            std::vector<std::string>{std::to_string(kImages) + "|" + std::to_string(kImages)});
+    }
+
+    static constexpr int kImages = 60;
+};
+
+TEST_F(VelnoriaGetArchiveFaults, AJobKilledInTheMiddleLeavesAnArchiveTheNextRunGoesOnWith) {
+    const std::vector<std::string> args = {"--archive", "--parallel", "4", kForum};
+    testing::ChildProcess child(kProgram, args, folder.path());
+    ASSERT_TRUE(server.waitForRequests(25, 30s));
+    child.signal(SIGKILL);
+    child.finish(10s);
+    const std::vector<std::string> recorded = rows("SELECT full_address FROM saved_file");
+    ASSERT_FALSE(recorded.empty());
+    ASSERT_FALSE(recorded.front().starts_with("error:")) << recorded.front();
+    EXPECT_LT(recorded.size(), static_cast<std::size_t>(kImages));
+
+    server.clearRequests();
+    const ChildResult again = run(args);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    expectEveryImageWholeOnce(folder / "out");
+    // What the killed job recorded was not asked for again; everything else was, once.
+    for (const std::string& url : recorded) EXPECT_TRUE(server.requestsFor(url).empty()) << url;
+    EXPECT_EQ(imageRequests(), kImages - recorded.size());
+}
+
+TEST_F(VelnoriaGetArchiveFaults, TwoJobsOnOneArchiveBothFinishAndRecordEachFileOnce) {
+    const fs::path archive = folder / "archive.sqlite";
+    std::vector<std::unique_ptr<testing::ChildProcess>> jobs;
+    for (const char* name : {"first", "second"}) {
+        fs::create_directory(folder / name);
+        jobs.push_back(std::make_unique<testing::ChildProcess>(
+            kProgram,
+            std::vector<std::string>{"--archive=" + archive.string(), "--parallel", "2",
+                                     "--save-folder", (folder / "out").string(), kForum},
+            folder / name));
+    }
+    for (auto& job : jobs) {
+        const ChildResult result = job->finish(60s);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_TRUE(result.out.ends_with(" file(s) already saved.\n") ||
+                    result.out.ends_with(" file(s) downloaded.\n"))
+            << result.out;
+    }
+    expectEveryImageWholeOnce(folder / "out");
 }
 
 }  // namespace
