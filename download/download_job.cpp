@@ -73,13 +73,15 @@ std::optional<PagePlan> planFor(const JobContext& job, const HostChoice& choice,
 }
 
 // What the archive keeps for an image: the link for a rule that takes links and for a linked
-// image, else the image's address; "" when nothing takes it.
+// image, else the image's address; "" when nothing takes it, or the rule that takes it reads the
+// page's links rather than the image and ends the walk (each of its files is then kept by its
+// own address, so new ones are still found).
 std::string archiveEntryOf(const HostChoice& choice, const std::string& entry,
                            const std::string& link, bool linkedImages) {
     if (choice.fileRule.rule != nullptr) {
         return choice.fileRule.rule->subject == RuleSubject::Link ? choice.fileRule.subject : entry;
     }
-    if (choice.slot != nullptr) return entry;
+    if (choice.slot != nullptr) return choice.slot->endsWalk ? std::string() : entry;
     if (linkedImages && isImageAddress(link)) return link;
     return {};
 }

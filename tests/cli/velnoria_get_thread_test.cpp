@@ -687,6 +687,33 @@ TEST_F(VelnoriaGetArchive, TheSameImageTwiceIsSavedOnce) {
     }
 }
 
+TEST_F(VelnoriaGetArchive, ARuleThatEndsTheWalkRunsAgainAndFindsItsNewFiles) {
+    // Photoshare's rule saves what the page's links lead to, then ends the walk.
+    const auto page = [](const std::string& links) {
+        return "<html><body><img src=\"http://photoshare.ru/th/1.jpg\"><img src=\"" +
+               thumbAddress(1, 1) + "\">" + links + "</body></html>";
+    };
+    const std::string link101 = "<a href=\"http://photoshare.ru/photo101.html\">1</a>";
+    const std::string original = "http://photoshare.ru/original/photoshare.ru-";
+    server.route(original + "101.jpg", Reply::ok("one", "image/jpeg"));
+    server.route(original + "102.jpg", Reply::ok("two", "image/jpeg"));
+    server.route(kForum, Reply::ok(page(link101), "text/html"));
+    ASSERT_EQ(run({"--archive", kForum}).exitCode, 0);
+
+    server.route(kForum,
+                 Reply::ok(page(link101 + "<a href=\"http://photoshare.ru/photo102.html\">2</a>"),
+                           "text/html"));
+    server.clearRequests();
+    const ChildResult again = run({"--archive", kForum});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.out,
+              "Starting download process...\n"
+              "Downloading file 101.jpg...ALREADY SAVED\n"
+              "Downloading file 102.jpg...OK\n"
+              "Task finished !\n 1 file(s) downloaded. 1 file(s) already saved.\n");
+    EXPECT_EQ(requestedUrls(), (std::vector<std::string>{kForum, original + "102.jpg"}));
+}
+
 TEST_F(VelnoriaGetArchive, ARememberedPageThatIsGoneLeavesTheThreadToItsFirstPage) {
     server.route(pageAddress(1), Reply::ok(threadPage(1, 1, pageAddress(2)), "text/html"));
     server.route(pageAddress(2), Reply::ok(threadPage(2, 1, pageAddress(3)), "text/html"));
