@@ -115,7 +115,8 @@ int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::files
     eventLoop.beginJob(program.statusWindow());
     const JobResult result = program.runRetryJob(failed.addresses);
     eventLoop.endJob();
-    if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
+    // No job ran (said on standard error): failed.txt stays as it is.
+    if (!result.started) return kExitUsageOrPage;
 
     std::string error;
     if (!replaceFailedList(folder, failed, result.retryList, result.loggedFailures, error)) {

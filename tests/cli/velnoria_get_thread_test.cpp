@@ -804,6 +804,16 @@ TEST_F(VelnoriaGetArchive, AnArchiveThatCannotBeUsedStopsTheRunAndStaysAsItWas) 
         EXPECT_EQ(readFile(archive), before);
         EXPECT_EQ(imageRequests(), 0u);
         EXPECT_FALSE(fs::exists(fs::path(archive).concat("-wal")));
+
+        // A retry does not start either, and failed.txt keeps every address.
+        const std::string list = thumbAddress(1, 1) + "\r\n" + imageAddress(1, 2) + "\r\n";
+        writeFile(folder / "failed.txt", list);
+        const ChildResult retry = run({"--retry-failed", "--archive=" + archive.string()});
+        EXPECT_EQ(retry.exitCode, 2);
+        EXPECT_TRUE(retry.err.starts_with("velnoria-get: Archive cannot be used: ")) << retry.err;
+        EXPECT_EQ(readFile(folder / "failed.txt"), list);
+        EXPECT_EQ(readFile(archive), before);
+        EXPECT_EQ(imageRequests(), 0u);
     }
 }
 
