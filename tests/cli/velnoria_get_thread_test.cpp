@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/scoped_tmpfs.h"
 #include "tests/support/sqlite_rows.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
@@ -978,6 +979,29 @@ TEST_F(VelnoriaGetArchiveFaults, TwoJobsOnOneArchiveBothFinishAndRecordEachFileO
             << result.out;
     }
     expectEveryImageWholeOnce(folder / "out");
+}
+
+TEST_F(VelnoriaGetArchiveFaults, AnArchiveOnAFullDiskIsSaidOnceAndEveryFileStillComes) {
+    testing::ScopedTmpfs disk("160k");
+    if (!disk.mounted()) GTEST_SKIP() << disk.error();
+    const fs::path archive = disk.path() / "archive.sqlite";
+    const ChildResult result = run({"--archive=" + archive.string(), kForum});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string said = "Archive cannot be used: " + archive.string() + " cannot be written (";
+    const std::size_t at = result.out.find(said);
+    ASSERT_NE(at, std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find(said, at + 1), std::string::npos) << "said more than once";
+    EXPECT_TRUE(result.out.ends_with("Task finished !\n 60 file(s) downloaded.\n")) << result.out;
+    for (int i = 1; i <= kImages; ++i) {
+        EXPECT_EQ(readFile(folder / "out" / ("p1i" + std::to_string(i) + ".jpg")),
+                  "bytes of " + imageAddress(1, i));
+    }
+    // What it could take is there, whole.
+    const std::vector<std::string> kept =
+        testing::sqliteRows(archive, "SELECT count(*) FROM saved");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_GT(std::stoi(kept.front()), 0);
+    EXPECT_LT(std::stoi(kept.front()), kImages);
 }
 
 }  // namespace
