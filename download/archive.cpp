@@ -586,7 +586,13 @@ bool DownloadArchive::record(const SavedFile& file, std::string& problem) {
             .integer(14, file.savedAt);
         if (add.step() != SQLITE_DONE) return fail();
     }
-    return transaction.commit() || fail();
+    if (!transaction.commit()) return fail();
+    // Committed now, so they hold: the next files look them up no more.
+    knownTexts_.emplace(entryOrigin, *entryOriginId);
+    knownTexts_.emplace(fullOrigin, *fullOriginId);
+    knownTexts_.emplace(file.folder, *folderId);
+    knownTexts_.emplace(file.threadAddress, *threadId);
+    return true;
 }
 
 std::optional<LastPage> DownloadArchive::lastPageRead(std::string_view threadAddress) {
