@@ -20,6 +20,10 @@ namespace velnoria {
 
 namespace {
 
+// A file found saved already is read whole for the archive's digest up to this size: the job
+// does nothing else meanwhile.
+constexpr long long kLargestFileHashedAtOnce = 16LL * 1024 * 1024;
+
 const std::string kWarning =
     "\r\nWarning! Unknown file size, trying alternative method for download...";
 
@@ -56,8 +60,9 @@ std::filesystem::path targetFolder(const JobContext& job, const DownloadTarget& 
 
 std::string makeFolderBelow(const std::filesystem::path& top, const std::string& below) {
     UniqueFd folder(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid())
+    if (!folder.valid()) {
         return "cannot open the save folder (" + std::string(std::strerror(errno)) + ")";
+    }
     std::size_t start = 0;
     while (start < below.size()) {
         const std::size_t end = std::min(below.find('/', start), below.size());
@@ -338,10 +343,12 @@ void FileDownload::onEnd(const TransferEnd& end) {
             ++job_.counts.alreadySaved;
             // Its name is taken: another address of the same name must not replace it.
             claimName(job_, target_.folder, fileName_, target_.url);
-            // Remembered, so that the next job asks nothing.
-            if (job_.archive != nullptr) {
-                if (const auto digest = sha256OfFile(path_))
+            // Remembered, so that the next job asks nothing; read for its digest only when that
+            // holds the job up for a moment at most.
+            if (job_.archive != nullptr && regularFileSize(path_) <= kLargestFileHashedAtOnce) {
+                if (const auto digest = sha256OfFile(path_)) {
                     recordSaved(digest->size, digest->sha256);
+                }
             }
             this->end(FileOutcome::AlreadySaved);
             return;

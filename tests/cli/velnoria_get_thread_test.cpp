@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/sha256.h"
 #include "tests/support/child_process.h"
 #include "tests/support/scoped_tmpfs.h"
 #include "tests/support/sqlite_rows.h"
@@ -713,6 +714,27 @@ TEST_F(VelnoriaGetArchive, ARuleThatEndsTheWalkRunsAgainAndFindsItsNewFiles) {
               "Downloading file 102.jpg...OK\n"
               "Task finished !\n 1 file(s) downloaded. 1 file(s) already saved.\n");
     EXPECT_EQ(requestedUrls(), (std::vector<std::string>{kForum, original + "102.jpg"}));
+}
+
+TEST_F(VelnoriaGetArchive, FilesSkipExistingFindsAreRecordedForTheNextRun) {
+    server.route(kForum, Reply::ok(threadPage(1, 2, ""), "text/html"));
+    ASSERT_EQ(run({kForum}).exitCode, 0);  // saved before there was an archive
+
+    const ChildResult found = run({"--archive", "--skip-existing", kForum});
+    EXPECT_EQ(found.out,
+              "Starting download process...\n"
+              "Downloading file p1i1.jpg...ALREADY SAVED\n"
+              "Downloading file p1i2.jpg...ALREADY SAVED\n"
+              "Task finished !\nNo file downloaded. 2 file(s) already saved.\n");
+    EXPECT_EQ(rows("SELECT file_name, size, sha256 FROM saved_file ORDER BY id"),
+              (std::vector<std::string>{
+                  "p1i1.jpg|" + std::to_string(("bytes of " + imageAddress(1, 1)).size()) + "|" +
+                      hexText(sha256Of("bytes of " + imageAddress(1, 1))),
+                  "p1i2.jpg|" + std::to_string(("bytes of " + imageAddress(1, 2)).size()) + "|" +
+                      hexText(sha256Of("bytes of " + imageAddress(1, 2)))}));
+    server.clearRequests();
+    EXPECT_EQ(run({"--archive", "--skip-existing", kForum}).exitCode, 0);
+    EXPECT_EQ(requestedUrls(), std::vector<std::string>{kForum});
 }
 
 TEST_F(VelnoriaGetArchive, ARememberedPageThatIsGoneLeavesTheThreadToItsFirstPage) {
