@@ -76,9 +76,13 @@ std::string makeFolderBelow(const std::filesystem::path& top, const std::string&
         UniqueFd inner(
             ::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!inner.valid()) {
+            const int error = errno;
+            struct stat info {};
+            const bool link =
+                ::fstatat(folder.get(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(info.st_mode);
             return "cannot use the folder " + part + " (" +
-                   (errno == ELOOP ? std::string("a link") : std::string(std::strerror(errno))) +
-                   ")";
+                   (link ? std::string("a link") : std::string(std::strerror(error))) + ")";
         }
         folder = std::move(inner);
     }

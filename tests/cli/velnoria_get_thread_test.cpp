@@ -885,6 +885,22 @@ TEST_F(VelnoriaGetArchive, FolderAndNameTemplatesNameEveryFileInsideTheSaveFolde
                   "bytes of " + imageAddress(1, 2));
     }
 
+    // A link in the folder's place is never followed: the files fail, nothing lands elsewhere.
+    forgetEverything();
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 1, ""), "text/html"));
+    fs::create_directory(folder / "elsewhere");
+    fs::create_directory_symlink(folder / "elsewhere", folder / "out" / "forum.example");
+    std::vector<std::string> args = templates;
+    args.push_back(pageAddress(1));
+    const ChildResult linked = run(args);
+    EXPECT_EQ(linked.exitCode, 1);
+    EXPECT_NE(linked.out.find("Downloading file 01-001 p1i1.jpg...FAILED (cannot use the folder "
+                              "forum.example (a link))\nFAILURE LOGGED.\n"),
+              std::string::npos)
+        << linked.out;
+    EXPECT_TRUE(fs::is_empty(folder / "elsewhere"));
+    fs::remove(folder / "failed.txt");
+
     // A whole thread: the archive and the next run follow the names the templates made.
     server.route(pageAddress(1), Reply::ok(threadPage(1, 2, pageAddress(2)), "text/html"));
     server.route(pageAddress(2), Reply::ok(threadPage(2, 1, ""), "text/html"));
