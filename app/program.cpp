@@ -73,6 +73,13 @@ RulesFile Program::readRules(const std::string& rulesFile) const {
 JobOptions Program::jobOptions() {
     JobOptions options;
     options.linkedImages = state_.choices.linkedImages;
+    // A watched thread keeps an archive: each round fetches only what is new.
+    if (state_.choices.rememberSaved || state_.choices.watchMinutes > 0) {
+        options.archiveFile = state_.archiveFile.empty() ? state_.workFolder / kArchiveFileName
+                                                         : state_.workFolder / state_.archiveFile;
+    }
+    options.folderTemplate = state_.choices.folderTemplate;
+    options.nameTemplate = state_.choices.nameTemplate;
     options.resolveAddress = [](std::string_view base, std::string_view reference) {
         return resolveUrl(base, reference);
     };
@@ -89,13 +96,15 @@ JobOptions Program::jobOptions() {
 }
 
 JobResult Program::runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
-                                  PageReader* nextPages, TargetReporter dryRun) {
+                                  PageReader* nextPages, TargetReporter dryRun,
+                                  bool keepWindowOpen) {
     // A job is running (this was clicked from inside it): it is left alone, rules file and all.
     if (state_.jobRunning) return {};
     takeTimeout();
     takeSession();
     JobOptions options = jobOptions();
     options.dryRun = std::move(dryRun);
+    options.keepWindowOpen = keepWindowOpen;
     JobServices services{
         *engine_,        *cache_,  *eventLoop_, statusWindow_, frontEnd_.messageBox,
         frontEnd_.shell, nextPages};

@@ -60,8 +60,10 @@ class Program {
     // the choices is read for the job: its problems are shown in an "Error" box, and the job runs
     // with its good rules. The reader, when given, reads the thread's next pages (when the
     // choices ask for them). With a reporter, a dry run: the targets are reported, not downloaded.
+    // A round of a watched thread keeps the status window open for the wait that follows.
     JobResult runDownloadJob(BrowserDocument& document, const std::string& addressBoxText,
-                             PageReader* nextPages = nullptr, TargetReporter dryRun = {});
+                             PageReader* nextPages = nullptr, TargetReporter dryRun = {},
+                             bool keepWindowOpen = false);
 
     // The job once more on the addresses of "failed.txt" (velnoria-get --retry-failed), with the
     // rules file of the choices as a page's job has it.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -23,6 +24,7 @@
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "download/failed_list.h"
+#include "download/watch.h"
 #include "platform/cookies_file.h"
 #include "platform/html/page_loading.h"
 #include "platform/html/parsed_page.h"
@@ -118,7 +120,8 @@ int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::files
     eventLoop.beginJob(program.statusWindow());
     const JobResult result = program.runRetryJob(failed.addresses);
     eventLoop.endJob();
-    if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
+    // No job ran (said on standard error): failed.txt stays as it is.
+    if (!result.started) return kExitUsageOrPage;
 
     std::string error;
     if (!replaceFailedList(folder, failed, result.retryList, result.loggedFailures, error)) {
@@ -127,6 +130,48 @@ int retryFailed(Program& program, TerminalEventLoop& eventLoop, const std::files
     }
     if (result.stopped) return stoppedStatus(eventLoop);
     return result.retryList.empty() ? kExitDone : kExitFailuresLogged;
+}
+
+// --watch: the job, a wait, the job again on the page read anew, until Ctrl+C (which ends the
+// wait at once: no job runs then). A page that cannot be read in a later round is said and
+// tried again at the next check.
+int watchThread(Program& program, TerminalEventLoop& eventLoop, const Options& options,
+                std::unique_ptr<ParsedPage> document, FetchedPages& nextPages) {
+    const auto interval = std::chrono::minutes(*options.watchMinutes);
+    for (;;) {
+        if (document) {
+            eventLoop.beginJob(program.statusWindow());
+            const JobResult result = program.runDownloadJob(*document, options.page, &nextPages);
+            eventLoop.endJob();
+            if (!result.saveFolderProblem.empty() || !result.setupProblem.empty()) {
+                return kExitUsageOrPage;
+            }
+            if (result.stopped) return stoppedStatus(eventLoop);
+            const std::string line = withLfLineEnds(watchRoundText(
+                result.finishedCount,
+                std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() + interval)));
+            std::fputs(line.c_str(), stdout);
+            // Ctrl+C in the wait ends the program at once: nothing may wait in a buffer.
+            if (std::fflush(stdout) != 0 && errno == EPIPE) eventLoop.outputClosed();
+        }
+        if (!waitForNextRound(program.state().runState, eventLoop,
+                              std::chrono::steady_clock::now() + interval)) {
+            return stoppedStatus(eventLoop);
+        }
+        document.reset();
+        const LoadedPage page = loadPage(options.page, program.urlDownload());
+        std::string problem = page.loaded ? std::string() : page.error;
+        if (page.loaded) {
+            document = std::make_unique<ParsedPage>(page.html, page.documentUrl);
+            problem = document->problem();
+        }
+        if (!problem.empty()) {
+            document.reset();
+            std::fprintf(stderr,
+                         "velnoria-get: cannot load %s: %s; tried again at the next check\n",
+                         printableText(options.page).c_str(), printableText(problem).c_str());
+        }
+    }
 }
 
 int run(const Options& options) {
@@ -151,6 +196,14 @@ int run(const Options& options) {
     if (options.maxPages) state.maxPages = *options.maxPages;
     if (options.skipExisting) state.choices.skipExisting = true;
     if (options.parallel) state.choices.downloadsAtOnce = *options.parallel;
+    if (options.archive) {
+        state.choices.rememberSaved = true;
+        state.archiveFile = options.archiveFile;
+    }
+    if (options.folderTemplate) state.choices.folderTemplate = *options.folderTemplate;
+    if (options.nameTemplate) state.choices.nameTemplate = *options.nameTemplate;
+    // Only --watch watches: the desktop's choice never makes a run endless.
+    state.choices.watchMinutes = options.watchMinutes.value_or(0);
     // Read before any request: a bad file stops the run without one.
     if (options.cookiesFile) {
         CookiesFile cookies = readCookiesFile(*options.cookiesFile, *options.cookiesFile);
@@ -203,12 +256,16 @@ int run(const Options& options) {
     prepareFolders(options, currentFolder, state.settings);
 
     if (failed) return retryFailed(program, eventLoop, currentFolder, *failed);
+    if (options.watchMinutes) {
+        return watchThread(program, eventLoop, options, std::move(document), nextPages);
+    }
 
     eventLoop.beginJob(program.statusWindow());
     const JobResult result = program.runDownloadJob(*document, options.page, &nextPages);
     eventLoop.endJob();
 
-    if (!result.saveFolderProblem.empty()) return kExitUsageOrPage;  // said on standard error
+    // Said on standard error.
+    if (!result.saveFolderProblem.empty() || !result.setupProblem.empty()) return kExitUsageOrPage;
     if (result.stopped) return stoppedStatus(eventLoop);
     // A next page that could not be read leaves the rest of the thread undone.
     if (!result.nextPageProblem.empty()) {

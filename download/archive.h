@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,11 +68,17 @@ class DownloadArchive {
     bool hasEntry(std::string_view entryAddress);
     // Whether a full-size address was saved before, from whatever entry.
     bool hasFullAddress(std::string_view fullAddress);
-    // The first file saved from a full-size address, as recorded; with another entryAddress it
-    // records that entry too (a quoted post's other thumbnail), so it is skipped unasked later.
+    // The first file saved from a full-size address, as recorded: what another entry of it (a
+    // quoted post's other thumbnail) is recorded with, so that it is skipped unasked later.
     std::optional<SavedFile> savedFrom(std::string_view fullAddress);
+    // The first file saved from a rule's entry, as recorded.
+    std::optional<SavedFile> savedEntry(std::string_view entryAddress);
     // Where the same bytes (SHA-256 and length) were saved before, if anywhere.
     std::optional<SavedName> nameOfSameBytes(const Sha256Digest& sha256, std::uint64_t size);
+    // The same, the first of them that stillThere accepts (a file the user deleted is no copy).
+    std::optional<SavedName> nameOfSameBytes(
+        const Sha256Digest& sha256, std::uint64_t size,
+        const std::function<bool(const SavedName&)>& stillThere);
 
     // Records a file saved whole, in a transaction of its own. An entry recorded already is left
     // as it is (true: nothing to do). False with problem set when it could not be written
@@ -95,6 +102,7 @@ class DownloadArchive {
     std::optional<std::int64_t> sharedTextMade(std::string_view text);
     // The id of the first row that holds the address as its entry or as its full-size address.
     std::optional<std::int64_t> rowOf(std::string_view address, bool asEntry);
+    std::optional<SavedFile> readRow(std::int64_t row);
 
     std::filesystem::path file_;
     sqlite3* db_;

@@ -4,6 +4,7 @@
 #include "download/download_job.h"
 
 #include <algorithm>
+#include <ctime>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -12,9 +13,12 @@
 
 #include "core/save_folder.h"
 #include "core/text.h"
+#include "download/archive.h"
 #include "download/download_queue.h"
 #include "download/fetch_file.h"
+#include "download/file_download.h"
 #include "download/host_registry.h"
+#include "download/name_templates.h"
 #include "download/next_pages.h"
 #include "download/page_reads.h"
 #include "download/rule_runner.h"
@@ -69,12 +73,39 @@ std::optional<PagePlan> planFor(const JobContext& job, const HostChoice& choice,
     return std::nullopt;
 }
 
+// What the archive keeps for an image: the link for a rule that takes links and for a linked
+// image, else the image's address; "" when nothing takes it, or the rule that takes it reads the
+// page's links rather than the image and ends the walk (each of its files is then kept by its
+// own address, so new ones are still found).
+std::string archiveEntryOf(const HostChoice& choice, const std::string& entry,
+                           const std::string& link, bool linkedImages) {
+    if (choice.fileRule.rule != nullptr) {
+        return choice.fileRule.rule->subject == RuleSubject::Link ? choice.fileRule.subject : entry;
+    }
+    if (choice.slot != nullptr) return choice.slot->endsWalk ? std::string() : entry;
+    if (linkedImages && isImageAddress(link)) return link;
+    return {};
+}
+
+// An entry the archive holds is not asked for again, whatever became of its file since: said
+// under the name it was saved as, and counted with the files saved already.
+bool skipSavedEntry(JobContext& job) {
+    if (job.archive == nullptr || job.archiveEntry.empty()) return false;
+    const auto saved = job.archive->savedEntry(job.archiveEntry);
+    if (!saved) return false;
+    job.services.status.appendLog("Downloading file " + displayedName(saved->fileName) +
+                                  "...ALREADY SAVED\r\n");
+    ++job.counts.alreadySaved;
+    return true;
+}
+
 // With downloads at once, the pages the rules of the next images will read are asked for while
 // earlier files download, within the job's transfers. Rules still run one after the other in
 // walk order, each taking its page when it comes to it.
 class LookAhead {
   public:
-    LookAhead(JobContext& job, const HostRegistry& registry) : job_(job), registry_(registry) {}
+    LookAhead(JobContext& job, const HostRegistry& registry, bool linkedImages)
+        : job_(job), registry_(registry), linkedImages_(linkedImages) {}
 
     void newPage() {
         planned_ = 0;
@@ -98,6 +129,12 @@ class LookAhead {
                 ended_ = true;
                 return;
             }
+            // What the archive holds is skipped unasked.
+            if (job_.archive != nullptr) {
+                const std::string saved =
+                    archiveEntryOf(choice, entry, job_.page.linkAround(at), linkedImages_);
+                if (!saved.empty() && job_.archive->hasEntry(saved)) continue;
+            }
             try {
                 if (auto plan = planFor(job_, choice, entry)) {
                     pages->prefetch(plan->first, std::move(plan->then));
@@ -111,6 +148,7 @@ class LookAhead {
   private:
     JobContext& job_;
     const HostRegistry& registry_;
+    bool linkedImages_;
     int planned_ = 0;
     bool ended_ = false;
 };
@@ -134,6 +172,9 @@ void walkPage(JobContext& job, const HostRegistry& registry, bool linkedImages, 
         if (job.dryRun != nullptr) job.dryRun->beginImage(entry.empty() ? link : entry);
         ahead.from(i);
         job.entry = entry;
+        job.entryIndex = i;
+        job.archiveEntry = archiveEntryOf(choice, entry, link, linkedImages);
+        if (skipSavedEntry(job)) continue;
         try {
             if (choice.fileRule.rule != nullptr) {
                 runFileRule(job, choice.fileRule, entry);
@@ -165,15 +206,53 @@ std::string nextPageRefusal(NextPages::Verdict verdict, const NextPages& pages) 
     return {};
 }
 
+// Reads a page of the thread as page `number` and makes it the page in hand; false (said in the
+// log, with why in error) when it cannot be read. JobStopped passes through.
+bool readNextPage(JobContext& job, const HostRegistry& registry, const JobOptions& options,
+                  NextPages& pages, const std::string& address, int number, std::string& error) {
+    StatusWindow& status = job.services.status;
+    status.appendLog("Reading page " + std::to_string(number) + ": " + oneLine(address) + "\r\n");
+    std::string foundAt;
+    BrowserDocument* document = job.services.pageReader->read(address, foundAt, error);
+    pages.read(address, foundAt);
+    // A stop the reader met (velnoria-get's Ctrl+C ends its wait) is taken over here, and a
+    // page it cut short is not a page that failed.
+    job.services.eventLoop.yieldOnce();
+    job.checkStop();
+    if (document == nullptr) {
+        status.appendLog("Page cannot be read: " + oneLine(address) + " (" + oneLine(error) +
+                         ")\r\n");
+        if (error.empty()) error = "the page did not load";
+        return false;
+    }
+    job.page = readPageInHand(*document, options.linkedImages || registry.needsLinks());
+    job.page.number = number;
+    job.page.address = foundAt.empty() ? address : foundAt;
+    return true;
+}
+
 // After the walk of each page, the page it names as the next one, for as long as there is one
-// that may be read. The files of the pages before go on downloading meanwhile. Returns why a
-// next page could not be read ("" when none failed); JobStopped passes through.
+// that may be read. A thread the archive knows goes on from the last page read before: the
+// pages in between are not read again. The files of the pages before go on downloading
+// meanwhile. Returns why a next page could not be read ("" when none failed); JobStopped passes
+// through.
 std::string walkNextPages(JobContext& job, const HostRegistry& registry, const JobOptions& options,
                           LookAhead& ahead) {
     PageReader* reader = job.services.pageReader;
     if (!job.program.choices.followNextPages || reader == nullptr) return {};
     NextPages pages(job.page.address, job.page.foundAt, job.program.maxPages);
     StatusWindow& status = job.services.status;
+    if (job.archive != nullptr) {
+        const auto last = job.archive->lastPageRead(job.threadAddress);
+        if (last && last->number > 1 && pages.judge(last->address) == NextPages::Verdict::Follow) {
+            job.checkStop();
+            std::string error;
+            // A page that is gone leaves the thread to be followed from its first page.
+            if (readNextPage(job, registry, options, pages, last->address, last->number, error)) {
+                walkPage(job, registry, options.linkedImages, ahead);
+            }
+        }
+    }
     for (;;) {
         job.checkStop();
         const std::string next = job.page.nextPage;
@@ -184,24 +263,10 @@ std::string walkNextPages(JobContext& job, const HostRegistry& registry, const J
                              "): " + oneLine(next) + "\r\n");
             return {};
         }
-        const int number = pages.pagesRead() + 1;
-        status.appendLog("Reading page " + std::to_string(number) + ": " + oneLine(next) + "\r\n");
-        std::string foundAt;
         std::string error;
-        BrowserDocument* document = reader->read(next, foundAt, error);
-        pages.read(next, foundAt);
-        // A stop the reader met (velnoria-get's Ctrl+C ends its wait) is taken over here, and a
-        // page it cut short is not a page that failed.
-        job.services.eventLoop.yieldOnce();
-        job.checkStop();
-        if (document == nullptr) {
-            status.appendLog("Page cannot be read: " + oneLine(next) + " (" + oneLine(error) +
-                             ")\r\n");
-            return error.empty() ? "the page did not load" : error;
+        if (!readNextPage(job, registry, options, pages, next, job.page.number + 1, error)) {
+            return error;
         }
-        job.page = readPageInHand(*document, options.linkedImages || registry.needsLinks());
-        job.page.number = number;
-        job.page.address = foundAt.empty() ? next : foundAt;
         walkPage(job, registry, options.linkedImages, ahead);
     }
 }
@@ -252,13 +317,22 @@ const std::set<std::size_t>& JobSurroundings::cancelledTags() const {
 namespace {
 
 // The final message, the save folder opened when something was downloaded, the status window
-// closed.
-void finishJob(JobContext& job) {
+// closed. A round of a watched thread says it in the log and leaves the window open.
+void finishJob(JobContext& job, bool keepWindowOpen = false) {
     JobServices& services = job.services;
     // Files skipped as saved already are counted apart, only when there are any.
     const int already = job.counts.alreadySaved;
     const std::string alreadySaved =
         already > 0 ? " " + std::to_string(already) + " file(s) already saved." : "";
+    if (keepWindowOpen) {
+        services.status.appendLog(
+            "Task finished !\r\n" +
+            (job.counts.finished > 0
+                 ? " " + std::to_string(job.counts.finished) + " file(s) downloaded."
+                 : std::string("No file downloaded.")) +
+            alreadySaved + "\r\n");
+        return;
+    }
     if (job.counts.finished > 0) {
         services.messageBox.show("Finish",
                                  "Task finished !\r\n " + std::to_string(job.counts.finished) +
@@ -272,11 +346,72 @@ void finishJob(JobContext& job) {
     services.status.close();
 }
 
+// With the archive and the thread's next pages: the last page this job read, for the next job on
+// the thread to go on from. Only a job that ended whole remembers it, so that no file of the
+// pages before it is left behind by a stop.
+void rememberLastPage(JobContext& job) {
+    if (job.archive == nullptr || job.dryRun != nullptr || !job.program.choices.followNextPages ||
+        job.services.pageReader == nullptr) {
+        return;
+    }
+    std::string problem;
+    if (!job.archive->rememberLastPage(job.threadAddress, job.page.number, job.page.address,
+                                       problem) &&
+        !job.archiveProblemSaid) {
+        job.archiveProblemSaid = true;
+        job.services.status.appendLog(problem + "\r\n");
+    }
+}
+
 void takeCounts(const JobContext& job, JobResult& result) {
     result.finishedCount = job.counts.finished;
     result.failuresLogged = job.counts.failuresLogged;
     result.alreadySaved = job.counts.alreadySaved;
 }
+
+}  // namespace
+
+namespace {
+
+// What a job takes beyond the page: the archive opened, the templates read. A problem with one
+// of them is said in an "Error" box, and no job starts: files must not land elsewhere than the
+// user chose, nor be fetched again that the archive would have skipped.
+struct JobSetup {
+    std::unique_ptr<DownloadArchive> archive;
+    std::optional<NameTemplate> folderTemplate;
+    std::optional<NameTemplate> nameTemplate;
+
+    bool prepare(const JobOptions& options, JobServices& services, JobResult& result) {
+        std::string problem;
+        const auto readTemplate = [&](const std::string& text, NameTemplate::Kind kind,
+                                      std::optional<NameTemplate>& into) {
+            if (text.empty() || !problem.empty()) return;
+            std::string why;
+            into = NameTemplate::parse(text, kind, why);
+            if (!into) {
+                problem =
+                    (kind == NameTemplate::Kind::Folder ? "Folder template" : "Name template") +
+                    std::string(" cannot be used: ") + why;
+            }
+        };
+        readTemplate(options.folderTemplate, NameTemplate::Kind::Folder, folderTemplate);
+        readTemplate(options.nameTemplate, NameTemplate::Kind::FileName, nameTemplate);
+        if (problem.empty() && !options.archiveFile.empty() && !options.dryRun) {
+            archive = DownloadArchive::open(options.archiveFile, problem);
+        }
+        if (problem.empty()) return true;
+        result.setupProblem = problem;
+        services.messageBox.show("Error", problem, MessageIcon::Critical);
+        return false;
+    }
+
+    void lend(JobContext& job) const {
+        job.archive = archive.get();
+        job.folderTemplate = folderTemplate ? &*folderTemplate : nullptr;
+        job.nameTemplate = nameTemplate ? &*nameTemplate : nullptr;
+        job.date = jobDate(std::time(nullptr));
+    }
+};
 
 }  // namespace
 
@@ -289,6 +424,8 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services, HostRuleM
     // Checked once, so that a folder that cannot take a file is said at once and why, instead of
     // every file failing three times. A dry run saves nothing, so it neither needs nor tries one.
     if (!options.dryRun && !saveFolderIsUsable(program, services, result)) return result;
+    JobSetup setup;
+    if (!setup.prepare(options, services, result)) return result;
     RunningFlag running(program.jobRunning);
     result.started = true;
     // A stop request left over from an earlier job must not end this one.
@@ -299,21 +436,25 @@ JobResult runDownloadJob(ProgramState& program, JobServices& services, HostRuleM
     JobSurroundings surroundings(program, services, memory, dryRun ? &*dryRun : nullptr);
     JobContext& job = surroundings.job();
     job.resolveAddress = options.resolveAddress;
+    setup.lend(job);
 
     if (job.dryRun == nullptr) services.status.open();
     const HostRegistry registry(options.fileRules);
     job.page = readPageInHand(document, options.linkedImages || registry.needsLinks());
     job.page.address = std::string(trim(addressBoxText, " "));
-    LookAhead ahead(job, registry);
+    job.threadAddress = job.page.address;
+    job.threadTitle = job.page.title;
+    LookAhead ahead(job, registry, options.linkedImages);
 
     try {
         walkPage(job, registry, options.linkedImages, ahead);
         result.nextPageProblem = walkNextPages(job, registry, options, ahead);
         surroundings.finishDownloads();
+        rememberLastPage(job);
     } catch (const JobStopped&) {
         result.stopped = true;
     }
-    if (job.dryRun == nullptr) finishJob(job);
+    if (job.dryRun == nullptr) finishJob(job, options.keepWindowOpen);
     takeCounts(job, result);
     return result;
 }
@@ -365,6 +506,8 @@ JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemo
     if (program.jobRunning) return result;
     // As a page's job: a folder that cannot take a file is said before anything is asked for.
     if (!saveFolderIsUsable(program, services, result)) return result;
+    JobSetup setup;
+    if (!setup.prepare(options, services, result)) return result;
     RunningFlag running(program.jobRunning);
     result.started = true;
     program.runState = RunState::Running;
@@ -372,6 +515,7 @@ JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemo
     JobSurroundings surroundings(program, services, memory, nullptr);
     JobContext& job = surroundings.job();
     job.resolveAddress = options.resolveAddress;
+    setup.lend(job);
     // The files of earlier jobs stand in the save folder: a retry's file never replaces one.
     job.neverReplace = true;
     services.status.open();
@@ -380,8 +524,12 @@ JobResult runRetryJob(ProgramState& program, JobServices& services, HostRuleMemo
         for (const std::string& address : addresses) {
             job.checkStop();
             job.currentTag = result.addressesDone;
-            // The address is what goes to failed.txt again when its rule cannot go on.
+            // The address is what goes to failed.txt again when its rule cannot go on, and what
+            // the archive records its files for. An entry the archive holds is still tried: a
+            // file of it failed.
             job.entry = address;
+            job.archiveEntry = address;
+            job.entryIndex = static_cast<int>(result.addressesDone) + 1;
             retryAddress(job, registry, address);
             ++result.addressesDone;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -16,6 +17,8 @@ namespace velnoria {
 struct JobResult {
     bool started = false;  // false when a job was already running or the save folder is unusable
     std::string saveFolderProblem;  // why no file can be made in the save folder; "" when one can
+    // Why the archive or a name template cannot be used (said in an "Error" box; no job ran).
+    std::string setupProblem;
     int finishedCount = 0;          // files that ended "OK"
     int failuresLogged = 0;         // addresses this job wrote to "failed.txt"
     int alreadySaved = 0;           // files found saved whole already
@@ -39,6 +42,16 @@ struct JobOptions {
     // Set: a dry run. Each image's target (or why there is none) is reported here instead of
     // being downloaded; no status window, no final message, nothing written.
     TargetReporter dryRun;
+    // Set: what is saved is recorded in this archive and skipped from then on, and a thread goes
+    // on from the last page read before. A dry run uses none.
+    std::filesystem::path archiveFile;
+    // The folder below the save folder and the name of each file; "" the rule's name in the
+    // save folder.
+    std::string folderTemplate;
+    std::string nameTemplate;
+    // A round of a watched thread: the final message goes to the status window's log, which
+    // stays open for the wait that follows, instead of a box.
+    bool keepWindowOpen = false;
 };
 
 class DownloadQueue;

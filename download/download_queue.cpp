@@ -66,13 +66,39 @@ void DownloadQueue::beginWaiting() {
     // theirs waits for them, so that its name, and what stays under it, are those of one at a
     // time.
     std::set<std::string> earlier;
+    // With the archive, the same address again is "already saved" once the first has ended.
+    std::set<std::string> earlierAddresses;
+    const bool archive = job_.archive != nullptr;
     for (auto& file : files_) {
         if (file->ended()) continue;
-        if (file->stage() == FileStage::Waiting && earlier.count(file->family()) == 0) {
+        if (file->stage() == FileStage::Waiting && earlier.count(file->family()) == 0 &&
+            (!archive || earlierAddresses.count(file->url()) == 0)) {
             file->begin();
         }
-        if (!file->ended()) earlier.insert(file->family());
+        if (file->ended()) continue;
+        earlier.insert(file->family());
+        if (archive) earlierAddresses.insert(file->url());
     }
+}
+
+void DownloadQueue::settleInOrder() {
+    if (settling_) return;  // a file settled here ends, which comes back here
+    settling_ = true;
+    // The lengths the earlier files not ended may have; any, when one is not known yet.
+    std::set<std::int64_t> lengths;
+    bool anyLength = false;
+    for (auto& file : files_) {
+        if (file->ended()) continue;
+        const bool whole = file->stage() == FileStage::Settling;
+        const auto length = whole ? static_cast<std::int64_t>(file->bytes()) : file->expected();
+        if (whole && !anyLength && lengths.count(length) == 0) {
+            file->settle();
+            if (file->ended()) continue;
+        }
+        if (length < 0) anyLength = true;
+        lengths.insert(length);
+    }
+    settling_ = false;
 }
 
 void DownloadQueue::fileEnded(FileDownload& file) {
@@ -83,8 +109,10 @@ void DownloadQueue::fileEnded(FileDownload& file) {
         status.appendLog(file.log());
         status.showFinishedCount(job_.counts.finished);
         showProgress();
-        // The files that waited for this one's name may begin now.
+        // The files that waited for this one's name may begin now, and those whose bytes are
+        // whole may be settled.
         beginWaiting();
+        settleInOrder();
     }
 }
 
@@ -95,6 +123,7 @@ void DownloadQueue::removeEnded() {
 void DownloadQueue::tick() {
     const auto now = std::chrono::steady_clock::now();
     for (auto& file : files_) file->tick(now);
+    if (job_.archive != nullptr && limit_ > 1) settleInOrder();
     if (limit_ > 1 && now - lastProgress_ >= kProgressEvery) showProgress();
 }
 

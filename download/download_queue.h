@@ -41,6 +41,9 @@ class DownloadQueue : public TargetSink {
 
   private:
     void beginWaiting();
+    // With the archive: files whose bytes are whole go into place in the order handed over,
+    // each once no earlier file can bring the same bytes (no other length, or it has ended).
+    void settleInOrder();
     void fileEnded(FileDownload& file);
     void removeEnded();
     void showProgress();
@@ -55,6 +58,7 @@ class DownloadQueue : public TargetSink {
     std::set<std::size_t> cancelledTags_;
     std::chrono::steady_clock::time_point lastProgress_{};
     std::vector<TransferRow> shownRows_;  // the transfers the status window shows
+    bool settling_ = false;
 };
 
 }  // namespace velnoria

@@ -22,7 +22,7 @@ void DryRun::handOver(const DownloadTarget& target) {
         line.declined = "no usable file name for " + target.url + " (\"" + target.name + "\")";
     } else {
         line.url = target.url;
-        line.name = name;
+        line.name = target.folder.empty() ? name : target.folder + "/" + name;
     }
     report_(line);
 }

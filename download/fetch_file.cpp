@@ -1,11 +1,36 @@
 #include "download/fetch_file.h"
 
+#include <algorithm>
 #include <string>
 
 #include "core/unique_fd.h"
+#include "core/web_address.h"
 #include "download/failed_list.h"
+#include "download/name_templates.h"
 
 namespace velnoria {
+
+namespace {
+
+// The folder and name the user's templates make of what the rule gave; a name template that
+// leaves nothing usable keeps the rule's name.
+void applyTemplates(const JobContext& job, DownloadTarget& target) {
+    if (job.folderTemplate == nullptr && job.nameTemplate == nullptr) return;
+    NameFields fields;
+    fields.title = job.threadTitle;
+    fields.host = webHostName(job.threadAddress.empty() ? job.page.address : job.threadAddress);
+    fields.page = job.page.number;
+    fields.index = std::max(job.entryIndex, 1);
+    fields.ruleName = target.name;
+    fields.date = job.date;
+    if (job.folderTemplate != nullptr) target.folder = job.folderTemplate->expand(fields);
+    if (job.nameTemplate != nullptr) {
+        std::string name = job.nameTemplate->expand(fields);
+        if (!name.empty()) target.name = std::move(name);
+    }
+}
+
+}  // namespace
 
 void fetchFile(JobContext& job, DownloadTarget target) {
     if (!target.ownReferer) {
@@ -14,6 +39,7 @@ void fetchFile(JobContext& job, DownloadTarget target) {
         }
         target.referringPage = referringPageFor(job.program.session, target.referringPage);
     }
+    applyTemplates(job, target);
     ++job.counts.handedOver;
     job.targets->handOver(target);
 }

@@ -1,11 +1,14 @@
 #include "download/file_download.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
+#include "core/printable.h"
 #include "core/unique_fd.h"
 #include "download/answer_judgement.h"
 #include "download/fetch_file.h"
@@ -17,6 +20,10 @@ namespace velnoria {
 
 namespace {
 
+// A file found saved already is read whole for the archive's digest up to this size: the job
+// does nothing else meanwhile.
+constexpr long long kLargestFileHashedAtOnce = 16LL * 1024 * 1024;
+
 const std::string kWarning =
     "\r\nWarning! Unknown file size, trying alternative method for download...";
 
@@ -26,6 +33,11 @@ long long regularFileSize(const std::filesystem::path& path) {
     return static_cast<long long>(info.st_size);
 }
 
+// How the job keeps a name: with the folder below the save folder it is in.
+std::string nameInFolder(const std::string& folder, const std::string& fileName) {
+    return folder.empty() ? fileName : folder + "/" + fileName;
+}
+
 }  // namespace
 
 std::string jobFileName(const JobContext& job, const DownloadTarget& target, bool* shortened) {
@@ -33,17 +45,54 @@ std::string jobFileName(const JobContext& job, const DownloadTarget& target, boo
     if (shortened != nullptr) *shortened = safe.shortened;
     const std::string& fileName = safe.name;
     if (fileName.empty()) return fileName;
+    const std::filesystem::path folder = targetFolder(job, target);
     return unusedName(
         fileName,
         [&](const std::string& name) {
-            const auto saved = job.savedNames.find(name);
+            const auto saved = job.savedNames.find(nameInFolder(target.folder, name));
             if (saved != job.savedNames.end()) return saved->second != target.url;
-            // A name that something stands under in the save folder, when nothing may be replaced.
+            // A name that something stands under in the save folder, when nothing may be
+            // replaced.
             struct stat info {};
-            const std::string path = job.program.settings.savePath + "/" + name;
-            return job.neverReplace && ::lstat(path.c_str(), &info) == 0;
+            return job.neverReplace && ::lstat((folder / name).c_str(), &info) == 0;
         },
         job.longestName);
+}
+
+std::filesystem::path targetFolder(const JobContext& job, const DownloadTarget& target) {
+    const std::filesystem::path top(job.program.settings.savePath);
+    return target.folder.empty() ? top : top / target.folder;
+}
+
+std::string makeFolderBelow(const std::filesystem::path& top, const std::string& below) {
+    UniqueFd folder(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) {
+        return "cannot open the save folder (" + std::string(std::strerror(errno)) + ")";
+    }
+    std::size_t start = 0;
+    while (start < below.size()) {
+        const std::size_t end = std::min(below.find('/', start), below.size());
+        const std::string part = below.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) continue;
+        if (::mkdirat(folder.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+            return "cannot make the folder " + part + " (" + std::strerror(errno) + ")";
+        }
+        // A link in its place could lead anywhere: only a real folder is entered.
+        UniqueFd inner(
+            ::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!inner.valid()) {
+            const int error = errno;
+            struct stat info {};
+            const bool link =
+                ::fstatat(folder.get(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(info.st_mode);
+            return "cannot use the folder " + part + " (" +
+                   (link ? std::string("a link") : std::string(std::strerror(error))) + ")";
+        }
+        folder = std::move(inner);
+    }
+    return {};
 }
 
 std::string displayedName(const std::string& fileName) {
@@ -79,8 +128,9 @@ std::string targetProblem(const std::string& fileName, const std::filesystem::pa
     return {};
 }
 
-void claimName(JobContext& job, const std::string& fileName, const std::string& url) {
-    job.savedNames[fileName] = url;
+void claimName(JobContext& job, const std::string& folder, const std::string& fileName,
+               const std::string& url) {
+    job.savedNames[nameInFolder(folder, fileName)] = url;
 }
 
 // --- AttemptFile ---
@@ -129,8 +179,12 @@ FileDownload::FileDownload(JobContext& job, const DownloadTarget& target, std::s
       thumbnail_(std::move(thumbnail)),
       tag_(tag),
       mode_(mode),
+      entry_(job.archiveEntry.empty() ? target.url : job.archiveEntry),
+      pageNumber_(job.page.number),
+      folder_(targetFolder(job, target)),
       host_(webHostName(target.url)),
-      family_(nameFamily(safeFileName(target.name, job.longestName))) {}
+      family_(nameInFolder(target.folder,
+                           nameFamily(safeFileName(target.name, job.longestName)))) {}
 
 FileDownload::~FileDownload() {
     if (ticket_ != 0) job_.transferSlots->cancel(ticket_);
@@ -161,6 +215,7 @@ TransferRequest FileDownload::request(TransferRequest::Method method) const {
 
 void FileDownload::begin() {
     if (mode_ == LogMode::Live) job_.services.status.showFinishedCount(job_.counts.finished);
+    if (job_.archive != nullptr && savedBefore()) return;
     bool shortened = false;
     fileName_ = jobFileName(job_, target_, &shortened);
     displayName_ = displayedName(fileName_);
@@ -172,9 +227,10 @@ void FileDownload::begin() {
         end(FileOutcome::Failed);
         return;
     }
-    path_ = job_.program.settings.savePath + "/" + fileName_;
+    path_ = folder_ / fileName_;
     file_.aim(path_);
-    if (target_.isPlaceholder) digest_.emplace();
+    // The archive keeps every file's SHA-256, to know the same bytes from another address.
+    if (target_.isPlaceholder || job_.archive != nullptr) digest_.emplace();
     // A file of that name may be whole already: its length is asked for first.
     if (job_.program.choices.skipExisting && !fileName_.empty() && regularFileSize(path_) >= 0) {
         stage_ = FileStage::CheckingSaved;
@@ -193,7 +249,12 @@ void FileDownload::beginAttempt() {
     expected_ = -1;
     retryPause_.reset();
     say("Downloading file " + displayName_ + "...");
-    if (std::string problem = targetProblem(fileName_, path_); !problem.empty()) {
+    std::string problem = targetProblem(fileName_, path_);
+    if (problem.empty() && !folderMade_ && !target_.folder.empty()) {
+        problem = makeFolderBelow(job_.program.settings.savePath, target_.folder);
+        folderMade_ = problem.empty();
+    }
+    if (!problem.empty()) {
         attemptEnded(std::move(problem));  // nothing is asked for
         return;
     }
@@ -294,7 +355,14 @@ void FileDownload::onEnd(const TransferEnd& end) {
             say("Downloading file " + displayName_ + "...ALREADY SAVED\r\n");
             ++job_.counts.alreadySaved;
             // Its name is taken: another address of the same name must not replace it.
-            claimName(job_, fileName_, target_.url);
+            claimName(job_, target_.folder, fileName_, target_.url);
+            // Remembered, so that the next job asks nothing; read for its digest only when that
+            // holds the job up for a moment at most.
+            if (job_.archive != nullptr && regularFileSize(path_) <= kLargestFileHashedAtOnce) {
+                if (const auto digest = sha256OfFile(path_)) {
+                    recordSaved(digest->size, digest->sha256);
+                }
+            }
             this->end(FileOutcome::AlreadySaved);
             return;
         }
@@ -343,6 +411,20 @@ bool FileDownload::worthResuming(const std::string& reason) const {
 }
 
 void FileDownload::attemptEnded(std::string reason) {
+    if (reason.empty() && job_.archive != nullptr && mode_ == LogMode::Whole) {
+        stage_ = FileStage::Settling;  // the queue settles it in the order of the files
+        return;
+    }
+    settleAttempt(std::move(reason));
+}
+
+void FileDownload::settle() {
+    if (stage_ == FileStage::Settling) settleAttempt({});
+}
+
+void FileDownload::settleAttempt(std::string reason) {
+    const auto length = static_cast<std::uint64_t>(std::max(file_.length(), 0LL));
+    if (reason.empty() && sameBytesSaved(length)) return;
     if (reason.empty() && !file_.keep()) reason = cannotWrite(file_.error());
     const bool another = !reason.empty() && attempt_ + 1 < kAttempts;
     std::string said = reason;
@@ -352,7 +434,8 @@ void FileDownload::attemptEnded(std::string reason) {
     say(attemptEndText(said, attempt_));
     if (reason.empty()) {
         if (job_.counts.finished < kLargestCount) ++job_.counts.finished;
-        claimName(job_, fileName_, target_.url);
+        claimName(job_, target_.folder, fileName_, target_.url);
+        if (job_.archive != nullptr && sha256_) recordSaved(length, *sha256_);
         if (mode_ == LogMode::Live) job_.services.status.showFinishedCount(job_.counts.finished);
         end(FileOutcome::Saved);
         return;
@@ -380,6 +463,83 @@ void FileDownload::attemptEnded(std::string reason) {
         return;
     }
     beginAttempt();
+}
+
+bool FileDownload::savedBefore() {
+    std::optional<SavedFile> saved;
+    if (const auto here = job_.savedAddresses.find(target_.url);
+        here != job_.savedAddresses.end()) {
+        saved = here->second;
+    } else {
+        saved = job_.archive->savedFrom(target_.url);
+    }
+    if (!saved) return false;
+    say("Downloading file " + displayedName(saved->fileName) + "...ALREADY SAVED\r\n");
+    ++job_.counts.alreadySaved;
+    // This entry too, so that the next job asks nothing for it.
+    if (saved->entryAddress != entry_) {
+        saved->entryAddress = entry_;
+        saved->threadAddress = job_.threadAddress;
+        saved->pageNumber = pageNumber_;
+        saved->savedAt = std::time(nullptr);
+        record(*saved);
+    }
+    end(FileOutcome::AlreadySaved);
+    return true;
+}
+
+bool FileDownload::sameBytesSaved(std::uint64_t length) {
+    if (job_.archive == nullptr || !sha256_) return false;
+    const auto same = job_.archive->nameOfSameBytes(*sha256_, length, [&](const SavedName& name) {
+        const long long size = regularFileSize(std::filesystem::path(name.folder) / name.fileName);
+        return size >= 0 && static_cast<std::uint64_t>(size) == length;
+    });
+    if (!same) return false;
+    // Never put in place: nothing that stood under its name is touched.
+    file_.discard();
+    // The old file as seen from the save folder when it is in there, else where it is.
+    const auto top = std::filesystem::absolute(job_.program.settings.savePath).lexically_normal();
+    const auto old = (std::filesystem::path(same->folder) / same->fileName).lexically_normal();
+    const auto below = old.lexically_relative(top);
+    const bool inside = !below.empty() && *below.begin() != "..";
+    say("SAME AS " + printableText((inside ? below : old).string()) + "\r\n");
+    ++job_.counts.alreadySaved;
+    SavedFile file;
+    file.entryAddress = entry_;
+    file.fullAddress = target_.url;
+    file.fileName = same->fileName;
+    file.folder = same->folder;
+    file.size = length;
+    file.sha256 = *sha256_;
+    file.threadAddress = job_.threadAddress;
+    file.pageNumber = pageNumber_;
+    file.savedAt = std::time(nullptr);
+    record(file);
+    end(FileOutcome::AlreadySaved);
+    return true;
+}
+
+void FileDownload::recordSaved(std::uint64_t length, const Sha256Digest& sha256) {
+    SavedFile file;
+    file.entryAddress = entry_;
+    file.fullAddress = target_.url;
+    file.fileName = fileName_;
+    file.folder = std::filesystem::absolute(folder_).lexically_normal().string();
+    file.size = length;
+    file.sha256 = sha256;
+    file.threadAddress = job_.threadAddress;
+    file.pageNumber = pageNumber_;
+    file.savedAt = std::time(nullptr);
+    record(file);
+}
+
+void FileDownload::record(const SavedFile& file) {
+    job_.savedAddresses.insert_or_assign(file.fullAddress, file);
+    std::string problem;
+    if (job_.archive->record(file, problem) || job_.archiveProblemSaid) return;
+    // Said once; the files go on downloading, and a later job fetches these again.
+    job_.archiveProblemSaid = true;
+    say(problem + "\r\n");
 }
 
 void FileDownload::startOver() {

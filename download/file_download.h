@@ -23,12 +23,19 @@
 
 namespace velnoria {
 
-// The name this job saves target under: made safe, then numbered (" (2)" ...) when this job has
-// saved another address under it (or, for a job that never replaces, when anything stands under
-// it). The same address again keeps the name it had. "" when the name is not usable.
-// `shortened` tells whether the name had to be cut to fit the file system.
+// The name this job saves target under in its folder: made safe, then numbered (" (2)" ...)
+// when this job has saved another address under it (or, for a job that never replaces, when
+// anything stands under it). The same address again keeps the name it had. "" when the name is
+// not usable. `shortened` tells whether the name had to be cut to fit the file system.
 std::string jobFileName(const JobContext& job, const DownloadTarget& target,
                         bool* shortened = nullptr);
+
+// The folder a target is saved in: the save folder, or the folder below it the template made.
+std::filesystem::path targetFolder(const JobContext& job, const DownloadTarget& target);
+
+// Makes the folder `below` (parts joined by "/") inside `top`, part by part, never through a
+// link: nothing is made outside `top`. "" when it stands, else why it cannot.
+std::string makeFolderBelow(const std::filesystem::path& top, const std::string& below);
 
 // What the log shows of a file name.
 std::string displayedName(const std::string& fileName);
@@ -40,8 +47,10 @@ std::string nameFamily(const std::string& fileName);
 // Why nothing can be saved under the target's name before anything is asked for; "" when it can.
 std::string targetProblem(const std::string& fileName, const std::filesystem::path& target);
 
-// A file saved whole (or found saved already): its name kept for the rest of the job.
-void claimName(JobContext& job, const std::string& fileName, const std::string& url);
+// A file saved whole (or found saved already): its name (in its folder below the save folder)
+// kept for the rest of the job.
+void claimName(JobContext& job, const std::string& folder, const std::string& fileName,
+               const std::string& url);
 
 // The bytes of a file on their way to the target: a temporary file beside it, made when the
 // first byte is to be written, renamed over the target only when the file is whole. It outlives
@@ -83,6 +92,7 @@ enum class FileStage {
     Requesting,      // an attempt's request is out; no answer yet
     Receiving,       // the answer's body is coming in
     PausingToRetry,  // the server asked for a pause before the next attempt
+    Settling,        // whole, waiting until no earlier file can bring the same bytes (archive)
     Ended,
 };
 
@@ -105,12 +115,17 @@ class FileDownload : private TransferListener {
     void cancel();
     // Begins the next attempt once a pause the server asked for is over.
     void tick(Clock::time_point now);
+    // A file whose bytes are whole goes into place (or is found the same as a file saved
+    // before); files at once with the archive wait for this, so that of two files with the same
+    // bytes the earlier one is kept, as one at a time.
+    void settle();
 
     FileStage stage() const { return stage_; }
     bool ended() const { return stage_ == FileStage::Ended; }
     FileOutcome outcome() const { return outcome_; }
     std::size_t tag() const { return tag_; }
     const std::string& host() const { return host_; }
+    const std::string& url() const { return target_.url; }
     const std::string& family() const { return family_; }
     const std::string& displayName() const { return displayName_; }
     // The file's log lines (gathered ones only: LogMode::Whole).
@@ -133,6 +148,16 @@ class FileDownload : private TransferListener {
     void beginAttempt();
     bool answerTakesUpTheRest(const std::string& headerBlock);
     void attemptEnded(std::string reason);
+    void settleAttempt(std::string reason);
+    // With the archive: the full-size address was saved before, in this job or another; logged
+    // and recorded for this entry. False when it was not.
+    bool savedBefore();
+    // With the archive: the bytes in hand are those of a file saved before from another address
+    // that still stands; the new copy goes. False when they are not.
+    bool sameBytesSaved(std::uint64_t length);
+    // Records the file saved whole under its name.
+    void recordSaved(std::uint64_t length, const Sha256Digest& sha256);
+    void record(const SavedFile& file);
     bool worthResuming(const std::string& reason) const;
     void end(FileOutcome outcome);
     void say(const std::string& text);
@@ -145,6 +170,10 @@ class FileDownload : private TransferListener {
     std::string thumbnail_;
     std::size_t tag_;
     LogMode mode_;
+    std::string entry_;  // what the archive records the file for
+    int pageNumber_ = 1;
+    std::filesystem::path folder_;  // where the file goes
+    bool folderMade_ = false;
     std::string host_;
     std::string family_;
     std::string fileName_;  // chosen when it begins; "" means nothing may be written

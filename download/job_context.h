@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "download/archive.h"
 #include "download/page_in_hand.h"
 #include "download/program_state.h"
 #include "download/status_window.h"
@@ -28,6 +29,7 @@ struct JobStopped {};
 inline constexpr int kThumbListSize = 3000;
 
 class DryRun;
+class NameTemplate;
 class PageReads;
 class TransferSlots;
 struct HostRuleMemory;
@@ -55,6 +57,9 @@ struct DownloadTarget {
 
     std::string url;
     std::string name;
+    // The folder below the save folder the file goes into ("" the save folder itself): what the
+    // folder template made of it.
+    std::string folder;
     // How the request goes out: the page it comes from (for the Referer), cookies for the file's
     // host alone, further header lines. A rule sets what its host needs.
     std::string referringPage;
@@ -80,7 +85,7 @@ class TargetSink {
 struct JobCounts {
     int finished = 0;        // files that ended "OK"
     int failuresLogged = 0;  // addresses written to failed.txt
-    int alreadySaved = 0;    // files found saved whole already (skip existing)
+    int alreadySaved = 0;    // files found saved whole already (skip existing, the archive)
     int handedOver = 0;      // targets handed to the download
 };
 
@@ -94,8 +99,12 @@ class JobContext {
     JobServices& services;
     HostRuleMemory& memory;  // what the built-in rules keep
 
-    PageInHand page;    // the page being walked
-    std::string entry;  // the thumb list entry being walked
+    PageInHand page;     // the page being walked
+    std::string entry;   // the thumb list entry being walked
+    int entryIndex = 0;  // its place on the page, from 1 (0 outside the walk)
+    // What the rule at work took, as the archive keeps it: the thumbnail's address, or the
+    // link's for a rule that takes links; "" when nothing took the entry.
+    std::string archiveEntry;
     JobCounts counts;
     std::map<std::string, std::string> savedNames;  // file name -> the address saved under it
     bool walkEnded = false;  // set by a rule that ends the walk after the current entry
@@ -114,6 +123,20 @@ class JobContext {
     bool neverReplace = false;
     // The longest file name the save folder takes.
     std::size_t longestName = 255;
+    // What was saved, across jobs; none without the archive.
+    DownloadArchive* archive = nullptr;
+    // The thread this job walks: its first page's address and title.
+    std::string threadAddress;
+    std::string threadTitle;
+    // The folder and name of each file, when the user chose templates; the day of the job.
+    const NameTemplate* folderTemplate = nullptr;
+    const NameTemplate* nameTemplate = nullptr;
+    std::string date;
+    // With the archive: each full-size address saved in this job, as it was recorded (also
+    // when the archive could not take it).
+    std::map<std::string, SavedFile> savedAddresses;
+    // The archive could not be written once: said once, the job goes on.
+    bool archiveProblemSaid = false;
     // For the rules of a rules file; none leaves addresses as they were found.
     AddressResolver resolveAddress;
     // Called on every pass of a wait: what moves on with time (a file waiting to try again).

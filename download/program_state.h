@@ -20,6 +20,9 @@ struct ProgramState {
     Choices choices;
     // The most pages of a thread one job reads (velnoria-get --max-pages).
     int maxPages = kDefaultMaxPages;
+    // The archive, when the choices keep one (velnoria-get --archive FILE); "" archive.sqlite in
+    // the work folder. A relative name counts from the work folder.
+    std::filesystem::path archiveFile;
     // The cookies, User-Agent and Referer choice every request of the next job carries; the
     // front end sets it before the job (the desktop from its browser, velnoria-get from its
     // options).

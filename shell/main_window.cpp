@@ -14,6 +14,8 @@
 #include "core/program_identity.h"
 #include "core/settings.h"
 #include "core/text.h"
+#include "download/next_pages.h"
+#include "download/watch.h"
 #include "platform/qt/qt_text.h"
 #include "shell/about_dialog.h"
 #include "shell/browser_profile.h"
@@ -354,18 +356,54 @@ void MainWindow::onDocumentComplete() {
 
 void MainWindow::startDownload() {
     // One job at a time; the button is disabled meanwhile, but a queued click must not start
-    // a second job nested in the first.
-    if (state_.jobRunning || program_ == nullptr) return;
+    // a second job nested in the first, nor one between the rounds of a watched thread.
+    if (state_.jobRunning || watching_ || program_ == nullptr) return;
     startDownload_->setEnabled(false);
     startDownload_->repaint();
     // The job's requests carry the browser's session: its cookies as they are now, its
     // User-Agent.
     browserProfile_->fillSession(state_.session);
+    const std::string thread = fromQString(addressBox_->text());
+    const bool watch = state_.choices.watchMinutes > 0;
     const JobResult result =
-        program_->runDownloadJob(browser_->document(), fromQString(addressBox_->text()), this);
-    // No job ran (the save folder cannot take a file, as the box said): the page is still there
-    // to be downloaded once the folder is set right.
-    if (!result.saveFolderProblem.empty()) startDownload_->setEnabled(true);
+        program_->runDownloadJob(browser_->document(), thread, this, {}, watch);
+    // No job ran (the save folder cannot take a file, or the archive or a template cannot be
+    // used, as the box said): the page is still there to be downloaded once that is set right.
+    if (!result.saveFolderProblem.empty() || !result.setupProblem.empty()) {
+        startDownload_->setEnabled(true);
+    }
+    if (watch && result.started) watchThread(thread, result);
+}
+
+void MainWindow::watchThread(const std::string& thread, JobResult result) {
+    watching_ = true;
+    StatusWindow& status = program_->statusWindow();
+    const auto interval = std::chrono::minutes(state_.choices.watchMinutes);
+    while (result.started && !result.stopped) {
+        status.appendLog(watchRoundText(
+            result.finishedCount,
+            std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() + interval)));
+        if (!waitForNextRound(state_.runState, program_->eventLoop(),
+                              std::chrono::steady_clock::now() + interval)) {
+            break;
+        }
+        // The thread's first page again, in the browser, as a next page is read.
+        std::string foundAt;
+        std::string error;
+        BrowserDocument* document = read(thread, foundAt, error);
+        if (state_.runState == RunState::StopRequested) break;
+        if (document == nullptr) {
+            status.appendLog("Page cannot be read: " + oneLine(thread) + " (" + oneLine(error) +
+                             ")\r\n");
+            result.finishedCount = 0;
+            continue;
+        }
+        browserProfile_->fillSession(state_.session);
+        result = program_->runDownloadJob(*document, thread, this, {}, true);
+    }
+    state_.runState = RunState::Running;
+    status.close();
+    watching_ = false;
 }
 
 void MainWindow::checkForUpdate() {

@@ -73,6 +73,9 @@ class MainWindow : public QWidget, private PageReader {
 
     // The commands, one per button, and the browser's notice.
     void startDownload();
+    // After a round of a watched thread: the wait, the thread's first page again in the browser,
+    // the next round, until Stop ends the watching.
+    void watchThread(const std::string& thread, JobResult result);
     void go();
     void goBack();
     void goForward();
@@ -97,7 +100,8 @@ class MainWindow : public QWidget, private PageReader {
     EndProgram endProgram_;
     ProgramState state_;
     bool startingUp_ = false;
-    int stopsPressed_ = 0;  // how often X was pressed: a page wait ends at the next one
+    int stopsPressed_ = 0;   // how often X was pressed: a page wait ends at the next one
+    bool watching_ = false;  // a thread is watched: between its rounds no other job starts
     std::vector<Placement> placements_;
 
     QtEventLoop eventLoop_;

@@ -157,6 +157,31 @@ bool relNamesNext(std::string_view rel) {
     return false;
 }
 
+// The text of an element's text children, as document.title gives it: runs of ASCII white space
+// made one blank, none at either end.
+std::string titleText(const GumboElement& element) {
+    std::string text;
+    bool blank = false;
+    const GumboVector& children = element.children;
+    for (unsigned i = 0; i < children.length; ++i) {
+        const auto* child = static_cast<const GumboNode*>(children.data[i]);
+        if (child->type != GUMBO_NODE_TEXT && child->type != GUMBO_NODE_WHITESPACE &&
+            child->type != GUMBO_NODE_CDATA) {
+            continue;
+        }
+        for (const char* c = child->v.text.text; *c != '\0'; ++c) {
+            if (std::string_view(" \t\n\f\r").find(*c) != std::string_view::npos) {
+                blank = !text.empty();
+            } else {
+                if (blank) text += ' ';
+                blank = false;
+                text += *c;
+            }
+        }
+    }
+    return text;
+}
+
 // Elements in document order, each with the nearest a element around it that has an href (or
 // nullptr). Template contents and, since a browser runs scripts, noscript contents are not part
 // of the document's collections.
@@ -213,6 +238,7 @@ ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl, Pa
 
     std::optional<std::string> baseHref;
     std::optional<std::string> nextHref;
+    bool titleFound = false;
     // In document order, resolved once the base is known: an image's src and the href of the
     // link around it, or a link's href.
     struct Found {
@@ -224,6 +250,10 @@ ParsedPage::ParsedPage(std::string_view html, const std::string& documentUrl, Pa
     std::size_t imageCount = 0;
     if (output != nullptr) {
         forEachElement(output->root, [&](const GumboElement& element, const GumboElement* link) {
+            if (isHtml(element, GUMBO_TAG_TITLE) && !titleFound) {
+                titleFound = true;
+                title_ = titleText(element);
+            }
             if (isHtml(element, GUMBO_TAG_BASE)) {
                 if (!baseHref) baseHref = attribute(element, "href");
             } else if (isHtml(element, GUMBO_TAG_IMG)) {

@@ -39,6 +39,7 @@ class ParsedPage : public BrowserDocument {
     std::vector<ImageInLink> imagesWithLinks() override;
     std::string nextPageAddress() override { return nextPage_; }
     std::string documentAddress() override { return documentAddress_; }
+    std::string title() override { return title_; }
     const std::string& baseUrl() const { return baseUrl_; }
     // Why the page could not be read ("" when it was).
     const std::string& problem() const { return problem_; }
@@ -52,6 +53,7 @@ class ParsedPage : public BrowserDocument {
     std::vector<std::string> links_;
     std::string nextPage_;
     std::string documentAddress_;
+    std::string title_;
     std::string problem_;
     std::size_t parseMemory_ = 0;
 };

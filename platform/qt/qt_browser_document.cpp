@@ -55,6 +55,11 @@ std::string QtBrowserDocument::documentAddress() {
     return page_.isNull() ? std::string() : page_->url().toString().toStdString();
 }
 
+std::string QtBrowserDocument::title() {
+    const std::optional<QVariant> answer = run(QStringLiteral("document.title"));
+    return answer ? answer->toString().toStdString() : std::string();
+}
+
 std::vector<ImageInLink> QtBrowserDocument::imagesWithLinks() {
     std::vector<ImageInLink> result;
     const std::optional<QVariant> answer = run(QString::fromLatin1(kImagesWithLinksScript));

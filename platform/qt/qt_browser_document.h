@@ -25,6 +25,7 @@ class QtBrowserDocument : public BrowserDocument {
     std::vector<ImageInLink> imagesWithLinks() override;
     std::string nextPageAddress() override;
     std::string documentAddress() override;
+    std::string title() override;
 
   private:
     // The script's answer, or nothing when none came in time.

@@ -9,12 +9,16 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "download/sha256.h"
 #include "tests/support/child_process.h"
+#include "tests/support/scoped_tmpfs.h"
+#include "tests/support/sqlite_rows.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_http_server.h"
 
@@ -614,6 +618,511 @@ TEST_F(VelnoriaGetThread, RetryWithDownloadsAtOnceLosesNoAddressToACtrlC) {
     }
     EXPECT_EQ(missing, 0u);
     EXPECT_LT(after.size(), before.size());
+}
+
+// The archive: what a run saved is skipped the next time without a request, and a thread goes
+// on from the last page read.
+class VelnoriaGetArchive : public VelnoriaGetThread {
+  protected:
+    std::vector<std::string> rows(const std::string& sql) const {
+        return testing::sqliteRows(folder / "archive.sqlite", sql);
+    }
+
+    void forgetEverything() {
+        fs::remove_all(folder / "out");
+        fs::create_directory(folder / "out");
+        for (const char* file : {"archive.sqlite", "archive.sqlite-wal", "archive.sqlite-shm"}) {
+            fs::remove(folder / file);
+        }
+        server.clearRequests();
+    }
+
+    std::vector<std::string> requestedUrls() const {
+        std::vector<std::string> urls;
+        for (const Request& r : server.requests()) urls.push_back(r.url);
+        return urls;
+    }
+};
+
+TEST_F(VelnoriaGetArchive, ARunAgainReadsTheFirstAndTheLastPageAndNothingElse) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 3, pageAddress(2)), "text/html"));
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 2, pageAddress(3)), "text/html"));
+    for (const std::string parallel : {"1", "4"}) {
+        SCOPED_TRACE("--parallel " + parallel);
+        server.route(pageAddress(3), Reply::ok(threadPage(3, 2, ""), "text/html"));
+        forgetEverything();
+        const std::vector<std::string> args = {"--archive", "--all-pages", "--parallel", parallel,
+                                               pageAddress(1)};
+        const ChildResult first = run(args);
+        EXPECT_EQ(first.exitCode, 0) << first.err;
+        EXPECT_EQ(saved().size(), 7u);
+        EXPECT_EQ(
+            rows("SELECT entry, full_address, file_name, folder, page, thread FROM "
+                 "saved_file WHERE file_name = 'p2i1.jpg'"),
+            std::vector<std::string>{thumbAddress(2, 1) + "|" + imageAddress(2, 1) + "|p2i1.jpg|" +
+                                     (folder / "out").string() + "|2|" + pageAddress(1)});
+        EXPECT_EQ(rows("SELECT count(*) FROM saved_file WHERE length(sha256) = 64"),
+                  std::vector<std::string>{"7"});
+        EXPECT_EQ(rows("SELECT page, address FROM thread_page"),
+                  std::vector<std::string>{"3|" + pageAddress(3)});
+
+        // Unchanged, and a file deleted meanwhile: it stays deleted.
+        fs::remove(folder / "out" / "p1i2.jpg");
+        server.clearRequests();
+        const ChildResult second = run(args);
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        EXPECT_EQ(second.out,
+                  "Starting download process...\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i2.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                  "Reading page 3: " +
+                      pageAddress(3) +
+                      "\n"
+                      "Downloading file p3i1.jpg...ALREADY SAVED\n"
+                      "Downloading file p3i2.jpg...ALREADY SAVED\n"
+                      "Task finished !\nNo file downloaded. 5 file(s) already saved.\n");
+        EXPECT_EQ(requestedUrls(), (std::vector<std::string>{pageAddress(1), pageAddress(3)}));
+        EXPECT_FALSE(fs::exists(folder / "out" / "p1i2.jpg"));
+
+        // New images on the last page, and a page after it: only they are fetched.
+        server.route(pageAddress(3), Reply::ok(threadPage(3, 4, pageAddress(4)), "text/html"));
+        server.route(pageAddress(4), Reply::ok(threadPage(4, 1, ""), "text/html"));
+        server.clearRequests();
+        const ChildResult third = run(args);
+        EXPECT_EQ(third.exitCode, 0) << third.err;
+        EXPECT_EQ(
+            sortedLines(third.out),
+            sortedLines("Starting download process...\n"
+                        "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                        "Downloading file p1i2.jpg...ALREADY SAVED\n"
+                        "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                        "Reading page 3: " +
+                        pageAddress(3) +
+                        "\n"
+                        "Downloading file p3i1.jpg...ALREADY SAVED\n"
+                        "Downloading file p3i2.jpg...ALREADY SAVED\n"
+                        "Downloading file p3i3.jpg...OK\n"
+                        "Downloading file p3i4.jpg...OK\n"
+                        "Reading page 4: " +
+                        pageAddress(4) +
+                        "\n"
+                        "Downloading file p4i1.jpg...OK\n"
+                        "Task finished !\n 3 file(s) downloaded. 5 file(s) already saved.\n"));
+        EXPECT_EQ(imageRequests(), 3u);
+        EXPECT_EQ(server.requestsFor(pageAddress(2)).size(), 0u);
+        EXPECT_EQ(rows("SELECT page, address FROM thread_page"),
+                  std::vector<std::string>{"4|" + pageAddress(4)});
+    }
+}
+
+TEST_F(VelnoriaGetArchive, TheSameImageTwiceIsSavedOnce) {
+    // A quoted post shows the same thumbnail again; a linked image leads to a full-size image
+    // saved already; two addresses answer the same bytes.
+    const std::string linked =
+        "<a href=\"" + imageAddress(1, 1) + "\"><img src=\"http://other.example/smile.gif\"></a>\n";
+    const std::string html = "<html><body>\n<img src=\"" + thumbAddress(1, 1) + "\">\n<img src=\"" +
+                             thumbAddress(1, 1) + "\">\n" + linked + "<img src=\"" +
+                             thumbAddress(1, 3) + "\">\n<img src=\"" + thumbAddress(1, 4) +
+                             "\">\n</body></html>";
+    server.route(kForum, Reply::ok(html, "text/html"));
+    server.route(imageAddress(1, 3), Reply::ok("same bytes", "image/jpeg"));
+    server.route(imageAddress(1, 4), Reply::ok("same bytes", "image/jpeg"));
+    for (const std::string parallel : {"1", "4"}) {
+        SCOPED_TRACE("--parallel " + parallel);
+        forgetEverything();
+        const std::vector<std::string> args = {"--archive", "--linked-images", "--parallel",
+                                               parallel, kForum};
+        const ChildResult first = run(args);
+        EXPECT_EQ(first.exitCode, 0) << first.err;
+        const std::string expected =
+            "Starting download process...\n"
+            "Downloading file p1i1.jpg...OK\n"
+            "Downloading file p1i1.jpg...ALREADY SAVED\n"
+            "Downloading file p1i1.jpg...ALREADY SAVED\n"
+            "Downloading file p1i3.jpg...OK\n"
+            "Downloading file p1i4.jpg...SAME AS p1i3.jpg\n"
+            "Task finished !\n 2 file(s) downloaded. 3 file(s) already saved.\n";
+        if (parallel == "1") {
+            EXPECT_EQ(first.out, expected);
+        } else {
+            EXPECT_EQ(sortedLines(first.out), sortedLines(expected));
+        }
+        EXPECT_EQ(saved(), (std::vector<std::string>{"p1i1.jpg", "p1i3.jpg"}));
+        EXPECT_EQ(imageRequests(), 3u);
+        EXPECT_TRUE(server.requestsFor("http://other.example/smile.gif").empty());
+        EXPECT_EQ(rows("SELECT entry, file_name FROM saved_file ORDER BY entry"),
+                  (std::vector<std::string>{
+                      imageAddress(1, 1) + "|p1i1.jpg", thumbAddress(1, 1) + "|p1i1.jpg",
+                      thumbAddress(1, 3) + "|p1i3.jpg", thumbAddress(1, 4) + "|p1i3.jpg"}));
+
+        // The next run asks for nothing but the page, and names the files as they were saved.
+        server.clearRequests();
+        const ChildResult second = run(args);
+        EXPECT_EQ(second.exitCode, 0) << second.err;
+        EXPECT_EQ(second.out,
+                  "Starting download process...\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                  "Downloading file p1i3.jpg...ALREADY SAVED\n"
+                  "Task finished !\nNo file downloaded. 5 file(s) already saved.\n");
+        EXPECT_EQ(requestedUrls(), std::vector<std::string>{kForum});
+    }
+}
+
+TEST_F(VelnoriaGetArchive, ARuleThatEndsTheWalkRunsAgainAndFindsItsNewFiles) {
+    // Photoshare's rule saves what the page's links lead to, then ends the walk.
+    const auto page = [](const std::string& links) {
+        return "<html><body><img src=\"http://photoshare.ru/th/1.jpg\"><img src=\"" +
+               thumbAddress(1, 1) + "\">" + links + "</body></html>";
+    };
+    const std::string link101 = "<a href=\"http://photoshare.ru/photo101.html\">1</a>";
+    const std::string original = "http://photoshare.ru/original/photoshare.ru-";
+    server.route(original + "101.jpg", Reply::ok("one", "image/jpeg"));
+    server.route(original + "102.jpg", Reply::ok("two", "image/jpeg"));
+    server.route(kForum, Reply::ok(page(link101), "text/html"));
+    ASSERT_EQ(run({"--archive", kForum}).exitCode, 0);
+
+    server.route(kForum,
+                 Reply::ok(page(link101 + "<a href=\"http://photoshare.ru/photo102.html\">2</a>"),
+                           "text/html"));
+    server.clearRequests();
+    const ChildResult again = run({"--archive", kForum});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.out,
+              "Starting download process...\n"
+              "Downloading file 101.jpg...ALREADY SAVED\n"
+              "Downloading file 102.jpg...OK\n"
+              "Task finished !\n 1 file(s) downloaded. 1 file(s) already saved.\n");
+    EXPECT_EQ(requestedUrls(), (std::vector<std::string>{kForum, original + "102.jpg"}));
+}
+
+TEST_F(VelnoriaGetArchive, FilesSkipExistingFindsAreRecordedForTheNextRun) {
+    server.route(kForum, Reply::ok(threadPage(1, 2, ""), "text/html"));
+    ASSERT_EQ(run({kForum}).exitCode, 0);  // saved before there was an archive
+
+    const ChildResult found = run({"--archive", "--skip-existing", kForum});
+    EXPECT_EQ(found.out,
+              "Starting download process...\n"
+              "Downloading file p1i1.jpg...ALREADY SAVED\n"
+              "Downloading file p1i2.jpg...ALREADY SAVED\n"
+              "Task finished !\nNo file downloaded. 2 file(s) already saved.\n");
+    EXPECT_EQ(rows("SELECT file_name, size, sha256 FROM saved_file ORDER BY id"),
+              (std::vector<std::string>{
+                  "p1i1.jpg|" + std::to_string(("bytes of " + imageAddress(1, 1)).size()) + "|" +
+                      hexText(sha256Of("bytes of " + imageAddress(1, 1))),
+                  "p1i2.jpg|" + std::to_string(("bytes of " + imageAddress(1, 2)).size()) + "|" +
+                      hexText(sha256Of("bytes of " + imageAddress(1, 2)))}));
+    server.clearRequests();
+    EXPECT_EQ(run({"--archive", "--skip-existing", kForum}).exitCode, 0);
+    EXPECT_EQ(requestedUrls(), std::vector<std::string>{kForum});
+}
+
+TEST_F(VelnoriaGetArchive, ARememberedPageThatIsGoneLeavesTheThreadToItsFirstPage) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 1, pageAddress(2)), "text/html"));
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 1, pageAddress(3)), "text/html"));
+    server.route(pageAddress(3), Reply::ok(threadPage(3, 1, ""), "text/html"));
+    const std::vector<std::string> args = {"--archive", "--all-pages", pageAddress(1)};
+    ASSERT_EQ(run(args).exitCode, 0);
+
+    // The thread lost its last page.
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 2, ""), "text/html"));
+    server.route(pageAddress(3), Reply::withStatus(404, "<html>gone</html>"));
+    const ChildResult again = run(args);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.out,
+              "Starting download process...\n"
+              "Downloading file p1i1.jpg...ALREADY SAVED\n"
+              "Reading page 3: " +
+                  pageAddress(3) +
+                  "\n"
+                  "Page cannot be read: " +
+                  pageAddress(3) +
+                  " (the server answered with HTTP status 404)\n"
+                  "Reading page 2: " +
+                  pageAddress(2) +
+                  "\n"
+                  "Downloading file p2i1.jpg...ALREADY SAVED\n"
+                  "Downloading file p2i2.jpg...OK\n"
+                  "Task finished !\n 1 file(s) downloaded. 2 file(s) already saved.\n");
+    EXPECT_EQ(rows("SELECT page, address FROM thread_page"),
+              std::vector<std::string>{"2|" + pageAddress(2)});
+}
+
+TEST_F(VelnoriaGetArchive, WatchEndsAtOnceOnCtrlCInTheWait) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 2, ""), "text/html"));
+    testing::ChildProcess child(kProgram, {"--watch", "5", pageAddress(1)}, folder.path());
+    const fs::path out = fs::path(folder.path()).concat(".stdout");
+    const auto bound = std::chrono::steady_clock::now() + 30s;
+    while (readFile(out).find("Next check at") == std::string::npos &&
+           std::chrono::steady_clock::now() < bound) {
+        std::this_thread::sleep_for(20ms);
+    }
+    std::this_thread::sleep_for(100ms);  // well into the wait
+    const auto signalled = std::chrono::steady_clock::now();
+    child.signal(SIGINT);
+    const ChildResult result = child.finish(20s);
+    EXPECT_EQ(result.exitCode, 130) << result.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+    const std::string start =
+        "Starting download process...\n"
+        "Downloading file p1i1.jpg...OK\nDownloading file p1i2.jpg...OK\n"
+        "Task finished !\n 2 file(s) downloaded.\n 2 new file(s). Next check at ";
+    ASSERT_TRUE(result.out.starts_with(start)) << result.out;
+    // The date and time of the next check, five minutes on: "YYYY-MM-DD HH:MM:SS.\n".
+    const std::string when = result.out.substr(start.size());
+    EXPECT_EQ(when.size(), 21u) << when;
+    EXPECT_TRUE(when.ends_with(".\n")) << when;
+    // Watching keeps the archive.
+    EXPECT_EQ(rows("SELECT file_name FROM saved_file ORDER BY id"),
+              (std::vector<std::string>{"p1i1.jpg", "p1i2.jpg"}));
+    EXPECT_EQ(server.requestCount(), 3u);
+}
+
+TEST_F(VelnoriaGetArchive, AnArchiveThatCannotBeUsedStopsTheRunAndStaysAsItWas) {
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 2, ""), "text/html"));
+    // A real archive, its second page overwritten.
+    ASSERT_EQ(run({"--archive", "made.sqlite", pageAddress(1)}).exitCode, 0);
+    std::string damaged = readFile(folder / "made.sqlite");
+    ASSERT_GT(damaged.size(), 8192u);
+    std::fill(damaged.begin() + 4096, damaged.begin() + 8192, '\xA5');
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string reason;
+    } cases[] = {
+        {"not SQLite", "notes of mine\n", "is not an SQLite database"},
+        {"damaged", damaged, "is damaged"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path archive = folder / "mine.sqlite";
+        writeFile(archive, c.bytes);
+        const std::string before = readFile(archive);
+        server.clearRequests();
+        const ChildResult result = run({"--archive=" + archive.string(), pageAddress(1)});
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(result.err.starts_with(
+            "velnoria-get: Archive cannot be used: " + archive.string() + " " + c.reason))
+            << result.err;
+        EXPECT_EQ(readFile(archive), before);
+        EXPECT_EQ(imageRequests(), 0u);
+        EXPECT_FALSE(fs::exists(fs::path(archive).concat("-wal")));
+
+        // A retry does not start either, and failed.txt keeps every address.
+        const std::string list = thumbAddress(1, 1) + "\r\n" + imageAddress(1, 2) + "\r\n";
+        writeFile(folder / "failed.txt", list);
+        const ChildResult retry = run({"--retry-failed", "--archive=" + archive.string()});
+        EXPECT_EQ(retry.exitCode, 2);
+        EXPECT_TRUE(retry.err.starts_with("velnoria-get: Archive cannot be used: ")) << retry.err;
+        EXPECT_EQ(readFile(folder / "failed.txt"), list);
+        EXPECT_EQ(readFile(archive), before);
+        EXPECT_EQ(imageRequests(), 0u);
+    }
+}
+
+// Every file below a folder, by its path from there.
+std::vector<std::string> filesBelow(const fs::path& top) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(top)) {
+        if (!entry.is_directory()) files.push_back(entry.path().lexically_relative(top).string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST_F(VelnoriaGetArchive, FolderAndNameTemplatesNameEveryFileInsideTheSaveFolder) {
+    const std::vector<std::string> templates = {"--folder", "{host}/{title}", "--name",
+                                                "{page:02}-{index:03} {name}.{ext}"};
+    const struct {
+        const char* what;
+        std::string title;
+        std::string folder;  // below out/forum.example
+    } titles[] = {
+        {"a plain title", "Cats &amp; dogs", "/Cats & dogs"},
+        {"a way out", "../x", "/_._x"},
+        {"a hidden name", ".hidden", "/_hidden"},
+        {"the program's own file", "settings.dat", "/_settings.dat"},
+        {"300 bytes", std::string(300, 'b'), "/" + std::string(200, 'b')},
+        {"bytes that are not UTF-8", "caf\xe9", "/caf\xef\xbf\xbd"},
+        {"a folder in the title", "a/b\\c", "/a_b_c"},
+        {"no title", "", ""},
+    };
+    for (const auto& c : titles) {
+        SCOPED_TRACE(c.what);
+        forgetEverything();
+        std::string html = threadPage(1, 2, "");
+        html.replace(html.find("<title>Page"), 11, "<title>" + c.title);
+        server.route(pageAddress(1), Reply::ok(html, "text/html"));
+        std::vector<std::string> args = templates;
+        args.push_back(pageAddress(1));
+        const ChildResult result = run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        const std::string folderName = "forum.example" + c.folder + "/";
+        EXPECT_EQ(filesBelow(folder / "out"),
+                  (std::vector<std::string>{folderName + "01-001 p1i1.jpg",
+                                            folderName + "01-002 p1i2.jpg"}));
+        EXPECT_EQ(readFile(folder / "out" / (folderName + "01-002 p1i2.jpg")),
+                  "bytes of " + imageAddress(1, 2));
+    }
+
+    // A link in the folder's place is never followed: the files fail, nothing lands elsewhere.
+    forgetEverything();
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 1, ""), "text/html"));
+    fs::create_directory(folder / "elsewhere");
+    fs::create_directory_symlink(folder / "elsewhere", folder / "out" / "forum.example");
+    std::vector<std::string> args = templates;
+    args.push_back(pageAddress(1));
+    const ChildResult linked = run(args);
+    EXPECT_EQ(linked.exitCode, 1);
+    EXPECT_NE(linked.out.find("Downloading file 01-001 p1i1.jpg...FAILED (cannot use the folder "
+                              "forum.example (a link))\nFAILURE LOGGED.\n"),
+              std::string::npos)
+        << linked.out;
+    EXPECT_TRUE(fs::is_empty(folder / "elsewhere"));
+    fs::remove(folder / "failed.txt");
+
+    // A whole thread: the archive and the next run follow the names the templates made.
+    server.route(pageAddress(1), Reply::ok(threadPage(1, 2, pageAddress(2)), "text/html"));
+    server.route(pageAddress(2), Reply::ok(threadPage(2, 1, ""), "text/html"));
+    forgetEverything();
+    const std::vector<std::string> thread = {
+        "--archive",   "--all-pages", "--folder", "{title}", "--name", "{page:02}-{index:03}.{ext}",
+        pageAddress(1)};
+    ASSERT_EQ(run(thread).exitCode, 0);
+    EXPECT_EQ(filesBelow(folder / "out"),
+              (std::vector<std::string>{"Page/01-001.jpg", "Page/01-002.jpg", "Page/02-001.jpg"}));
+    EXPECT_EQ(rows("SELECT file_name, folder FROM saved_file WHERE page = 2"),
+              std::vector<std::string>{"02-001.jpg|" + (folder / "out" / "Page").string()});
+    const ChildResult again = run(thread);
+    EXPECT_EQ(again.out,
+              "Starting download process...\n"
+              "Downloading file 01-001.jpg...ALREADY SAVED\n"
+              "Downloading file 01-002.jpg...ALREADY SAVED\n"
+              "Reading page 2: " +
+                  pageAddress(2) +
+                  "\n"
+                  "Downloading file 02-001.jpg...ALREADY SAVED\n"
+                  "Task finished !\nNo file downloaded. 3 file(s) already saved.\n");
+
+    // One name for every file: numbered as any name met twice, and found again by skip existing.
+    forgetEverything();
+    const std::vector<std::string> sameName = {"--skip-existing", "--all-pages", "--name",
+                                               "{title}.{ext}", pageAddress(1)};
+    ASSERT_EQ(run(sameName).exitCode, 0);
+    EXPECT_EQ(saved(), (std::vector<std::string>{"Page (2).jpg", "Page (3).jpg", "Page.jpg"}));
+    EXPECT_EQ(readFile(folder / "out" / "Page (3).jpg"), "bytes of " + imageAddress(2, 1));
+    server.clearRequests();
+    const ChildResult skipped = run(sameName);
+    EXPECT_EQ(skipped.out,
+              "Starting download process...\n"
+              "Downloading file Page.jpg...ALREADY SAVED\n"
+              "Downloading file Page (2).jpg...ALREADY SAVED\n"
+              "Reading page 2: " +
+                  pageAddress(2) +
+                  "\n"
+                  "Downloading file Page (3).jpg...ALREADY SAVED\n"
+                  "Task finished !\nNo file downloaded. 3 file(s) already saved.\n");
+    for (const Request& r : server.requests()) {
+        if (r.url.find(".radikal.ru/") != std::string::npos) {
+            EXPECT_EQ(r.method, "HEAD");
+        }
+    }
+}
+
+// A thread of 60 images whose answers come a little late, so that jobs overlap and a kill meets
+// one in the middle.
+class VelnoriaGetArchiveFaults : public VelnoriaGetArchive {
+  protected:
+    void SetUp() override {
+        VelnoriaGetArchive::SetUp();
+        std::string html = "<html><body>\n";
+        for (int i = 1; i <= kImages; ++i) html += "<img src=\"" + thumbAddress(1, i) + "\">\n";
+        server.route(kForum, Reply::ok(html + "</body></html>", "text/html"));
+        server.setFallback([](const Request& request) {
+            Reply reply = Reply::ok("bytes of " + request.url, "image/jpeg");
+            reply.headerDelay = 15ms;
+            return reply;
+        });
+    }
+
+    void expectEveryImageWholeOnce(const fs::path& out) const {
+        for (int i = 1; i <= kImages; ++i) {
+            EXPECT_EQ(readFile(out / ("p1i" + std::to_string(i) + ".jpg")),
+                      "bytes of " + imageAddress(1, i));
+        }
+        EXPECT_EQ(
+            rows("SELECT count(*), count(DISTINCT entry) FROM saved_file"),
+            std::vector<std::string>{std::to_string(kImages) + "|" + std::to_string(kImages)});
+    }
+
+    static constexpr int kImages = 60;
+};
+
+TEST_F(VelnoriaGetArchiveFaults, AJobKilledInTheMiddleLeavesAnArchiveTheNextRunGoesOnWith) {
+    const std::vector<std::string> args = {"--archive", "--parallel", "4", kForum};
+    testing::ChildProcess child(kProgram, args, folder.path());
+    ASSERT_TRUE(server.waitForRequests(25, 30s));
+    child.signal(SIGKILL);
+    child.finish(10s);
+    const std::vector<std::string> recorded = rows("SELECT full_address FROM saved_file");
+    ASSERT_FALSE(recorded.empty());
+    ASSERT_FALSE(recorded.front().starts_with("error:")) << recorded.front();
+    EXPECT_LT(recorded.size(), static_cast<std::size_t>(kImages));
+
+    server.clearRequests();
+    const ChildResult again = run(args);
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    expectEveryImageWholeOnce(folder / "out");
+    // What the killed job recorded was not asked for again; everything else was, once.
+    for (const std::string& url : recorded) EXPECT_TRUE(server.requestsFor(url).empty()) << url;
+    EXPECT_EQ(imageRequests(), kImages - recorded.size());
+}
+
+TEST_F(VelnoriaGetArchiveFaults, TwoJobsOnOneArchiveBothFinishAndRecordEachFileOnce) {
+    const fs::path archive = folder / "archive.sqlite";
+    std::vector<std::unique_ptr<testing::ChildProcess>> jobs;
+    for (const char* name : {"first", "second"}) {
+        fs::create_directory(folder / name);
+        jobs.push_back(std::make_unique<testing::ChildProcess>(
+            kProgram,
+            std::vector<std::string>{"--archive=" + archive.string(), "--parallel", "2",
+                                     "--save-folder", (folder / "out").string(), kForum},
+            folder / name));
+    }
+    for (auto& job : jobs) {
+        const ChildResult result = job->finish(60s);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_TRUE(result.out.ends_with(" file(s) already saved.\n") ||
+                    result.out.ends_with(" file(s) downloaded.\n"))
+            << result.out;
+    }
+    expectEveryImageWholeOnce(folder / "out");
+}
+
+TEST_F(VelnoriaGetArchiveFaults, AnArchiveOnAFullDiskIsSaidOnceAndEveryFileStillComes) {
+    testing::ScopedTmpfs disk("160k");
+    if (!disk.mounted()) GTEST_SKIP() << disk.error();
+    const fs::path archive = disk.path() / "archive.sqlite";
+    const ChildResult result = run({"--archive=" + archive.string(), kForum});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string said = "Archive cannot be used: " + archive.string() + " cannot be written (";
+    const std::size_t at = result.out.find(said);
+    ASSERT_NE(at, std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find(said, at + 1), std::string::npos) << "said more than once";
+    EXPECT_TRUE(result.out.ends_with("Task finished !\n 60 file(s) downloaded.\n")) << result.out;
+    for (int i = 1; i <= kImages; ++i) {
+        EXPECT_EQ(readFile(folder / "out" / ("p1i" + std::to_string(i) + ".jpg")),
+                  "bytes of " + imageAddress(1, i));
+    }
+    // What it could take is there, whole.
+    const std::vector<std::string> kept =
+        testing::sqliteRows(archive, "SELECT count(*) FROM saved");
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_GT(std::stoi(kept.front()), 0);
+    EXPECT_LT(std::stoi(kept.front()), kImages);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -439,6 +440,130 @@ TEST_F(DownloadButtonTest, TheRulesFileIsReadAtTheStartAndItsProblemsShown) {
     EXPECT_EQ(readFile(work.path() / "images" / "by-rule.jpg"), generatedBytes(7000, 2));
     EXPECT_EQ(readFile(work.path() / "images" / "pic1.jpg"), generatedBytes(5000, 1));
     EXPECT_EQ(server.requestsFor(kImage1).size(), 1u);
+}
+
+TEST_F(DownloadButtonTest, AThreadRunAgainGoesOnFromItsLastPageInTheBrowser) {
+    writeSettings(102400);
+    writeFile(work.path() / "choices.conf", "follow-next-pages = true\nremember-saved = true\n");
+    const std::string page2 = server.url("/page2.html");
+    const std::string page3 = server.url("/page3.html");
+    const auto withNext = [](std::string html, const char* next) {
+        return html.replace(html.find("<body>"), 6,
+                            "<body><a rel=\"next\" href=\"" + std::string(next) + "\">next</a>");
+    };
+    server.route(page2, Reply::ok(withNext(pageWithImages({}), "page3.html"), "text/html"));
+    server.route(page3, Reply::ok(pageWithImages({kThumb2}), "text/html"));
+    server.route(server.url("/thread.html"),
+                 Reply::ok(withNext(pageWithImages({kThumb1}), "page2.html"), "text/html"));
+    start();
+    go(server.url("/thread.html"));
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+    ASSERT_EQ(answerer.boxes().size(), 1u);
+    EXPECT_EQ(answerer.boxes()[0].text, "Task finished !\n 2 file(s) downloaded.");
+
+    server.clearRequests();
+    go(server.url("/thread.html"));
+    QString logAtEnd;
+    answerer.onBox([&](const SeenBox&) { logAtEnd = log(); });
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+    EXPECT_EQ(logAtEnd, QString::fromStdString("Starting download process...\n"
+                                               "Downloading file pic1.jpg...ALREADY SAVED\n"
+                                               "Reading page 3: " +
+                                               page3 +
+                                               "\n"
+                                               "Downloading file pic2.jpg...ALREADY SAVED\n"));
+    ASSERT_EQ(answerer.boxes().size(), 2u);
+    EXPECT_EQ(answerer.boxes()[1].text,
+              "Task finished !\nNo file downloaded. 2 file(s) already saved.");
+    // The browser went straight to the last page read before.
+    EXPECT_EQ(addressBox()->text().toStdString(), page3);
+    EXPECT_TRUE(server.requestsFor(page2).empty());
+    EXPECT_TRUE(server.requestsFor(kImage1).empty());
+    EXPECT_TRUE(server.requestsFor(kImage2).empty());
+}
+
+TEST_F(DownloadButtonTest, AnArchiveThatCannotBeUsedIsSaidAndNoJobRuns) {
+    writeSettings(102400);
+    writeFile(work.path() / "choices.conf", "remember-saved = true\n");
+    writeFile(work.path() / "archive.sqlite", "my own notes\n");
+    openThread({kThumb1});
+    const std::size_t boxesBefore = answerer.boxes().size();
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);
+
+    ASSERT_EQ(answerer.boxes().size(), boxesBefore + 1);
+    EXPECT_EQ(answerer.boxes().back().title, "Error");
+    EXPECT_EQ(answerer.boxes().back().text,
+              QString::fromStdString(
+                  "Archive cannot be used: " + (work.path() / "archive.sqlite").string() +
+                  " is not an SQLite database"));
+    EXPECT_EQ(answerer.boxes().back().icon, QMessageBox::Critical);
+    EXPECT_EQ(readFile(work.path() / "archive.sqlite"), "my own notes\n");
+    EXPECT_TRUE(server.requestsFor(kImage1).empty());
+    EXPECT_TRUE(statusWindow() == nullptr || !statusWindow()->isVisible());
+    EXPECT_TRUE(button("startDownload")->isEnabled());
+}
+
+TEST_F(DownloadButtonTest, AWatchedThreadFindsANewImageAtItsNextCheckAndPauseHoldsTheCheck) {
+    writeSettings(102400);
+    writeFile(work.path() / "choices.conf", "watch-minutes = 1\n");
+    watchdog.start(115000);  // the check comes a minute after the first round
+    openThread({kThumb1});
+    const std::string thread = server.url("/thread.html");
+
+    int step = 0;
+    QString firstWait;
+    QString secondWait;
+    QString counterInPause;
+    std::size_t readsWhilePaused = 99;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (step == 0 && log().contains("Next check at")) {
+            step = 1;
+            firstWait = log();
+            // An image added to the thread meanwhile.
+            server.route(thread, Reply::ok(pageWithImages({kThumb1, kThumb2}), "text/html"));
+            const std::size_t readsBefore = server.requestsFor(thread).size();
+            QTimer::singleShot(62000, [&, readsBefore] {
+                readsWhilePaused = server.requestsFor(thread).size() - readsBefore;
+                counterInPause = statusWindow()->counter()->text();
+                QTest::mouseClick(statusWindow()->pauseButton(), Qt::LeftButton);  // Continue
+            });
+            // Held here, past the time of the check.
+            QTest::mouseClick(statusWindow()->pauseButton(), Qt::LeftButton);
+            step = 2;
+            return;
+        }
+        if (step == 2 && log().contains("pic2.jpg...OK") && log().contains("Next check at")) {
+            step = 3;
+            secondWait = log();
+            QTest::mouseClick(statusWindow()->stopButton(), Qt::LeftButton);
+        }
+    });
+    poll.start(50);
+    QTest::mouseClick(button("startDownload"), Qt::LeftButton);  // returns once Stop ended it
+    poll.stop();
+
+    ASSERT_EQ(step, 3);
+    const QRegularExpression firstRound(
+        "^Starting download process...\nDownloading file pic1.jpg...OK\n"
+        "Task finished !\n 1 file\\(s\\) downloaded.\n"
+        " 1 new file\\(s\\). Next check at \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d.\n$");
+    EXPECT_TRUE(firstRound.match(firstWait).hasMatch()) << firstWait.toStdString();
+    EXPECT_EQ(readsWhilePaused, 0u);
+    EXPECT_EQ(counterInPause, "Paused");
+    const QRegularExpression secondRound(
+        "^Starting download process...\nDownloading file pic1.jpg...ALREADY SAVED\n"
+        "Downloading file pic2.jpg...OK\n"
+        "Task finished !\n 1 file\\(s\\) downloaded. 1 file\\(s\\) already saved.\n"
+        " 1 new file\\(s\\). Next check at [-0-9: ]{19}.\n$");
+    EXPECT_TRUE(secondRound.match(secondWait).hasMatch()) << secondWait.toStdString();
+    // No box between the rounds nor at the end: the watching ended by Stop.
+    EXPECT_TRUE(answerer.boxes().empty());
+    EXPECT_TRUE(statusWindow() == nullptr || !statusWindow()->isVisible());
+    EXPECT_EQ(server.requestsFor(kImage1).size(), 1u);
+    EXPECT_EQ(readFile(work.path() / "images" / "pic2.jpg"), generatedBytes(7000, 2));
+    EXPECT_EQ(window->state().runState, RunState::Running);
+    EXPECT_FALSE(window->state().jobRunning);
 }
 
 }  // namespace

@@ -133,6 +133,25 @@ TEST(ParsedPage, NextPageIsTheFirstLinkOrAnchorWhoseRelNamesNext) {
     }
 }
 
+TEST(ParsedPage, TitleIsTheTextOfTheFirstTitleWithItsBlanksMadeOne) {
+    const struct {
+        std::string html;
+        std::string title;
+    } cases[] = {
+        {"<p>no title here", ""},
+        {"<title>  Cats \n in\tthe   garden </title>", "Cats in the garden"},
+        {"<title>First</title><title>Second</title>", "First"},
+        {"<body><p><title>late &amp; <b>bold</b> in the body</title>",
+         "late & <b>bold</b> in the body"},
+        {"<svg><title>a drawing's</title></svg><title>the page's</title>", "the page's"},
+        {"<title>caf\xe9</title>", "caf\xef\xbf\xbd"},
+    };
+    for (const auto& c : cases) {
+        ParsedPage page(c.html, "http://f.example/t/x");
+        EXPECT_EQ(page.title(), c.title) << c.html;
+    }
+}
+
 std::string repeat(const std::string& piece, int times) {
     std::string out;
     for (int i = 0; i < times; ++i) out += piece;
