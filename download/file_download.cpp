@@ -183,8 +183,8 @@ FileDownload::FileDownload(JobContext& job, const DownloadTarget& target, std::s
       pageNumber_(job.page.number),
       folder_(targetFolder(job, target)),
       host_(webHostName(target.url)),
-      family_(nameInFolder(target.folder,
-                           nameFamily(safeFileName(target.name, job.longestName)))) {}
+      family_(nameInFolder(target.folder, nameFamily(safeFileName(target.name, job.longestName)))) {
+}
 
 FileDownload::~FileDownload() {
     if (ticket_ != 0) job_.transferSlots->cancel(ticket_);

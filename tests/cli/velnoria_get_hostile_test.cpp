@@ -337,8 +337,8 @@ TEST_F(HostileServer, EveryFailureIsSaidWithItsReason) {
     std::vector<Case> all(std::begin(cases), std::end(cases));
     // A length that is no plain number frames no body, one at a time or at once: libcurl would
     // read the number at its start and keep what comes up to it as the whole file.
-    for (const char* const length : {"6x", "100abc", "+1032", "1032 1032", "1032,1032", "0x10",
-                                     "1e3"}) {
+    for (const char* const length :
+         {"6x", "100abc", "+1032", "1032 1032", "1032,1032", "0x10", "1e3"}) {
         Reply odd = image(std::string(1032, 'o'));
         odd.headers = {{"Content-Length", length}};
         odd.closeConnection = true;

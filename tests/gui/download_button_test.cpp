@@ -334,7 +334,8 @@ TEST_F(DownloadButtonTest, TheWindowIsNeverHeldLongerThan50Milliseconds) {
         slowThumbs.push_back(base + "t.jpg");
     }
     std::string withNext = pageWithImages(slowThumbs);
-    withNext.replace(withNext.find("<body>"), 6, "<body><a rel=\"next\" href=\"page2.html\">next</a>");
+    withNext.replace(withNext.find("<body>"), 6,
+                     "<body><a rel=\"next\" href=\"page2.html\">next</a>");
     server.route(server.url("/next.html"), Reply::ok(withNext, "text/html"));
     std::vector<std::string> havens;
     for (int i = 1; i <= 50; ++i) {
@@ -370,8 +371,8 @@ TEST_F(DownloadButtonTest, TheWindowIsNeverHeldLongerThan50Milliseconds) {
         window->state().choices.downloadsAtOnce = c.atOnce;
         window->state().choices.followNextPages = c.nextPages;
         const std::size_t boxesBefore = answerer.boxes().size();
-        const auto held = longestHold(
-            [&] { QTest::mouseClick(button("startDownload"), Qt::LeftButton); });
+        const auto held =
+            longestHold([&] { QTest::mouseClick(button("startDownload"), Qt::LeftButton); });
         ASSERT_EQ(answerer.boxes().size(), boxesBefore + 1);
         EXPECT_EQ(answerer.boxes().back().text,
                   "Task finished !\n " + std::to_string(c.files) + " file(s) downloaded.");

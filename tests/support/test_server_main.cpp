@@ -119,10 +119,11 @@ Reply answer(const Options& o, const Request& request) {
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), k);
         if (!digits.empty() && ec == std::errc{} && end == digits.data() + digits.size() &&
             k < o.files) {
-            reply = Reply::ok("<!DOCTYPE html><html><head><title>Image</title>\n"
-                              "<meta property=\"og:image\" content=\"full/img" +
-                                  std::to_string(k) + ".jpg\">\n</head><body></body></html>\n",
-                              "text/html");
+            reply = Reply::ok(
+                "<!DOCTYPE html><html><head><title>Image</title>\n"
+                "<meta property=\"og:image\" content=\"full/img" +
+                    std::to_string(k) + ".jpg\">\n</head><body></body></html>\n",
+                "text/html");
         }
     }
     if (reply.status == 404 && !o.folder.empty() && !name.empty() && name != "." && name != "..") {
