@@ -374,15 +374,17 @@ TEST_F(DownloadButtonTest, TheWindowIsNeverHeldLongerThan50Milliseconds) {
         const auto held =
             longestHold([&] { QTest::mouseClick(button("startDownload"), Qt::LeftButton); });
         ASSERT_EQ(answerer.boxes().size(), boxesBefore + 1);
-        EXPECT_EQ(answerer.boxes().back().text,
+        EXPECT_EQ(answerer.boxes().back().text.toStdString(),
                   "Task finished !\n " + std::to_string(c.files) + " file(s) downloaded.");
         std::printf("window held at most %lld ms (idle %lld ms): %s\n",
                     static_cast<long long>(held.count()), static_cast<long long>(idle.count()),
                     c.what);
         // What the machine itself holds the loop for is not the program's.
         EXPECT_LT(held, std::chrono::milliseconds(50) + idle);
+        if (c.files == 1) {
+            EXPECT_EQ(fs::file_size(work.path() / "images" / "big.jpg"), 100u << 20);
+        }
     }
-    EXPECT_EQ(fs::file_size(work.path() / "images" / "big.jpg"), 100u << 20);
 }
 
 TEST_F(DownloadButtonTest, ASaveFolderThatCannotTakeAFileIsSaidAndNoJobRuns) {
