@@ -1,7 +1,9 @@
 #include <sys/resource.h>
 
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QTest>
 #include <cstdio>
 #include <filesystem>
@@ -478,10 +480,25 @@ TEST_F(NavigationTest, SettingsShowTheValuesOfThisStart) {
     EXPECT_EQ(settings->timeoutBox()->text(), "30");
     EXPECT_EQ(settings->folderBox()->text().toStdString(), (work.path() / "images").string());
     EXPECT_EQ(settings->pieceSizeBox()->text(), "102400");
+    settings->rememberSavedBox()->click();
+    settings->folderTemplateBox()->setText("{host}");
+    settings->nameTemplateBox()->setText("{index:03}.{ext}");
+    settings->watchMinutesBox()->setValue(15);
     // OK writes the expanded folder: the token is gone from the file.
     QTest::mouseClick(settings->okButton(), Qt::LeftButton);
     EXPECT_EQ(readFile(work.path() / "settings.dat"),
               (work.path() / "images").string() + "\r\n 30 \r\n 102400 \r\n");
+
+    // The next start shows the choices saved.
+    window.reset();
+    start();
+    QTest::mouseClick(button("settings"), Qt::LeftButton);
+    settings = window->settingsDialog();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->rememberSavedBox()->isChecked());
+    EXPECT_EQ(settings->folderTemplateBox()->text(), "{host}");
+    EXPECT_EQ(settings->nameTemplateBox()->text(), "{index:03}.{ext}");
+    EXPECT_EQ(settings->watchMinutesBox()->value(), 15);
 }
 
 }  // namespace
