@@ -21,7 +21,8 @@ class QtStatusView : public StatusView {
   public:
     // The window itself. It has no close button and refuses to be closed; only the end of the
     // job closes it. It stays with its owner: minimised, it comes back at once, unless its owner
-    // was minimised with it, and then it comes back with its owner.
+    // was minimised with it, and then it comes back with its owner. (openbox minimises a
+    // dialog's owner with it: the owner's task-bar entry brings both back.)
     class Window : public QWidget {
       public:
         Window(QWidget* owner, std::function<void()> pauseClick, std::function<void()> stopClick);

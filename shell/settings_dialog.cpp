@@ -13,6 +13,7 @@
 
 #include "core/save_folder.h"
 #include "core/text.h"
+#include "download/name_templates.h"
 #include "platform/qt/qt_text.h"
 #include "shell/window_style.h"
 
@@ -23,6 +24,8 @@ namespace {
 // The dialog's width, and the room below its lowest control.
 constexpr int kDialogWidth = twipsToPixels(5076);
 constexpr int kBottomMargin = twipsToPixels(168);
+
+constexpr const char* kTemplateFields = "Fields: {title} {host} {page} {index} {name} {ext} {date}";
 
 }  // namespace
 
@@ -55,6 +58,14 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
       skipExisting_(new QCheckBox(QStringLiteral("&Skip files already saved"), this)),
       downloadsAtOnceLabel_(new QLabel(QStringLiteral("Downloads at once"), this)),
       downloadsAtOnce_(new QSpinBox(this)),
+      rememberSaved_(new QCheckBox(QStringLiteral("Re&member what was saved"), this)),
+      folderTemplateLabel_(new QLabel(QStringLiteral("Fol&der for each thread"), this)),
+      folderTemplate_(new QLineEdit(this)),
+      nameTemplateLabel_(new QLabel(QStringLiteral("File &names"), this)),
+      nameTemplate_(new QLineEdit(this)),
+      watchMinutesLabel_(
+          new QLabel(QStringLiteral("&Check the thread again every\nN minutes (0: never)"), this)),
+      watchMinutes_(new QSpinBox(this)),
       forgetSiteData_(new QPushButton(QStringLiteral("Forget cookies and site data"), this)) {
     setObjectName(QStringLiteral("settingsDialog"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -87,7 +98,15 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
         {skipExisting_, "skipExisting", twipsRect(240, 5040, 4596, 300)},
         {downloadsAtOnceLabel_, "downloadsAtOnceLabel", twipsRect(240, 5460, 1860, 252)},
         {downloadsAtOnce_, "downloadsAtOnce", twipsRect(2160, 5400, 852, 372)},
-        {forgetSiteData_, "forgetSiteData", twipsRect(240, 5940, 4596, 372)},
+        // Threads run again: what was saved, where and under which names, and the watch.
+        {rememberSaved_, "rememberSaved", twipsRect(240, 5880, 4596, 300)},
+        {folderTemplateLabel_, "folderTemplateLabel", twipsRect(240, 6300, 2772, 252)},
+        {folderTemplate_, "folderTemplate", twipsRect(240, 6660, 4332, 288)},
+        {nameTemplateLabel_, "nameTemplateLabel", twipsRect(240, 7080, 2772, 252)},
+        {nameTemplate_, "nameTemplate", twipsRect(240, 7440, 4332, 288)},
+        {watchMinutesLabel_, "watchMinutesLabel", twipsRect(240, 7860, 2772, 492)},
+        {watchMinutes_, "watchMinutes", twipsRect(3240, 7920, 1092, 372)},
+        {forgetSiteData_, "forgetSiteData", twipsRect(240, 8520, 4596, 372)},
     };
     int lowest = 0;
     for (const Placement& p : placements) {
@@ -104,14 +123,36 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     downloadsAtOnceLabel_->setToolTip(
         QStringLiteral("Images downloaded at the same time, at most 2 from one host"));
     downloadsAtOnce_->setRange(1, kMostDownloadsAtOnce);
+    rememberSaved_->setToolTip(
+        QStringLiteral("Keep a list of the files saved (archive.sqlite beside settings.dat);\n"
+                       "later jobs skip them without a request"));
+    const QString folderTip =
+        QStringLiteral("A folder below the save folder for each thread, e.g. {host}/{title}\n") +
+        QString::fromLatin1(kTemplateFields) + QStringLiteral("; empty: none");
+    const QString nameTip =
+        QStringLiteral("The name of each file, e.g. {page:03}-{index:03}-{name}.{ext}\n") +
+        QString::fromLatin1(kTemplateFields) + QStringLiteral("; empty: the image's own name");
+    folderTemplateLabel_->setToolTip(folderTip);
+    folderTemplate_->setToolTip(folderTip);
+    nameTemplateLabel_->setToolTip(nameTip);
+    nameTemplate_->setToolTip(nameTip);
+    watchMinutesLabel_->setToolTip(
+        QStringLiteral("After a job, read the thread again so many minutes later and save what "
+                       "is new,\nuntil Stop"));
+    watchMinutes_->setRange(0, kLongestWatchMinutes);
+    folderTemplateLabel_->setBuddy(folderTemplate_);
+    nameTemplateLabel_->setBuddy(nameTemplate_);
+    watchMinutesLabel_->setBuddy(watchMinutes_);
     forgetSiteData_->setToolTip(
         QStringLiteral("Log out of every site the browser is logged in to"));
     for (QWidget* label : std::initializer_list<QWidget*>{
              timeoutLabel_, folderLabel_, pieceSizeLabel_, rulesLabel_, linkedImages_,
-             followNextPages_, skipExisting_, downloadsAtOnceLabel_}) {
+             followNextPages_, skipExisting_, downloadsAtOnceLabel_, rememberSaved_,
+             folderTemplateLabel_, nameTemplateLabel_, watchMinutesLabel_}) {
         paintLabelFace(label);
     }
-    for (QLineEdit* box : {timeoutBox_, folderBox_, pieceSizeBox_, rulesBox_}) {
+    for (QLineEdit* box :
+         {timeoutBox_, folderBox_, pieceSizeBox_, rulesBox_, folderTemplate_, nameTemplate_}) {
         box->setTextMargins(0, 0, 0, 0);
     }
     // Return in any field presses OK (keyPressEvent).
@@ -127,7 +168,11 @@ SettingsDialog::SettingsDialog(Settings& settings, Choices& choices, MessageBox&
     setTabOrder(linkedImages_, followNextPages_);
     setTabOrder(followNextPages_, skipExisting_);
     setTabOrder(skipExisting_, downloadsAtOnce_);
-    setTabOrder(downloadsAtOnce_, forgetSiteData_);
+    setTabOrder(downloadsAtOnce_, rememberSaved_);
+    setTabOrder(rememberSaved_, folderTemplate_);
+    setTabOrder(folderTemplate_, nameTemplate_);
+    setTabOrder(nameTemplate_, watchMinutes_);
+    setTabOrder(watchMinutes_, forgetSiteData_);
 
     connect(browse_, &QPushButton::clicked, this, [this] { browseForFolder(); });
     connect(rulesBrowse_, &QPushButton::clicked, this, [this] { browseForRules(); });
@@ -161,6 +206,10 @@ void SettingsDialog::showValues() {
     followNextPages_->setChecked(choices_.followNextPages);
     skipExisting_->setChecked(choices_.skipExisting);
     downloadsAtOnce_->setValue(choices_.downloadsAtOnce);
+    rememberSaved_->setChecked(choices_.rememberSaved);
+    folderTemplate_->setText(QString::fromUtf8(choices_.folderTemplate.c_str()));
+    nameTemplate_->setText(QString::fromUtf8(choices_.nameTemplate.c_str()));
+    watchMinutes_->setValue(choices_.watchMinutes);
 }
 
 void SettingsDialog::browseForFolder() {
@@ -196,6 +245,11 @@ bool SettingsDialog::saveChoices() {
     choices.followNextPages = followNextPages_->isChecked();
     choices.skipExisting = skipExisting_->isChecked();
     choices.downloadsAtOnce = downloadsAtOnce_->value();
+    choices.rememberSaved = rememberSaved_->isChecked();
+    // Blanks at the ends would not survive choices.conf.
+    choices.folderTemplate = std::string(trim(fromQString(folderTemplate_->text())));
+    choices.nameTemplate = std::string(trim(fromQString(nameTemplate_->text())));
+    choices.watchMinutes = watchMinutes_->value();
     if (!choices.rulesFile.empty() && checkRules_) {
         const std::string problems = checkRules_(choices.rulesFile);
         // Shown, and the file kept: the job runs with its good rules.
@@ -215,6 +269,26 @@ void SettingsDialog::askToForgetSiteData() {
     if (answer == QMessageBox::Yes && forget_) forget_();
 }
 
+bool SettingsDialog::templatesUsable() {
+    struct Row {
+        QLineEdit* box;
+        NameTemplate::Kind kind;
+        const char* caption;
+    };
+    for (const Row& row :
+         {Row{folderTemplate_, NameTemplate::Kind::Folder, "Folder for each thread"},
+          Row{nameTemplate_, NameTemplate::Kind::FileName, "File names"}}) {
+        const std::string text(trim(fromQString(row.box->text())));
+        std::string problem;
+        if (text.empty() || NameTemplate::parse(text, row.kind, problem)) continue;
+        messageBox_.show("Error", std::string(row.caption) + ": " + problem, MessageIcon::Critical);
+        row.box->setFocus();
+        row.box->selectAll();
+        return false;
+    }
+    return true;
+}
+
 void SettingsDialog::saveAndClose() {
     const SettingsDialogInput input = readSettingsDialogInput(fromQString(timeoutBox_->text()),
                                                               fromQString(pieceSizeBox_->text()));
@@ -229,6 +303,7 @@ void SettingsDialog::saveAndClose() {
                          MessageIcon::Critical);
         return;
     }
+    if (!templatesUsable()) return;
     settings_.timeoutSeconds = input.timeoutSeconds;
     settings_.pieceSize = input.pieceSize;
     if (!writeSettingsFile(settingsFile_, settings_)) {

@@ -26,9 +26,10 @@ using ForgetSiteData = std::function<void()>;
 
 // The Settings dialog. It edits the running program's settings: a folder picked with
 // Browse takes effect at once, the two numbers and the file only with OK. Below them, the
-// choices kept beside the settings file: the rules file, the linked images and the job options,
-// in effect and saved with OK. Escape leaves without saving; Return presses OK. At the bottom,
-// "Forget cookies and site data" (after a Yes).
+// choices kept beside the settings file: the rules file, the linked images, the job options and
+// the options of threads run again (the archive, the folder and file name templates, the
+// watch), in effect and saved with OK. Escape leaves without saving; Return presses OK. At the
+// bottom, "Forget cookies and site data" (after a Yes).
 class SettingsDialog : public QWidget {
     Q_OBJECT
   public:
@@ -44,6 +45,10 @@ class SettingsDialog : public QWidget {
     QCheckBox* followNextPagesBox() const { return followNextPages_; }
     QCheckBox* skipExistingBox() const { return skipExisting_; }
     QSpinBox* downloadsAtOnceBox() const { return downloadsAtOnce_; }
+    QCheckBox* rememberSavedBox() const { return rememberSaved_; }
+    QLineEdit* folderTemplateBox() const { return folderTemplate_; }
+    QLineEdit* nameTemplateBox() const { return nameTemplate_; }
+    QSpinBox* watchMinutesBox() const { return watchMinutes_; }
     QLineEdit* rulesBox() const { return rulesBox_; }
     QPushButton* rulesBrowseButton() const { return rulesBrowse_; }
     QCheckBox* linkedImagesBox() const { return linkedImages_; }
@@ -58,6 +63,7 @@ class SettingsDialog : public QWidget {
     void browseForFolder();
     void browseForRules();
     void saveAndClose();
+    bool templatesUsable();
     bool saveChoices();
     void askToForgetSiteData();
 
@@ -83,6 +89,13 @@ class SettingsDialog : public QWidget {
     QCheckBox* skipExisting_;
     QLabel* downloadsAtOnceLabel_;
     QSpinBox* downloadsAtOnce_;
+    QCheckBox* rememberSaved_;
+    QLabel* folderTemplateLabel_;
+    QLineEdit* folderTemplate_;
+    QLabel* nameTemplateLabel_;
+    QLineEdit* nameTemplate_;
+    QLabel* watchMinutesLabel_;
+    QSpinBox* watchMinutes_;
     QPushButton* forgetSiteData_;
 };
 

@@ -10,10 +10,13 @@
 #include <QWidget>
 #include <QWindow>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include "tests/support/own_display.h"
 
 namespace velnoria::testing {
 
@@ -24,6 +27,11 @@ QApplication& guiApp() {
     static char name[] = "velnoria-gui-tests";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
+        // Tests running at the same time do not meet on a display.
+        if (const std::string& problem = startOwnDisplay(); !problem.empty()) {
+            std::fprintf(stderr, "No display of its own, the one given is shared: %s\n",
+                         problem.c_str());
+        }
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
         return new QApplication(argc, argv);
     }();
@@ -83,6 +91,12 @@ void ModalAnswerer::poll() {
 
 ScopedWindowManager::ScopedWindowManager() {
     const char* const program = "/usr/bin/openbox";
+    // On a shared display it would take the windows of every test running there.
+    guiApp();
+    if (const std::string& problem = startOwnDisplay(); !problem.empty()) {
+        problem_ = "no display of its own for openbox: " + problem;
+        return;
+    }
     if (::access(program, X_OK) != 0) {
         problem_ = std::string(program) + " is missing: scripts/install-deps installs it";
         return;
@@ -103,6 +117,22 @@ ScopedWindowManager::~ScopedWindowManager() {
     process_->finish(std::chrono::seconds{10});
     // Its windows' frames go away with it.
     QCoreApplication::processEvents();
+}
+
+bool ScopedWindowManager::askToMinimise(const QWidget& window) const {
+    return askXdotool("windowminimize", window);
+}
+
+bool ScopedWindowManager::askToActivate(const QWidget& window) const {
+    return askXdotool("windowactivate", window);
+}
+
+bool ScopedWindowManager::askXdotool(const char* command, const QWidget& window) const {
+    const TempFolder folder;
+    const ChildResult result =
+        runChild("/usr/bin/xdotool", {command, std::to_string(window.winId())}, folder.path(),
+                 std::chrono::seconds{20});
+    return result.exitCode == 0;
 }
 
 RecordingOpener& RecordingOpener::instance() {

@@ -17,7 +17,8 @@ class QWidget;
 
 namespace velnoria::testing {
 
-// The one QApplication of a test process, made on first use (never while tests are listed).
+// The one QApplication of a test process, made on first use (never while tests are listed), on a
+// display of the process's own (startOwnDisplay).
 QApplication& guiApp();
 
 // Makes sure the application exists; put it before members that need it.
@@ -80,7 +81,7 @@ class ModalAnswerer {
 // A window manager (openbox) on the test's display while the object lives, for what only a
 // window manager does: minimising, maximising, keeping a dialog with its owner. The constructor
 // returns once it manages windows. A test that needs it asserts running(): without it the test
-// fails, it is not skipped.
+// fails, it is not skipped. It runs only on a display of the process's own.
 class ScopedWindowManager {
   public:
     ScopedWindowManager();
@@ -92,7 +93,15 @@ class ScopedWindowManager {
     bool running() const { return running_; }
     const std::string& problem() const { return problem_; }
 
+    // Ask the window manager to minimise a window, or to bring it back and activate it, as a
+    // task bar does (through xdotool). The window manager decides; false when the request
+    // could not be sent.
+    bool askToMinimise(const QWidget& window) const;
+    bool askToActivate(const QWidget& window) const;
+
   private:
+    bool askXdotool(const char* command, const QWidget& window) const;
+
     TempFolder folder_;
     std::unique_ptr<ChildProcess> process_;
     bool running_ = false;

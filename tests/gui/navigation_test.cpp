@@ -1,7 +1,9 @@
 #include <sys/resource.h>
 
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QTest>
 #include <cstdio>
 #include <filesystem>
@@ -27,6 +29,37 @@ class NavigationTest : public MainWindowTest {
         server.route(server.url("/next.html"),
                      Reply::ok("<html><body>next</body></html>", "text/html"));
         server.route(server.url("/old.html"), Reply::redirect(server.url("/thread.html")));
+    }
+
+    // The main window's controls, by name, and where they are now.
+    std::map<std::string, QRect> places() {
+        std::map<std::string, QRect> found;
+        for (const char* name :
+             {"startDownload", "back", "stop", "forward", "checkUpdate", "logo", "settings",
+              "about", "exit", "statusLine", "addressBox", "go", "browser"}) {
+            found[name] = control<QWidget>(name)->geometry();
+        }
+        return found;
+    }
+
+    // Each control has followed the window's growth (dx, dy) from the first places as its edge
+    // says: the buttons on the right move, the boxes widen, the browser takes the rest.
+    void expectGrownBy(const std::map<std::string, QRect>& firstPlaces, int dx, int dy) {
+        const std::map<std::string, QRect> growth = {
+            {"settings", {dx, 0, 0, 0}},   {"about", {dx, 0, 0, 0}},
+            {"exit", {dx, 0, 0, 0}},       {"go", {dx, 0, 0, 0}},
+            {"statusLine", {0, 0, dx, 0}}, {"addressBox", {0, 0, dx, 0}},
+            {"browser", {0, 0, dx, dy}},
+        };
+        for (const auto& [name, place] : firstPlaces) {
+            QRect expected = place;
+            if (const auto found = growth.find(name); found != growth.end()) {
+                const QRect& g = found->second;
+                expected = QRect(expected.topLeft() + g.topLeft(), expected.size() + g.size());
+            }
+            EXPECT_EQ(control<QWidget>(name.c_str())->geometry(), expected)
+                << name << " " << dx << "x" << dy;
+        }
     }
 };
 
@@ -244,50 +277,31 @@ TEST_F(NavigationTest, KeysGoBackForwardReloadOpenAndClose) {
 TEST_F(NavigationTest, TheWindowGrowsAndItsControlsKeepToTheirEdges) {
     start();
     const QSize first = window->size();
-    const char* const names[] = {"startDownload", "back",     "stop",   "forward", "checkUpdate",
-                                 "logo",          "settings", "about",  "exit",    "statusLine",
-                                 "addressBox",    "go",       "browser"};
-    std::map<std::string, QRect> firstPlaces;
-    for (const char* name : names) firstPlaces[name] = control<QWidget>(name)->geometry();
-
-    // How each control's place follows the window's growth (dx, dy).
-    const auto expectPlaces = [&](int dx, int dy) {
-        const std::map<std::string, QRect> growth = {
-            {"settings", {dx, 0, 0, 0}},   {"about", {dx, 0, 0, 0}},
-            {"exit", {dx, 0, 0, 0}},       {"go", {dx, 0, 0, 0}},
-            {"statusLine", {0, 0, dx, 0}}, {"addressBox", {0, 0, dx, 0}},
-            {"browser", {0, 0, dx, dy}},
-        };
-        for (const char* name : names) {
-            QRect expected = firstPlaces[name];
-            if (const auto found = growth.find(name); found != growth.end()) {
-                const QRect& g = found->second;
-                expected = QRect(expected.topLeft() + g.topLeft(), expected.size() + g.size());
-            }
-            EXPECT_EQ(control<QWidget>(name)->geometry(), expected)
-                << name << " " << dx << "x" << dy;
-        }
-    };
-
+    const std::map<std::string, QRect> firstPlaces = places();
     window->resize(first + QSize(300, 200));
     ASSERT_TRUE(waitUntil([&] { return window->size() == first + QSize(300, 200); }));
-    expectPlaces(300, 200);
+    expectGrownBy(firstPlaces, 300, 200);
     // Never smaller than at first.
     window->resize(first - QSize(100, 100));
     QTest::qWait(300);
     EXPECT_EQ(window->size(), first);
-    expectPlaces(0, 0);
+    expectGrownBy(firstPlaces, 0, 0);
+}
 
-    // Maximised by the window manager, and back.
-    testing::ScopedWindowManager windowManager;
+// Only a window manager maximises a window: openbox runs for this test.
+TEST_F(NavigationTest, MaximisedByTheWindowManagerTheControlsKeepToTheirEdges) {
+    start();
+    const QSize first = window->size();
+    const std::map<std::string, QRect> firstPlaces = places();
+    ScopedWindowManager windowManager;
     ASSERT_TRUE(windowManager.running()) << windowManager.problem();
     window->showMaximized();
     ASSERT_TRUE(
         waitUntil([&] { return window->isMaximized() && window->width() > first.width() + 200; }));
-    expectPlaces(window->width() - first.width(), window->height() - first.height());
+    expectGrownBy(firstPlaces, window->width() - first.width(), window->height() - first.height());
     window->showNormal();
     ASSERT_TRUE(waitUntil([&] { return !window->isMaximized() && window->size() == first; }));
-    expectPlaces(0, 0);
+    expectGrownBy(firstPlaces, 0, 0);
 }
 
 TEST_F(NavigationTest, OneEnterIsOneGoAndStopKeepsTheTypedAddress) {
@@ -466,10 +480,25 @@ TEST_F(NavigationTest, SettingsShowTheValuesOfThisStart) {
     EXPECT_EQ(settings->timeoutBox()->text(), "30");
     EXPECT_EQ(settings->folderBox()->text().toStdString(), (work.path() / "images").string());
     EXPECT_EQ(settings->pieceSizeBox()->text(), "102400");
+    settings->rememberSavedBox()->click();
+    settings->folderTemplateBox()->setText("{host}");
+    settings->nameTemplateBox()->setText("{index:03}.{ext}");
+    settings->watchMinutesBox()->setValue(15);
     // OK writes the expanded folder: the token is gone from the file.
     QTest::mouseClick(settings->okButton(), Qt::LeftButton);
     EXPECT_EQ(readFile(work.path() / "settings.dat"),
               (work.path() / "images").string() + "\r\n 30 \r\n 102400 \r\n");
+
+    // The next start shows the choices saved.
+    window.reset();
+    start();
+    QTest::mouseClick(button("settings"), Qt::LeftButton);
+    settings = window->settingsDialog();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->rememberSavedBox()->isChecked());
+    EXPECT_EQ(settings->folderTemplateBox()->text(), "{host}");
+    EXPECT_EQ(settings->nameTemplateBox()->text(), "{index:03}.{ext}");
+    EXPECT_EQ(settings->watchMinutesBox()->value(), 15);
 }
 
 }  // namespace

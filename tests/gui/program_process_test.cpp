@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/own_display.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/test_http_server.h"
 
@@ -23,6 +24,8 @@ constexpr const char* kVersionFile = "http://www.velnoria.example/velnoria/versi
 class ProgramProcessTest : public ::testing::Test {
   protected:
     ProgramProcessTest() {
+        // The programs started here meet no other test's windows.
+        startOwnDisplay();
         fs::remove_all(folder);
         fs::create_directories(folder / "images");
         std::ofstream(folder / "settings.dat", std::ios::binary)

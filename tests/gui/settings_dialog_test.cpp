@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "core/choices.h"
+#include "download/name_templates.h"
 #include "platform/qt/qt_desktop.h"
 #include "tests/gui/gui_test_support.h"
 
@@ -161,6 +162,8 @@ TEST_F(SettingsDialogTest, EscapeLeavesWithoutSavingAndReturnPressesOk) {
         [](SettingsDialog& d) { return static_cast<QWidget*>(d.pieceSizeBox()); },
         [](SettingsDialog& d) { return static_cast<QWidget*>(d.downloadsAtOnceBox()); },
         [](SettingsDialog& d) { return static_cast<QWidget*>(d.skipExistingBox()); },
+        [](SettingsDialog& d) { return static_cast<QWidget*>(d.folderTemplateBox()); },
+        [](SettingsDialog& d) { return static_cast<QWidget*>(d.watchMinutesBox()); },
     };
     int timeout = 40;
     for (const auto& field : fields) {
@@ -318,6 +321,107 @@ TEST_F(SettingsDialogTest, ProblemsOfTheRulesFileAreShownAtOkAndTheChoiceKept) {
     // The job runs with the good rules of the file: the choice stands.
     EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
     EXPECT_EQ(readChoicesFile(work.path() / "choices.conf")->rulesFile, "bad.toml");
+}
+
+TEST_F(SettingsDialogTest, ThreadsRunAgainAreSavedWithOkAndShownAfterAReopenAndARestart) {
+    QPointer<SettingsDialog> dialog = openDialog();
+    EXPECT_FALSE(dialog->rememberSavedBox()->isChecked());
+    EXPECT_EQ(dialog->folderTemplateBox()->text(), "");
+    EXPECT_EQ(dialog->nameTemplateBox()->text(), "");
+    EXPECT_EQ(dialog->watchMinutesBox()->value(), 0);
+    EXPECT_EQ(dialog->watchMinutesBox()->minimum(), 0);
+    EXPECT_EQ(dialog->watchMinutesBox()->maximum(), 7 * 24 * 60);
+
+    QTest::mouseClick(dialog->rememberSavedBox(), Qt::LeftButton);
+    QTest::keyClicks(dialog->folderTemplateBox(), " {host}/{title} ");
+    QTest::keyClicks(dialog->nameTemplateBox(), "{page:03}-{index:03}-{name}.{ext}");
+    dialog->watchMinutesBox()->selectAll();
+    QTest::keyClicks(dialog->watchMinutesBox(), "90");
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
+    EXPECT_TRUE(choices.rememberSaved);
+    EXPECT_EQ(choices.folderTemplate, "{host}/{title}");
+    EXPECT_EQ(choices.nameTemplate, "{page:03}-{index:03}-{name}.{ext}");
+    EXPECT_EQ(choices.watchMinutes, 90);
+    const std::string file = readFile(work.path() / "choices.conf");
+    for (const char* line :
+         {"remember-saved = true\n", "folder-template = {host}/{title}\n",
+          "name-template = {page:03}-{index:03}-{name}.{ext}\n", "watch-minutes = 90\n"}) {
+        EXPECT_NE(file.find(line), std::string::npos) << line;
+    }
+    delete dialog.data();
+
+    // Opened again, and after a restart (which reads choices.conf), the rows show what was saved.
+    const Choices saved = choices;
+    for (const bool restart : {false, true}) {
+        if (restart) choices = readChoicesFile(work.path() / "choices.conf").value_or(Choices{});
+        EXPECT_EQ(choices, saved) << restart;
+        dialog = openDialog();
+        EXPECT_TRUE(dialog->rememberSavedBox()->isChecked()) << restart;
+        EXPECT_EQ(dialog->folderTemplateBox()->text(), "{host}/{title}") << restart;
+        EXPECT_EQ(dialog->nameTemplateBox()->text(), "{page:03}-{index:03}-{name}.{ext}")
+            << restart;
+        EXPECT_EQ(dialog->watchMinutesBox()->value(), 90) << restart;
+        delete dialog.data();
+    }
+
+    // Emptied, the rows are back to what a first start has.
+    dialog = openDialog();
+    QTest::mouseClick(dialog->rememberSavedBox(), Qt::LeftButton);
+    dialog->folderTemplateBox()->clear();
+    dialog->nameTemplateBox()->setText("   ");
+    dialog->watchMinutesBox()->setValue(0);
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    EXPECT_EQ(readChoicesFile(work.path() / "choices.conf").value_or(saved), Choices{});
+}
+
+TEST_F(SettingsDialogTest, TemplatesAreCheckedAtOkAndAProblemKeepsTheDialog) {
+    struct Case {
+        const char* folder;
+        const char* name;
+        bool folderRefused;  // else the file names are
+    };
+    const Case refused[] = {
+        {"{nope}", "", true},
+        {"/{title}", "", true},
+        {"{host}/../up", "", true},
+        {"{title", "", true},
+        {"", "{index}/{name}", false},
+        {"", "{name:03}", false},
+        {"{host}", "{index:0}", false},
+        // The first problem is said.
+        {"{nope}", "{nope}", true},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(std::string(c.folder) + " | " + c.name);
+        ModalAnswerer answerer;
+        QPointer<SettingsDialog> dialog = openDialog();
+        dialog->timeoutBox()->setText("45");
+        dialog->rememberSavedBox()->click();
+        dialog->folderTemplateBox()->setText(QString::fromUtf8(c.folder));
+        dialog->nameTemplateBox()->setText(QString::fromUtf8(c.name));
+        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+
+        std::string problem;
+        EXPECT_FALSE(NameTemplate::parse(
+            c.folderRefused ? c.folder : c.name,
+            c.folderRefused ? NameTemplate::Kind::Folder : NameTemplate::Kind::FileName, problem));
+        ASSERT_EQ(answerer.boxes().size(), 1u);
+        EXPECT_EQ(answerer.boxes()[0].title, "Error");
+        EXPECT_EQ(answerer.boxes()[0].icon, QMessageBox::Critical);
+        EXPECT_EQ(answerer.boxes()[0].text.toStdString(),
+                  (c.folderRefused ? "Folder for each thread: " : "File names: ") + problem);
+        // The dialog stays, at the box to mend, and nothing counts or is written.
+        ASSERT_FALSE(dialog.isNull());
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->focusWidget(),
+                  c.folderRefused ? dialog->folderTemplateBox() : dialog->nameTemplateBox());
+        EXPECT_EQ(settings.timeoutSeconds, 30);
+        EXPECT_EQ(choices, Choices{});
+        EXPECT_FALSE(fs::exists(work.path() / "settings.dat"));
+        EXPECT_FALSE(fs::exists(work.path() / "choices.conf"));
+        delete dialog.data();
+    }
 }
 
 TEST_F(SettingsDialogTest, ForgettingTheSiteDataAsksFirstAndLeavesTheSettingsAlone) {

@@ -158,37 +158,73 @@ TEST_F(StatusViewTest, ShowsEachTransferBelowTheButtonsOnlyWhileSomeRun) {
     EXPECT_EQ(form().size(), firstSize);
 }
 
-// What only a window manager does; openbox runs for this test.
-TEST_F(StatusViewTest, StaysWithItsOwnerAndComesBackWhenMinimised) {
+// What only a window manager does: openbox runs for this test.
+class StatusViewWithWindowManagerTest : public ::testing::Test {
+  protected:
+    testing::UsesGuiApp app;
+    QtEventLoop eventLoop;
+};
+
+TEST_F(StatusViewWithWindowManagerTest, StaysWithItsOwnerAndComesBackWhenMinimised) {
     testing::ScopedWindowManager windowManager;
     ASSERT_TRUE(windowManager.running()) << windowManager.problem();
-    model.open();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
-    // A dialog of the main window's: the window manager keeps it with its owner and out of the
-    // task bar.
-    EXPECT_EQ(form().windowType(), Qt::Dialog);
-    EXPECT_EQ(form().windowHandle()->transientParent(), owner.windowHandle());
+    struct Row {
+        const char* what;
+        bool owned;          // the status window has its owner, as in the program
+        bool minimiseOwner;  // the owner is minimised, else the status window
+        bool backAtOnce;     // the status window comes back by itself
+    };
+    const Row rows[] = {
+        // openbox minimises a dialog's owner with it: the owner's task-bar entry brings both
+        // back, as it does when the owner was minimised.
+        {"the status window", true, false, false},
+        {"its owner", true, true, false},
+        // Minimised alone, as other window managers minimise a dialog: back at once.
+        {"a status window without an owner", false, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QWidget owner;
+        owner.setFixedSize(800, 600);
+        owner.show();
+        RunState runState = RunState::Running;
+        QtStatusView view{row.owned ? &owner : nullptr};
+        StatusWindow model{runState, view, eventLoop};
+        view.setHandlers([&] { model.pauseClick(); }, [&] { model.stopClick(); });
+        model.open();
+        QtStatusView::Window& form = *view.window();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+        if (row.owned) {
+            // A dialog of the main window's, which the window manager keeps with it.
+            EXPECT_EQ(form.windowType(), Qt::Dialog);
+            EXPECT_EQ(form.windowHandle()->transientParent(), owner.windowHandle());
+        }
+        std::vector<Qt::WindowState> states;
+        QObject::connect(form.windowHandle(), &QWindow::windowStateChanged,
+                         [&](Qt::WindowState state) { states.push_back(state); });
+        const auto shown = [&] { return form.windowHandle()->isExposed() && !form.isMinimized(); };
 
-    std::vector<Qt::WindowState> states;
-    QObject::connect(form().windowHandle(), &QWindow::windowStateChanged,
-                     [&](Qt::WindowState state) { states.push_back(state); });
-    form().showMinimized();
-    ASSERT_TRUE(waitUntil([&] {
-        return !states.empty() && states.back() == Qt::WindowNoState && form().isVisible() &&
-               form().windowHandle()->isExposed();
-    })) << "the status window stayed minimised";
-    EXPECT_EQ(states.front(), Qt::WindowMinimized);
-
-    // Minimised with its owner, it stays so until its owner comes back, and comes back with it.
-    owner.showMinimized();
-    ASSERT_TRUE(waitUntil([&] { return !form().windowHandle()->isExposed(); }))
-        << "the status window did not go with its owner";
-    QTest::qWait(500);
-    EXPECT_FALSE(form().windowHandle()->isExposed()) << "the status window came back alone";
-    owner.showNormal();
-    EXPECT_TRUE(waitUntil([&] { return form().windowHandle()->isExposed(); }))
-        << "the status window did not come back with its owner";
-    EXPECT_TRUE(form().pauseButton()->isEnabled());
+        QWidget& minimised = row.minimiseOwner ? owner : static_cast<QWidget&>(form);
+        ASSERT_TRUE(windowManager.askToMinimise(minimised));
+        if (row.backAtOnce) {
+            EXPECT_TRUE(waitUntil([&] {
+                return !states.empty() && states.front() == Qt::WindowMinimized &&
+                       states.back() == Qt::WindowNoState && shown();
+            })) << "the status window stayed minimised";
+        } else {
+            ASSERT_TRUE(waitUntil([&] {
+                return owner.isMinimized() && form.isMinimized() &&
+                       !form.windowHandle()->isExposed();
+            })) << "the status window did not go with its owner";
+            QTest::qWait(500);
+            EXPECT_FALSE(form.windowHandle()->isExposed()) << "the status window came back alone";
+            ASSERT_TRUE(windowManager.askToActivate(owner));
+            EXPECT_TRUE(waitUntil([&] { return shown() && !owner.isMinimized(); }))
+                << "the status window did not come back with its owner";
+        }
+        EXPECT_TRUE(form.pauseButton()->isEnabled());
+        EXPECT_TRUE(form.stopButton()->isEnabled());
+    }
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <memory>
@@ -64,6 +66,13 @@ void expectLayout(const QWidget& form, QSize clientTwips, std::initializer_list<
     }
 }
 
+constexpr const char* kFolderTip =
+    "A folder below the save folder for each thread, e.g. {host}/{title}\n"
+    "Fields: {title} {host} {page} {index} {name} {ext} {date}; empty: none";
+constexpr const char* kNameTip =
+    "The name of each file, e.g. {page:03}-{index:03}-{name}.{ext}\n"
+    "Fields: {title} {host} {page} {index} {name} {ext} {date}; empty: the image's own name";
+
 TEST(WindowLayout, SettingsDialog) {
     guiApp();
     Settings settings;
@@ -73,7 +82,7 @@ TEST(WindowLayout, SettingsDialog) {
     EXPECT_EQ(form.windowTitle(), "Settings");
     // The described controls in their places; the choices beside settings.dat below them.
     expectLayout(
-        form, {5076, 6480},
+        form, {5076, 9060},
         {{"timeoutLabel", 240, 360, 1692, 252, "Timeout (seconds)", nullptr},
          {"timeoutBox", 2160, 360, 852, 288, nullptr, nullptr},
          {"pieceSizeLabel", 240, 840, 1692, 252, "Piece size (bytes)",
@@ -95,14 +104,34 @@ TEST(WindowLayout, SettingsDialog) {
          {"downloadsAtOnceLabel", 240, 5460, 1860, 252, "Downloads at once",
           "Images downloaded at the same time, at most 2 from one host"},
          {"downloadsAtOnce", 2160, 5400, 852, 372, nullptr, nullptr},
-         {"forgetSiteData", 240, 5940, 4596, 372, "Forget cookies and site data",
+         {"rememberSaved", 240, 5880, 4596, 300, "Re&member what was saved",
+          "Keep a list of the files saved (archive.sqlite beside settings.dat);\n"
+          "later jobs skip them without a request"},
+         {"folderTemplateLabel", 240, 6300, 2772, 252, "Fol&der for each thread", kFolderTip},
+         {"folderTemplate", 240, 6660, 4332, 288, nullptr, kFolderTip},
+         {"nameTemplateLabel", 240, 7080, 2772, 252, "File &names", kNameTip},
+         {"nameTemplate", 240, 7440, 4332, 288, nullptr, kNameTip},
+         {"watchMinutesLabel", 240, 7860, 2772, 492,
+          "&Check the thread again every\nN minutes (0: never)",
+          "After a job, read the thread again so many minutes later and save what is new,\n"
+          "until Stop"},
+         {"watchMinutes", 3240, 7920, 1092, 372, nullptr, nullptr},
+         {"forgetSiteData", 240, 8520, 4596, 372, "Forget cookies and site data",
           "Log out of every site the browser is logged in to"}});
     EXPECT_EQ(tabOrder(form.timeoutBox()),
               (std::vector<QString>{"timeoutBox", "folderBox", "browse", "ok", "pieceSizeBox",
                                     "rulesBox", "rulesBrowse", "linkedImages", "followNextPages",
                                     "skipExisting", "downloadsAtOnce",
                                     "qt_spinbox_lineedit",  // the spin box's own text box
-                                    "forgetSiteData"}));
+                                    "rememberSaved", "folderTemplate", "nameTemplate",
+                                    "watchMinutes", "qt_spinbox_lineedit", "forgetSiteData"}));
+    // The access keys reach the boxes their labels name.
+    for (const char* name : {"folderTemplateLabel", "nameTemplateLabel", "watchMinutesLabel"}) {
+        const auto* label = form.findChild<QLabel*>(QString::fromLatin1(name));
+        ASSERT_NE(label, nullptr) << name;
+        ASSERT_NE(label->buddy(), nullptr) << name;
+        EXPECT_EQ(label->buddy()->objectName() + "Label", label->objectName());
+    }
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
@@ -134,13 +163,28 @@ TEST(WindowLayout, SettingsShowTheirTextsWhole) {
     }
     EXPECT_LE(boxFont.horizontalAdvance(QStringLiteral("102400")), textRoom(*form.pieceSizeBox()));
     for (const char* name :
-         {"timeoutLabel", "pieceSizeLabel", "folderLabel", "rulesLabel", "downloadsAtOnceLabel"}) {
+         {"timeoutLabel", "pieceSizeLabel", "folderLabel", "rulesLabel", "downloadsAtOnceLabel",
+          "folderTemplateLabel", "nameTemplateLabel", "watchMinutesLabel"}) {
         const auto* label = form.findChild<QLabel*>(QString::fromLatin1(name));
         ASSERT_NE(label, nullptr) << name;
-        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()),
-                  label->contentsRect().width())
-            << name;
+        const QFontMetrics metrics(label->font());
+        // As painted: an access key's "&" takes no room.
+        const QStringList lines =
+            QString(label->text()).remove(QLatin1Char('&')).split(QLatin1Char('\n'));
+        for (const QString& line : lines) {
+            EXPECT_LE(metrics.horizontalAdvance(line), label->contentsRect().width()) << name;
+        }
+        EXPECT_LE(lines.size() * metrics.lineSpacing(), label->contentsRect().height()) << name;
     }
+    for (const char* name : {"linkedImages", "followNextPages", "skipExisting", "rememberSaved"}) {
+        const auto* box = form.findChild<QCheckBox*>(QString::fromLatin1(name));
+        ASSERT_NE(box, nullptr) << name;
+        EXPECT_LE(box->sizeHint().width(), box->width()) << name;
+    }
+    // The longest wait, a week in minutes, shows whole.
+    const auto* watch = form.findChild<QSpinBox*>(QStringLiteral("watchMinutes"));
+    ASSERT_NE(watch, nullptr);
+    EXPECT_LE(watch->sizeHint().width(), watch->width());
 }
 
 TEST(WindowLayout, AboutDialog) {
