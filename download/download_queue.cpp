@@ -140,11 +140,13 @@ void DownloadQueue::showProgress() {
     status.setProgressMinimum(0);
     status.setProgressMaximum(static_cast<double>(handedOver_));
     status.setProgressValue(done);
-    // Each file on its way, with its bytes so far: the log says nothing of a file until it ends.
+    // Each file on the wire, with its bytes so far: the log says nothing of a file until it
+    // ends. A file waiting for room among the transfers is not shown yet.
     std::vector<TransferRow> rows;
     for (const auto& file : files_) {
         const FileStage stage = file->stage();
         if (stage != FileStage::Requesting && stage != FileStage::Receiving) continue;
+        if (!file->onTheWire()) continue;
         rows.push_back({file->displayName(), file->bytes(), file->expected()});
     }
     if (rows != shownRows_) {

@@ -465,6 +465,10 @@ void FileDownload::settleAttempt(std::string reason) {
     beginAttempt();
 }
 
+bool FileDownload::onTheWire() const {
+    return ticket_ != 0 && job_.transferSlots->started(ticket_);
+}
+
 bool FileDownload::savedBefore() {
     std::optional<SavedFile> saved;
     if (const auto here = job_.savedAddresses.find(target_.url);

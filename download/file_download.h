@@ -121,6 +121,8 @@ class FileDownload : private TransferListener {
     void settle();
 
     FileStage stage() const { return stage_; }
+    // A request of this file is on the wire: not waiting for room among the job's transfers.
+    bool onTheWire() const;
     bool ended() const { return stage_ == FileStage::Ended; }
     FileOutcome outcome() const { return outcome_; }
     std::size_t tag() const { return tag_; }

@@ -80,6 +80,11 @@ void TransferSlots::cancel(Ticket ticket) {
     startWaiting();
 }
 
+bool TransferSlots::started(Ticket ticket) const {
+    const auto found = tickets_.find(ticket);
+    return found != tickets_.end() && found->second->started();
+}
+
 void TransferSlots::cancelAll() {
     waiting_.clear();
     for (auto& [ticket, slot] : tickets_) {

@@ -34,6 +34,8 @@ class TransferSlots {
     std::size_t limit() const { return limit_; }
     std::size_t running() const { return running_; }
     bool idle() const { return tickets_.empty(); }
+    // True once the transfer has left the waiting line (and until it ends).
+    bool started(Ticket ticket) const;
 
   private:
     class Slot;

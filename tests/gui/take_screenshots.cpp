@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -172,8 +173,8 @@ int main(int argc, char** argv) {
         window.showNormal();
         waitUntil([&] { return !window.isMaximized(); });
     }
-    // The status window is taken during a job of one download at a time; a picture during
-    // downloads at once belongs beside it once the job shows its transfers in hand.
+    // The status window is taken twice: during a job of one download at a time, and during one
+    // of four downloads at once, which lists its transfers in hand below the bar.
 
     box->setText(QString::fromStdString(server.url("/job.html")));
     go->click();
@@ -190,6 +191,41 @@ int main(int argc, char** argv) {
         QTest::mouseClick(status->stopButton(), Qt::LeftButton);
     });
     poll.start(50);
+    download->click();
+
+    std::string manyPage = "<html><body>";
+    for (int i = 1; i <= 8; ++i) {
+        // Two pictures on each of four hosts, each coming at its own pace.
+        const std::string host = "http://s" + std::to_string((i - 1) % 4 + 1) + ".radikal.ru/i1/";
+        const std::string name = "lake-" + std::to_string(i);
+        manyPage += "<img src=\"" + host + name + "t.jpg\">";
+        const auto step = static_cast<std::size_t>(i);
+        Reply dripping =
+            Reply::generated(2000000 + 150000 * step, static_cast<std::uint32_t>(10 + i));
+        dripping.drip = Drip{12000 + 5000 * step, std::chrono::milliseconds{20}};
+        server.route(host + name + ".jpg", dripping);
+    }
+    server.route(server.url("/many.html"), Reply::ok(manyPage + "</body></html>", "text/html"));
+    window.state().choices.downloadsAtOnce = 4;
+    box->setText(QString::fromStdString(server.url("/many.html")));
+    go->click();
+    QTimer pollMany;
+    QObject::connect(&pollMany, &QTimer::timeout, [&] {
+        QtStatusView::Window* status = window.statusView().window();
+        if (status == nullptr || !status->transfers()->isVisible()) return;
+        // Taken while the first four files come in, each with some bytes in.
+        const QStringList rows = status->transfers()->text().split(QLatin1Char('\n'));
+        if (rows.size() != 4 || status->log()->toPlainText().contains(QStringLiteral("OK"))) return;
+        for (const QString& row : rows) {
+            if (row.endsWith(QStringLiteral(": 0 bytes"))) return;
+        }
+        const QProgressBar* bar = status->findChild<QProgressBar*>();
+        if (bar->value() * 5 < bar->maximum()) return;
+        pollMany.stop();
+        ok &= save(status->grab().toImage(), output + "/status-window-at-once.png");
+        QTest::mouseClick(status->stopButton(), Qt::LeftButton);
+    });
+    pollMany.start(50);
     download->click();
     return ok ? 0 : 1;
 }
