@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QNetworkCookie>
+#include <QSignalSpy>
 #include <QUrl>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
@@ -64,8 +65,12 @@ TEST(CookieConversion, TheBrowsersCookiesAsTheJobSendsThem) {
 class BrowserProfileTest : public ::testing::Test {
   protected:
     // The engine opens a profile's cookie store for its first page, as the main window's start-up
-    // does.
-    BrowserProfileTest() { page.load(QUrl(QStringLiteral("about:blank"))); }
+    // does, and waits for it: an engine torn down in the middle of its first load may crash.
+    BrowserProfileTest() {
+        QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
+        page.load(QUrl(QStringLiteral("about:blank")));
+        EXPECT_TRUE(loaded.wait(10000));
+    }
 
     // Sets a cookie as a page of its origin could, and waits for the mirror to see it.
     void setCookie(const QNetworkCookie& cookie, const char* origin) {
