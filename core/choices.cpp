@@ -1,14 +1,8 @@
 #include "core/choices.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "core/replace_file.h"
+#include "core/small_file.h"
 #include "core/text.h"
-#include "core/unique_fd.h"
 
 namespace velnoria {
 
@@ -114,26 +108,10 @@ Choices parseChoicesText(std::string_view text) {
 }
 
 std::optional<Choices> readChoicesFile(const std::filesystem::path& file) {
-    int fd;
-    do {
-        // O_NONBLOCK: a named pipe of that name must not hold up the start.
-        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    const UniqueFd in(fd);
-    struct stat info {};
-    if (!in.valid() || ::fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-
-    std::string text(kChoicesReadLimit + 1, '\0');
-    std::size_t filled = 0;
-    while (filled < text.size()) {
-        const auto got = ::read(in.get(), text.data() + filled, text.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return std::nullopt;
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    text.resize(filled);
-    if (filled > kChoicesReadLimit) {
+    SmallFile read = readSmallFile(file, kChoicesReadLimit);
+    if (!read.problem.empty()) return std::nullopt;
+    std::string& text = read.text;
+    if (read.tooLong) {
         // Only whole lines count: a line cut at the limit could be a value cut short.
         const std::size_t lastEnd = text.find_last_of("\r\n", kChoicesReadLimit - 1);
         text.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);

@@ -1,16 +1,10 @@
 #include "platform/cookies_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <optional>
 
+#include "core/small_file.h"
 #include "core/text.h"
-#include "core/unique_fd.h"
 
 namespace velnoria {
 
@@ -240,38 +234,13 @@ CookiesFile readCookiesFile(const std::string& path, std::string_view fileName) 
         return file;
     };
 
-    int fd;
-    do {
-        // O_NONBLOCK: a named pipe given as the file must not hold the program up.
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
-    const UniqueFd in(fd);
-    struct stat info {};
-    if (::fstat(in.get(), &info) != 0) {
-        return failed(std::string("cannot be read: ") + std::strerror(errno));
+    const SmallFile read = readSmallFile(path, kMaxCookiesFileBytes);
+    if (!read.problem.empty()) return failed(read.problem);
+    if (read.tooLong) {
+        return failed("is longer than " + std::to_string(kMaxCookiesFileBytes) +
+                      " bytes; no cookies file is that long (it is not read)");
     }
-    if (!S_ISREG(info.st_mode)) return failed("is not a file");
-    const std::string tooLong = "is longer than " + std::to_string(kMaxCookiesFileBytes) +
-                                " bytes; no cookies file is that long (it is not read)";
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxCookiesFileBytes) return failed(tooLong);
-
-    // Read to its end, within the bound: the file may grow while it is read.
-    std::string text(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == text.size()) {
-            if (text.size() > kMaxCookiesFileBytes) return failed(tooLong);
-            text.resize(std::min<std::size_t>(text.size() * 2, kMaxCookiesFileBytes + 1));
-        }
-        const auto got = ::read(in.get(), text.data() + filled, text.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    text.resize(filled);
-    return parseCookiesText(text, fileName);
+    return parseCookiesText(read.text, fileName);
 }
 
 }  // namespace velnoria

@@ -2,23 +2,18 @@
 // place and the faulty rule left out.
 #include "download/rules/rules_file.h"
 
-#include <fcntl.h>
 #include <re2/re2.h>
-#include <sys/stat.h>
 #include <toml++/toml.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <optional>
 #include <tuple>
 
 #include "core/printable.h"
+#include "core/small_file.h"
 #include "core/text.h"
-#include "core/unique_fd.h"
 #include "download/rules/request_text.h"
 #include "download/rules/toml_nesting.h"
 
@@ -678,39 +673,17 @@ RulesFile readRulesFile(const std::filesystem::path& file, const std::string& sh
         return result;
     };
 
-    int fd;
-    do {
-        // O_NONBLOCK: a named pipe given as the rules file must not hold up the job.
-        fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
-    const UniqueFd in(fd);
-    struct stat info {};
-    if (::fstat(in.get(), &info) != 0) {
-        return failed(std::string("cannot be read: ") + std::strerror(errno));
+    const SmallFile read = readSmallFile(file, kMaxRulesFileBytes);
+    if (!read.problem.empty()) return failed(read.problem);
+    if (read.sizeAtOpen > kMaxRulesFileBytes) {
+        return failed("is " + std::to_string(read.sizeAtOpen) + " bytes long; a rules file may " +
+                      "have at most " + std::to_string(kMaxRulesFileBytes) + " (it is not read)");
     }
-    if (!S_ISREG(info.st_mode)) return failed("is not a file");
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxRulesFileBytes) {
-        return failed("is " + std::to_string(info.st_size) + " bytes long; a rules file may have " +
-                      "at most " + std::to_string(kMaxRulesFileBytes) + " (it is not read)");
-    }
-
-    // Read to its end, within the bound: the file may grow while it is read.
-    std::string text(kMaxRulesFileBytes + 1, '\0');
-    std::size_t filled = 0;
-    while (filled < text.size()) {
-        const auto got = ::read(in.get(), text.data() + filled, text.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return failed(std::string("cannot be read: ") + std::strerror(errno));
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    if (filled > kMaxRulesFileBytes) {
+    if (read.tooLong) {
         return failed("is longer than " + std::to_string(kMaxRulesFileBytes) +
                       " bytes; a rules file may not be longer (it is not read)");
     }
-    text.resize(filled);
-    return parseRulesText(text, name);
+    return parseRulesText(read.text, name);
 }
 
 std::string describeProblems(const std::vector<RuleProblem>& problems, std::size_t shown) {
