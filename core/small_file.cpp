@@ -15,8 +15,7 @@ namespace velnoria {
 SmallFile readSmallFile(const std::filesystem::path& file, std::size_t limit) {
     SmallFile read;
     const auto failed = [&](const char* why) {
-        read.problem = why == nullptr ? "is not a file"
-                                      : std::string("cannot be read: ") + why;
+        read.problem = why == nullptr ? "is not a file" : std::string("cannot be read: ") + why;
         read.text.clear();
         return read;
     };

@@ -1,8 +1,6 @@
 #include "download/rules/page_search.h"
 
-#include <fcntl.h>
 #include <re2/re2.h>
-#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -13,31 +11,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
+#include "core/temporary_file.h"
 #include "core/unique_fd.h"
 
 namespace velnoria {
 
 namespace {
-
-// A file without a name in the temporary folder: nothing of the user's is touched, and nothing
-// stays behind, however the program ends.
-UniqueFd unnamedScratchFile(std::string& error) {
-    std::error_code ec;
-    std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
-    if (ec) folder = "/tmp";
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        // A file system without unnamed files: a named one, unlinked at once.
-        std::string name = (folder / "velnoria-page-XXXXXX").string();
-        fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd >= 0) ::unlink(name.c_str());
-    }
-    if (fd < 0) error = std::strerror(errno);
-    return UniqueFd(fd);
-}
 
 // A file's bytes mapped for reading, unmapped at the end.
 class MappedFile {
@@ -213,7 +193,7 @@ PageSearch searchPage(UrlDownload& download, const std::string& pageUrl, const r
     PageSearch result;
     result.address = pageUrl;
     std::string error;
-    const UniqueFd scratch = unnamedScratchFile(error);
+    const UniqueFd scratch = unnamedTemporaryFile(error);
     if (!scratch.valid()) {
         result.error = "no temporary file: " + error;
         return result;
