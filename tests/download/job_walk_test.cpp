@@ -520,6 +520,24 @@ TEST(RetryJob, EveryAddressNotSavedWholeStaysAndNoThumbnailIsSavedAsThePicture) 
     }
 }
 
+TEST(RetryJob, AtOnceTheStatusWindowShowsOnlyTheFilesOnTheWire) {
+    JobBench bench;
+    bench.program.choices.downloadsAtOnce = 4;
+    bench.fakeEngine.bytesPerStep = 3;
+    std::vector<std::string> addresses;
+    for (int k = 1; k <= 6; ++k) {
+        addresses.push_back("http://one.test/" + std::to_string(k) + ".jpg");
+        bench.fakeEngine.answer(addresses.back(),
+                                {FakeReply::file("picture " + std::to_string(k))});
+    }
+    const JobResult result = bench.retry(addresses);
+    EXPECT_EQ(result.finishedCount, 6);
+    // One host takes two at a time; the files waiting for room are not on their way yet.
+    std::size_t mostShown = 0;
+    for (const auto& rows : bench.view.transfers) mostShown = std::max(mostShown, rows.size());
+    EXPECT_EQ(mostShown, 2u);
+}
+
 TEST(RetryJob, ARetryNeverReplacesAFileThatStandsInTheSaveFolder) {
     for (const int atOnce : {1, 4}) {
         JobBench bench;
