@@ -83,9 +83,10 @@ void BrowserProfile::close() {
 void BrowserProfile::forgetCookiesAndSiteData() {
     if (profile_ == nullptr) return;
     profile_->cookieStore()->deleteAllCookies();
-    profile_->clearHttpCache();
     profile_->clearAllVisitedLinks();
-    // Should the data folder refuse the marker, the cookies and the cache are gone all the same.
+    // The cache goes with the rest at the next start, not now: a page load begun while the engine
+    // clears its cache can wait for ever, and this engine does not say when the clearing ends.
+    // Should the data folder refuse the marker, the cookies are gone all the same.
     QDir().mkpath(underProgramFolder(QStandardPaths::GenericDataLocation, ""));
     QFile(forgetMarker()).open(QIODevice::WriteOnly);
 }

@@ -34,9 +34,8 @@ class BrowserProfile {
     // User-Agent.
     void fillSession(Session& session) const;
 
-    // Deletes every cookie and empties the cache at once; the rest of the site data (local
-    // storage, databases) goes before the profile is next opened, as the engine holds it open
-    // until then.
+    // Deletes every cookie at once; the cache and the rest of the site data (local storage,
+    // databases) go before the profile is next opened, as the engine holds them until then.
     void forgetCookiesAndSiteData();
 
     // Closes the profile (every page shown with it must be gone before), which makes the engine
