@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/printable.h"
+#include "core/temporary_file.h"
 #include "core/unique_fd.h"
 
 namespace velnoria {
@@ -312,18 +313,11 @@ class Transaction {
     bool& writing_;
 };
 
-// The checks of a file before SQLite opens it; "" when it may be opened. created is set when
-// the file did not exist and was made empty here.
-std::string checkFile(const std::filesystem::path& file, bool& created) {
-    created = false;
+// The checks of a file before SQLite opens it; "" when it may be opened.
+std::string checkFile(const std::filesystem::path& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0) {
-        if (errno != ENOENT) return "cannot be read (" + errnoText(errno) + ")";
-        const UniqueFd made(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-        // Another job may have made it meanwhile; then it is checked as any existing file.
-        if (!made.valid() && errno != EEXIST) return "cannot be created (" + errnoText(errno) + ")";
-        created = made.valid();
-        if (!created) return checkFile(file, created);
+        return "cannot be read (" + errnoText(errno) + ")";
     } else if (!S_ISREG(info.st_mode)) {
         return "is not a file";
     } else if (::access(file.c_str(), R_OK) != 0) {
@@ -410,6 +404,37 @@ std::string prepareDatabase(sqlite3* db) {
     return {};
 }
 
+// A new archive is made whole under a name of its own and then linked into place, so that no
+// other job ever opens one half made. "" when the file is there afterwards, made here or by a
+// job that came first.
+std::string makeNewArchive(const std::filesystem::path& file) {
+    std::filesystem::path folder = file.parent_path();
+    if (folder.empty()) folder = ".";
+    TemporaryFile made(folder, "." + file.filename().string() + ".", "", 0644);
+    if (!made.valid()) return "cannot be created (" + errnoText(made.error()) + ")";
+    sqlite3* db = nullptr;
+    const int opened = sqlite3_open_v2(made.path().c_str(), &db,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
+    std::string reason;
+    if (db == nullptr) {
+        reason = "cannot be created (out of memory)";
+    } else if (opened != SQLITE_OK) {
+        reason = "cannot be created (" + sqliteReason(db) + ")";
+    } else {
+        reason = prepareDatabase(db);
+    }
+    // The last connection to close copies the log into the file and removes it.
+    sqlite3_close_v2(db);
+    if (reason.empty() && ::link(made.path().c_str(), file.c_str()) != 0 && errno != EEXIST) {
+        reason = "cannot be created (" + errnoText(errno) + ")";
+    }
+    std::error_code ignored;
+    std::filesystem::remove(made.path().string() + "-wal", ignored);
+    std::filesystem::remove(made.path().string() + "-shm", ignored);
+    made.remove();
+    return reason;
+}
+
 }  // namespace
 
 DownloadArchive::DownloadArchive(std::filesystem::path file, sqlite3* db)
@@ -428,10 +453,10 @@ std::unique_ptr<DownloadArchive> DownloadArchive::open(const std::filesystem::pa
         return nullptr;
     };
 
-    bool created = false;
-    if (const std::string reason = checkFile(file, created); !reason.empty()) {
-        return refuse(reason);
+    if (struct stat info{}; ::stat(file.c_str(), &info) != 0 && errno == ENOENT) {
+        if (const std::string reason = makeNewArchive(file); !reason.empty()) return refuse(reason);
     }
+    if (const std::string reason = checkFile(file); !reason.empty()) return refuse(reason);
     sqlite3* db = nullptr;
     const int opened =
         sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
@@ -455,13 +480,6 @@ std::unique_ptr<DownloadArchive> DownloadArchive::open(const std::filesystem::pa
     if (archive) return archive;
 
     if (db != nullptr) sqlite3_close_v2(db);
-    if (created) {
-        // Only what this call made goes: the empty file, and the log beside it.
-        std::error_code ignored;
-        std::filesystem::remove(file, ignored);
-        std::filesystem::remove(file.string() + "-wal", ignored);
-        std::filesystem::remove(file.string() + "-shm", ignored);
-    }
     return refuse(reason);
 }
 
