@@ -108,7 +108,7 @@ Choices parseChoicesText(std::string_view text) {
 }
 
 std::optional<Choices> readChoicesFile(const std::filesystem::path& file) {
-    SmallFile read = readSmallFile(file, kChoicesReadLimit);
+    SmallFile read = readSmallFile(file, kChoicesReadLimit, true);
     if (!read.problem.empty()) return std::nullopt;
     std::string& text = read.text;
     if (read.tooLong) {

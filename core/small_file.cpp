@@ -12,7 +12,7 @@
 
 namespace velnoria {
 
-SmallFile readSmallFile(const std::filesystem::path& file, std::size_t limit) {
+SmallFile readSmallFile(const std::filesystem::path& file, std::size_t limit, bool keepStart) {
     SmallFile read;
     const auto failed = [&](const char* why) {
         read.problem = why == nullptr ? "is not a file" : std::string("cannot be read: ") + why;
@@ -30,6 +30,10 @@ SmallFile readSmallFile(const std::filesystem::path& file, std::size_t limit) {
     if (::fstat(in.get(), &info) != 0) return failed(std::strerror(errno));
     if (!S_ISREG(info.st_mode)) return failed(nullptr);
     read.sizeAtOpen = static_cast<std::uint64_t>(info.st_size);
+    if (read.sizeAtOpen > limit && !keepStart) {
+        read.tooLong = true;
+        return read;
+    }
 
     // Room for what the file holds now, growing up to the bound should it grow meanwhile.
     const std::size_t most = limit + 1;

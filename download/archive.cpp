@@ -404,6 +404,19 @@ std::string prepareDatabase(sqlite3* db) {
     return {};
 }
 
+// Opens a database file and prepares it as prepareDatabase does; "" when it may be used, else
+// the reason, with `failing` saying what could not be done ("opened", "created"). db is set
+// whenever SQLite made a handle, which the caller closes.
+std::string openDatabase(const std::filesystem::path& file, const char* failing, sqlite3*& db) {
+    db = nullptr;
+    const int opened =
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
+    if (db == nullptr) return std::string("cannot be ") + failing + " (out of memory)";
+    if (opened != SQLITE_OK)
+        return std::string("cannot be ") + failing + " (" + sqliteReason(db) + ")";
+    return prepareDatabase(db);
+}
+
 // A new archive is made whole under a name of its own and then linked into place, so that no
 // other job ever opens one half made. "" when the file is there afterwards, made here or by a
 // job that came first.
@@ -413,16 +426,7 @@ std::string makeNewArchive(const std::filesystem::path& file) {
     TemporaryFile made(folder, "." + file.filename().string() + ".", "", 0644);
     if (!made.valid()) return "cannot be created (" + errnoText(made.error()) + ")";
     sqlite3* db = nullptr;
-    const int opened = sqlite3_open_v2(made.path().c_str(), &db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
-    std::string reason;
-    if (db == nullptr) {
-        reason = "cannot be created (out of memory)";
-    } else if (opened != SQLITE_OK) {
-        reason = "cannot be created (" + sqliteReason(db) + ")";
-    } else {
-        reason = prepareDatabase(db);
-    }
+    std::string reason = openDatabase(made.path(), "created", db);
     // The last connection to close copies the log into the file and removes it.
     sqlite3_close_v2(db);
     if (reason.empty() && ::link(made.path().c_str(), file.c_str()) != 0 && errno != EEXIST) {
@@ -458,16 +462,7 @@ std::unique_ptr<DownloadArchive> DownloadArchive::open(const std::filesystem::pa
     }
     if (const std::string reason = checkFile(file); !reason.empty()) return refuse(reason);
     sqlite3* db = nullptr;
-    const int opened =
-        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
-    std::string reason;
-    if (db == nullptr) {
-        reason = "cannot be opened (out of memory)";
-    } else if (opened != SQLITE_OK) {
-        reason = "cannot be opened (" + sqliteReason(db) + ")";
-    } else {
-        reason = prepareDatabase(db);
-    }
+    std::string reason = openDatabase(file, "opened", db);
     std::unique_ptr<DownloadArchive> archive;
     if (reason.empty()) {
         archive.reset(new DownloadArchive(file, db));

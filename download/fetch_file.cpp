@@ -1,9 +1,7 @@
 #include "download/fetch_file.h"
 
 #include <algorithm>
-#include <string>
 
-#include "core/unique_fd.h"
 #include "core/web_address.h"
 #include "download/failed_list.h"
 #include "download/name_templates.h"
